@@ -1,0 +1,113 @@
+// Env: the one door between CheckLUM's core and the operating system.
+//
+// Every registry, profile, file, message and screen operation the program
+// needs goes through this interface. Each operation behaves like the Win32
+// function it is named after in the comment beside it: same arguments that
+// matter, same results, same Windows error codes (platform/WinError.h).
+// EnvWin32 forwards to the real API; EnvPortable emulates one Windows
+// machine inside a folder; FaultInjectionEnv (tests) wraps either one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// A registry key handle. The predefined root keys keep their Windows values.
+using RegKey = std::uintptr_t;
+constexpr RegKey kHKeyLocalMachine = 0x80000002;
+
+// Registry value types.
+constexpr uint32_t kRegNone = 0;
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegMultiSz = 7;
+constexpr uint32_t kRegQword = 11;
+
+// Message box types.
+constexpr uint32_t kMbOk = 0x00;
+constexpr uint32_t kMbIconExclamation = 0x30;
+
+// One entry found by a file search (WIN32_FIND_DATAA, the parts we use).
+struct FoundFile {
+  std::string name;  // the name as stored on disk, without its directory
+  bool directory = false;
+};
+
+// An open file search (FindFirstFileA handle); closed when destroyed.
+class FileSearch {
+ public:
+  virtual ~FileSearch() = default;
+  // FindNextFileA: false with error 18 once every entry has been returned.
+  virtual bool Next(FoundFile* found) = 0;
+};
+
+// A file opened for writing only, shared with nobody; closed when destroyed.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  virtual bool Append(std::string_view data) = 0;  // WriteFile
+  virtual bool Sync() = 0;                         // FlushFileBuffers
+  virtual bool Close() = 0;                        // CloseHandle; later calls fail
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // --- Registry. Results are Windows error codes, 0 on success. Every
+  // handle is opened with KEY_ALL_ACCESS. ---
+  virtual uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) = 0;  // RegOpenKeyExA
+  // RegCreateKeyExA, REG_OPTION_NON_VOLATILE; `created` may be null.
+  virtual uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) = 0;
+  // RegQueryInfoKeyA: subkey count and longest subkey name (characters, no
+  // NUL). Either output may be null.
+  virtual uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) = 0;
+  // RegEnumKeyExA: `nameChars` is the buffer's size in, the name's length out.
+  virtual uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) = 0;
+  // RegQueryValueExA: `type` and `data` may be null; `size` is in/out bytes.
+  virtual uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                              uint32_t* size) = 0;
+  virtual uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                            uint32_t size) = 0;  // RegSetValueExA
+  virtual uint32_t CloseKey(RegKey key) = 0;     // RegCloseKey
+
+  // --- Private profiles (GetPrivateProfileStringA, GetPrivateProfileIntA,
+  // WritePrivateProfileStringA). Null section, key, default or value
+  // pointers have their Windows meaning. ---
+  virtual uint32_t ProfileReadString(const char* section, const char* key, const char* def,
+                                     char* buffer, uint32_t size, const std::string& path) = 0;
+  virtual uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
+                                  const std::string& path) = 0;
+  virtual bool ProfileWriteString(const char* section, const char* key, const char* value,
+                                  const std::string& path) = 0;
+
+  // --- Files and system. A false or null result leaves the reason in
+  // LastError(). ---
+  virtual bool WindowsDirectory(std::string* dir) = 0;    // GetWindowsDirectoryA
+  virtual bool ModuleFileName(std::string* path) = 0;     // GetModuleFileNameA
+  virtual bool ShortPathName(const std::string& longPath,
+                             std::string* shortPath) = 0;  // GetShortPathNameA
+  virtual bool CreateDir(const std::string& path) = 0;    // CreateDirectoryA
+  virtual bool CopyFileTo(const std::string& from, const std::string& to,
+                          bool failIfExists) = 0;         // CopyFileA
+  virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA
+  // FindFirstFileA: null when nothing matches.
+  virtual std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) = 0;
+  // CreateFileA(CREATE_ALWAYS, GENERIC_WRITE, no sharing): null on failure.
+  virtual std::unique_ptr<WritableFile> CreateWritable(const std::string& path) = 0;
+  virtual uint32_t LastError() = 0;                 // GetLastError
+  virtual void SetLastErrorCode(uint32_t code) = 0;  // SetLastError
+  // FormatMessageA(FROM_SYSTEM | ALLOCATE_BUFFER, code, LANG_SYSTEM_DEFAULT):
+  // the system's text, line end included; false (error 317) when it has none.
+  virtual bool SystemMessage(uint32_t code, std::string* text) = 0;
+  // LoadStringA from the program's string table; false when there is no entry.
+  virtual bool LoadTableString(uint32_t id, std::string* text) = 0;
+
+  // --- Progress view. ---
+  virtual void ShowProgress(const std::string& status, const std::string& detail) = 0;
+  // A modal message box with an OK button; returns once the user closed it.
+  virtual void ShowMessage(const std::string& text, uint32_t type) = 0;
+};

@@ -1,0 +1,235 @@
+#include "platform/EnvWin32.h"
+
+#include <vector>
+
+namespace {
+
+HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+RegKey FromHkey(HKEY key) { return reinterpret_cast<RegKey>(key); }
+
+class Win32FileSearch : public FileSearch {
+ public:
+  explicit Win32FileSearch(HANDLE handle) : handle_(handle) {}
+  ~Win32FileSearch() override { FindClose(handle_); }
+  bool Next(FoundFile* found) override {
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(handle_, &data)) return false;
+    found->name = data.cFileName;
+    found->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class Win32WritableFile : public WritableFile {
+ public:
+  explicit Win32WritableFile(HANDLE handle) : handle_(handle) {}
+  ~Win32WritableFile() override { Close(); }
+  bool Append(std::string_view data) override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Closed();
+    while (!data.empty()) {
+      DWORD chunk = data.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(data.size());
+      DWORD written = 0;
+      if (!WriteFile(handle_, data.data(), chunk, &written, nullptr)) return false;
+      data.remove_prefix(written);
+    }
+    return true;
+  }
+  bool Sync() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Closed();
+    return FlushFileBuffers(handle_) != 0;
+  }
+  bool Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return Closed();
+    BOOL ok = CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return ok != 0;
+  }
+
+ private:
+  static bool Closed() {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  HANDLE handle_;
+};
+
+}  // namespace
+
+uint32_t EnvWin32::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(ToHkey(parent), subkey, 0, KEY_ALL_ACCESS, &key);
+  if (rc == ERROR_SUCCESS) *result = FromHkey(key);
+  return static_cast<uint32_t>(rc);
+}
+
+uint32_t EnvWin32::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  LONG rc = RegCreateKeyExA(ToHkey(parent), subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition);
+  if (rc == ERROR_SUCCESS) {
+    *result = FromHkey(key);
+    if (created) *created = disposition == REG_CREATED_NEW_KEY;
+  }
+  return static_cast<uint32_t>(rc);
+}
+
+uint32_t EnvWin32::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
+  DWORD count = 0, longest = 0;
+  LONG rc = RegQueryInfoKeyA(ToHkey(key), nullptr, nullptr, nullptr, subkeys ? &count : nullptr,
+                             maxSubkeyLen ? &longest : nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr);
+  if (rc == ERROR_SUCCESS) {
+    if (subkeys) *subkeys = count;
+    if (maxSubkeyLen) *maxSubkeyLen = longest;
+  }
+  return static_cast<uint32_t>(rc);
+}
+
+uint32_t EnvWin32::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) {
+  DWORD chars = *nameChars;
+  LONG rc = RegEnumKeyExA(ToHkey(key), index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+  *nameChars = chars;
+  return static_cast<uint32_t>(rc);
+}
+
+uint32_t EnvWin32::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                              uint32_t* size) {
+  DWORD valueType = 0;
+  DWORD bytes = size ? *size : 0;
+  LONG rc = RegQueryValueExA(ToHkey(key), name, nullptr, type ? &valueType : nullptr, data,
+                             size ? &bytes : nullptr);
+  if (type) *type = valueType;
+  if (size) *size = bytes;
+  return static_cast<uint32_t>(rc);
+}
+
+uint32_t EnvWin32::SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                            uint32_t size) {
+  return static_cast<uint32_t>(RegSetValueExA(ToHkey(key), name, 0, type, data, size));
+}
+
+uint32_t EnvWin32::CloseKey(RegKey key) {
+  return static_cast<uint32_t>(RegCloseKey(ToHkey(key)));
+}
+
+uint32_t EnvWin32::ProfileReadString(const char* section, const char* key, const char* def,
+                                     char* buffer, uint32_t size, const std::string& path) {
+  return GetPrivateProfileStringA(section, key, def, buffer, size, path.c_str());
+}
+
+uint32_t EnvWin32::ProfileReadInt(const char* section, const char* key, int32_t def,
+                                  const std::string& path) {
+  return GetPrivateProfileIntA(section, key, def, path.c_str());
+}
+
+bool EnvWin32::ProfileWriteString(const char* section, const char* key, const char* value,
+                                  const std::string& path) {
+  return WritePrivateProfileStringA(section, key, value, path.c_str()) != 0;
+}
+
+bool EnvWin32::WindowsDirectory(std::string* dir) {
+  UINT needed = GetWindowsDirectoryA(nullptr, 0);
+  if (needed == 0) return false;
+  std::vector<char> buffer(needed);
+  UINT length = GetWindowsDirectoryA(buffer.data(), needed);
+  if (length == 0 || length >= needed) return false;
+  dir->assign(buffer.data(), length);
+  return true;
+}
+
+bool EnvWin32::ModuleFileName(std::string* path) {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return false;
+    if (length < buffer.size()) {
+      path->assign(buffer.data(), length);
+      return true;
+    }
+    if (buffer.size() >= 32768) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return false;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool EnvWin32::ShortPathName(const std::string& longPath, std::string* shortPath) {
+  DWORD needed = GetShortPathNameA(longPath.c_str(), nullptr, 0);
+  if (needed == 0) return false;
+  std::vector<char> buffer(needed);
+  DWORD length = GetShortPathNameA(longPath.c_str(), buffer.data(), needed);
+  if (length == 0 || length >= needed) return false;
+  shortPath->assign(buffer.data(), length);
+  return true;
+}
+
+bool EnvWin32::CreateDir(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool EnvWin32::CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
+  return CopyFileA(from.c_str(), to.c_str(), failIfExists) != 0;
+}
+
+bool EnvWin32::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+std::unique_ptr<FileSearch> EnvWin32::FindFirst(const std::string& pattern, FoundFile* first) {
+  WIN32_FIND_DATAA data;
+  HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  first->name = data.cFileName;
+  first->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return std::make_unique<Win32FileSearch>(handle);
+}
+
+std::unique_ptr<WritableFile> EnvWin32::CreateWritable(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32WritableFile>(handle);
+}
+
+uint32_t EnvWin32::LastError() { return GetLastError(); }
+
+void EnvWin32::SetLastErrorCode(uint32_t code) { SetLastError(code); }
+
+bool EnvWin32::SystemMessage(uint32_t code, std::string* text) {
+  char* buffer = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
+                                reinterpret_cast<char*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return false;
+  text->assign(buffer, length);
+  LocalFree(buffer);
+  return true;
+}
+
+bool EnvWin32::LoadTableString(uint32_t id, std::string* text) {
+  // With a buffer size of 0, LoadStringW hands out a pointer to the resource's
+  // own text, so strings of any length load whole.
+  const wchar_t* resource = nullptr;
+  int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&resource), 0);
+  if (length <= 0 || resource == nullptr) return false;
+  int bytes = WideCharToMultiByte(CP_ACP, 0, resource, length, nullptr, 0, nullptr, nullptr);
+  text->assign(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, resource, length, text->data(), bytes, nullptr, nullptr);
+  return true;
+}
+
+void EnvWin32::ShowProgress(const std::string& status, const std::string& detail) {
+  if (window_ == nullptr) return;
+  SetDlgItemTextA(window_, 1000, status.c_str());
+  SetDlgItemTextA(window_, 1001, detail.c_str());
+}
+
+void EnvWin32::ShowMessage(const std::string& text, uint32_t type) {
+  // Like the class library's message box: the program's name as caption, and
+  // the exclamation icon when the caller asked for no icon.
+  if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;
+  MessageBoxA(window_, text.c_str(), "CheckLUM", type | MB_TASKMODAL);
+}

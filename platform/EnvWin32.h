@@ -1,0 +1,49 @@
+// EnvWin32: the Env of the Windows build, a thin layer over the Win32 API.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/Env.h"
+
+class EnvWin32 : public Env {
+ public:
+  // The window whose static controls 1000 and 1001 show the progress lines,
+  // and which owns message boxes; may stay null (no progress shown).
+  void SetProgressWindow(HWND window) { window_ = window; }
+
+  uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
+  uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
+  uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override;
+  uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) override;
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override;
+  uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
+  uint32_t CloseKey(RegKey key) override;
+
+  uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
+                             uint32_t size, const std::string& path) override;
+  uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
+                          const std::string& path) override;
+  bool ProfileWriteString(const char* section, const char* key, const char* value,
+                          const std::string& path) override;
+
+  bool WindowsDirectory(std::string* dir) override;
+  bool ModuleFileName(std::string* path) override;
+  bool ShortPathName(const std::string& longPath, std::string* shortPath) override;
+  bool CreateDir(const std::string& path) override;
+  bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
+  bool RemoveFile(const std::string& path) override;
+  std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
+  std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
+  uint32_t LastError() override;
+  void SetLastErrorCode(uint32_t code) override;
+  bool SystemMessage(uint32_t code, std::string* text) override;
+  bool LoadTableString(uint32_t id, std::string* text) override;
+
+  void ShowProgress(const std::string& status, const std::string& detail) override;
+  void ShowMessage(const std::string& text, uint32_t type) override;
+
+ private:
+  HWND window_ = nullptr;
+};

@@ -1,0 +1,35 @@
+// PortableRegistry: an in-memory registry with the observable behaviour of
+// the Windows registry for the operations in Env, loaded from and saved to a
+// registry file (REGEDIT4 / "Windows Registry Editor Version 5.00" text).
+// Only HKEY_LOCAL_MACHINE exists.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "platform/Env.h"
+
+class PortableRegistry {
+ public:
+  PortableRegistry();
+  ~PortableRegistry();
+
+  uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result);
+  uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created);
+  uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen);
+  uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars);
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size);
+  uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                    uint32_t size);
+  uint32_t CloseKey(RegKey key);
+
+  // Replaces the contents with a registry file's; a file that cannot be read
+  // leaves the registry unchanged and `error` says why (with its line number).
+  bool LoadFile(const std::filesystem::path& file, std::string* error);
+  // Writes the contents as a REGEDIT4 file, atomically.
+  bool SaveFile(const std::filesystem::path& file, std::string* error) const;
+  // True once anything was created or set since construction or LoadFile.
+  bool Changed() const;
+};
