@@ -1,13 +1,34 @@
 #include "app/CheckLUMDlg.h"
 
-CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e) {}
+#include "import/ImportDriver.h"
+#include "messages/Messages.h"
+#include "uninstall/UninstallHandOver.h"
 
-CCheckLUMDlg::~CCheckLUMDlg() {
-  if (restoreScript) restoreScript->Close();
-}
+CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e), restoreScript(e) {}
 
 void CCheckLUMDlg::UpdateData() { env.ShowProgress(statusLine, detailLine); }
 
-bool CCheckLUMDlg::DiscoverDirectories() { return false; }
+bool CCheckLUMDlg::DiscoverDirectories() {
+  std::string windowsDirectory;
+  if (!env.WindowsDirectory(&windowsDirectory)) {
+    uint32_t error = env.LastError();
+    std::string text;
+    GetSystemErrorText(env, text, error);
+    env.ShowMessage("Error getting Windows directory:\n" + text, kMbOk);
+    return false;
+  }
+  // Without the program's path the setup directory stays empty and the
+  // import's directories are formed from the empty string.
+  std::string program;
+  if (env.ModuleFileName(&program)) {
+    size_t slash = program.rfind('\\');
+    setupDirectory = slash == std::string::npos ? program : program.substr(0, slash + 1);
+  }
+  return true;
+}
 
-bool CCheckLUMDlg::RunWorkStep() { return DiscoverDirectories(); }
+bool CCheckLUMDlg::RunWorkStep() {
+  HandOverUninstallEntry(env);  // its result does not change the course
+  if (!DiscoverDirectories()) return false;
+  return ImportSettings(*this);
+}

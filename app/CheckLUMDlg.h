@@ -4,15 +4,14 @@
 // Env's progress view.
 #pragma once
 
-#include <memory>
 #include <string>
 
+#include "import/RestoreJournal.h"
 #include "platform/Env.h"
 
 class CCheckLUMDlg {
  public:
   explicit CCheckLUMDlg(Env& env);
-  ~CCheckLUMDlg();  // closes a restore script the import left open
 
   // Pushes the status and detail lines to the view.
   void UpdateData();
@@ -31,5 +30,5 @@ class CCheckLUMDlg {
   std::string setupDirectory;   // the program's directory, ending with a backslash
   std::string backupDirectory;  // setup directory + "\Backup"
   std::string spoolDirectory;   // setup directory + "\Spool\"
-  std::unique_ptr<WritableFile> restoreScript;
+  RestoreJournal restoreScript;  // closed at the latest when the dialog goes
 };

@@ -1,0 +1,99 @@
+#include "import/ImportDriver.h"
+
+#include "app/CheckLUMDlg.h"
+#include "import/GeneralSettings.h"
+#include "import/ProductKey.h"
+#include "import/QueueImport.h"
+#include "import/TableProfiles.h"
+#include "messages/Messages.h"
+#include "profile/Ini.h"
+
+namespace {
+
+// True when the product key already holds configured queues, or when that
+// cannot be known: an import over existing queues would mix two
+// configurations, so doubt counts as "queues exist".
+bool QueuesExist(Env& env, RegKey productKey) {
+  RegKey queues = 0;
+  if (env.OpenKey(productKey, "Queues", &queues) != 0) return false;
+  uint32_t count = 0;
+  uint32_t rc = env.QueryKeyInfo(queues, &count, nullptr);
+  env.CloseKey(queues);
+  return rc != 0 || count >= 1;
+}
+
+std::string FoundName(Env& env, const std::string& path) {
+  FoundFile found;
+  if (path.empty() || !env.FindFirst(path, &found)) return "";
+  return found.name;
+}
+
+}  // namespace
+
+std::string PointerProfilePath(const std::string& windowsDirectory) {
+  bool endsWithBackslash = !windowsDirectory.empty() && windowsDirectory.back() == '\\';
+  return windowsDirectory + (endsWithBackslash ? "lum.ini" : "\\lum.ini");
+}
+
+std::string OldInstallationDirectory(const std::string& iniValue, const std::string& foundName) {
+  // The directory is what stands before the file's own name. The name is
+  // looked for from the end, so a directory that happens to contain the same
+  // text (C:\lum\lum) does not cut the path short.
+  size_t at = foundName.empty() ? std::string::npos : iniValue.rfind(foundName);
+  if (at != std::string::npos && at >= 1) return iniValue.substr(0, at);
+  size_t slash = iniValue.rfind('\\');
+  return slash == std::string::npos ? "" : iniValue.substr(0, slash + 1);
+}
+
+bool ImportSettings(CCheckLUMDlg& dlg) {
+  Env& env = dlg.env;
+  RegKey productKey = 0;
+  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return false;
+
+  dlg.statusLine.clear();
+  env.LoadTableString(kMsgImportingFile, &dlg.statusLine);
+  dlg.UpdateData();
+
+  if (QueuesExist(env, productKey)) {
+    env.CloseKey(productKey);
+    return false;
+  }
+
+  dlg.spoolDirectory = dlg.setupDirectory + "\\Spool";
+  env.CreateDir(dlg.spoolDirectory);
+  dlg.spoolDirectory += "\\";
+
+  std::string windowsDirectory;
+  env.WindowsDirectory(&windowsDirectory);
+  std::string pointerProfile = PointerProfilePath(windowsDirectory);
+  dlg.detailLine = pointerProfile;
+  dlg.UpdateData();
+
+  CIni profile(env, pointerProfile);
+  std::string iniValue = profile.ReadString("Settings", "Ini");
+  std::string oldDirectory = OldInstallationDirectory(iniValue, FoundName(env, iniValue));
+
+  dlg.backupDirectory = dlg.setupDirectory + "\\Backup";
+  env.CreateDir(dlg.backupDirectory);
+  if (!dlg.restoreScript.Open(dlg.backupDirectory)) {
+    env.CloseKey(productKey);
+    return false;
+  }
+
+  profile.SetPath(iniValue);
+  dlg.detailLine = iniValue;
+  dlg.UpdateData();
+  dlg.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
+
+  ImportGeneralSettings(env, profile, productKey);
+  if (!ImportCurrentJobs(env, profile, productKey)) {
+    env.CloseKey(productKey);
+    return false;
+  }
+  ImportQueues(dlg, profile, productKey);
+  ImportTableProfiles(dlg, oldDirectory);
+
+  dlg.restoreScript.Close();
+  env.CloseKey(productKey);
+  return true;
+}

@@ -1,0 +1,79 @@
+// FaultInjectionEnv: wraps another Env, counts its operations and makes a
+// chosen one fail, as a full disk, a locked file or a refused registry key
+// would. Tests use it to check that no failure at any point loses a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Env.h"
+
+class FaultInjectionEnv : public Env {
+ public:
+  explicit FaultInjectionEnv(Env& target) : target_(target) {}
+
+  // Makes operation number `index` (counted from 0 since construction or
+  // Reset) fail with `error`; -1 fails nothing.
+  void FailOperation(long index, uint32_t error = 5) {
+    failAt_ = index;
+    error_ = error;
+  }
+  void Reset() {
+    count_ = 0;
+    failed_.clear();
+  }
+  long OperationCount() const { return count_; }
+  // The name of the operation that was made to fail, if any.
+  const std::string& FailedOperation() const { return failed_; }
+
+  uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
+  uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
+  uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override;
+  uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) override;
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override;
+  uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
+  uint32_t CloseKey(RegKey key) override { return target_.CloseKey(key); }
+
+  uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
+                             uint32_t size, const std::string& path) override;
+  uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
+                          const std::string& path) override;
+  bool ProfileWriteString(const char* section, const char* key, const char* value,
+                          const std::string& path) override;
+
+  bool WindowsDirectory(std::string* dir) override;
+  bool ModuleFileName(std::string* path) override;
+  bool ShortPathName(const std::string& longPath, std::string* shortPath) override;
+  bool CreateDir(const std::string& path) override;
+  bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
+  bool RemoveFile(const std::string& path) override;
+  std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
+  std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
+  uint32_t LastError() override { return target_.LastError(); }
+  void SetLastErrorCode(uint32_t code) override { target_.SetLastErrorCode(code); }
+  bool SystemMessage(uint32_t code, std::string* text) override {
+    return target_.SystemMessage(code, text);
+  }
+  bool LoadTableString(uint32_t id, std::string* text) override {
+    return target_.LoadTableString(id, text);
+  }
+  void ShowProgress(const std::string& status, const std::string& detail) override {
+    target_.ShowProgress(status, detail);
+  }
+  void ShowMessage(const std::string& text, uint32_t type) override {
+    target_.ShowMessage(text, type);
+  }
+
+  // True when the next operation is the one to fail; counts it either way.
+  bool Inject(const char* operation);
+
+ private:
+  Env& target_;
+  long count_ = 0;
+  long failAt_ = -1;
+  uint32_t error_ = 5;
+  std::string failed_;
+};
