@@ -6,7 +6,9 @@
 
 CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e), restoreScript(e) {}
 
-void CCheckLUMDlg::UpdateData() { env.ShowProgress(statusLine, detailLine); }
+void CCheckLUMDlg::UpdateData() {
+  env.ShowProgress(statusLine, detailLine);
+}
 
 bool CCheckLUMDlg::DiscoverDirectories() {
   std::string windowsDirectory;

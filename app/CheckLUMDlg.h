@@ -27,8 +27,8 @@ class CCheckLUMDlg {
   Env& env;
   std::string statusLine;
   std::string detailLine;
-  std::string setupDirectory;   // the program's directory, ending with a backslash
-  std::string backupDirectory;  // setup directory + "\Backup"
-  std::string spoolDirectory;   // setup directory + "\Spool\"
+  std::string setupDirectory;    // the program's directory, ending with a backslash
+  std::string backupDirectory;   // setup directory + "\Backup"
+  std::string spoolDirectory;    // setup directory + "\Spool\"
   RestoreJournal restoreScript;  // closed at the latest when the dialog goes
 };

@@ -5,7 +5,9 @@
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string Folded(const std::string& name) {
   std::string folded = name;
@@ -48,7 +50,9 @@ std::string Field(const std::string& text, bool alwaysQuote) {
 
 RestoreJournal::RestoreJournal(Env& env) : env_(env) {}
 
-RestoreJournal::~RestoreJournal() { Close(); }
+RestoreJournal::~RestoreJournal() {
+  Close();
+}
 
 bool RestoreJournal::Open(const std::string& backupDirectory) {
   Close();
@@ -116,7 +120,9 @@ bool RestoreJournal::SourceExists(const std::string& source) {
   return error != kErrorFileNotFound && error != kErrorPathNotFound;
 }
 
-void RestoreJournal::Report(const std::string& text) { env_.ShowMessage(text, kMbOk); }
+void RestoreJournal::Report(const std::string& text) {
+  env_.ShowMessage(text, kMbOk);
+}
 
 void RestoreJournal::MoveToBackup(const std::string& source, const std::string& backupName) {
   if (!script_) return;  // never move a file whose way back cannot be written

@@ -37,7 +37,9 @@ class FaultyFile : public WritableFile {
 }  // namespace
 
 bool FaultInjectionEnv::Inject(const char* operation) {
-  if (count_++ != failAt_) return false;
+  bool byName = !failName_.empty() && failName_ == operation && skip_-- == 0;
+  if (count_++ != failAt_ && !byName) return false;
+  if (byName) failName_.clear();
   failed_ = operation;
   target_.SetLastErrorCode(error_);
   return true;
@@ -64,8 +66,8 @@ uint32_t FaultInjectionEnv::EnumKey(RegKey key, uint32_t index, char* name, uint
   return target_.EnumKey(key, index, name, nameChars);
 }
 
-uint32_t FaultInjectionEnv::QueryValue(RegKey key, const char* name, uint32_t* type,
-                                       uint8_t* data, uint32_t* size) {
+uint32_t FaultInjectionEnv::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                                       uint32_t* size) {
   if (Inject("QueryValue")) return error_;
   return target_.QueryValue(key, name, type, data, size);
 }
@@ -76,8 +78,8 @@ uint32_t FaultInjectionEnv::SetValue(RegKey key, const char* name, uint32_t type
   return target_.SetValue(key, name, type, data, size);
 }
 
-uint32_t FaultInjectionEnv::ProfileReadString(const char* section, const char* key,
-                                              const char* def, char* buffer, uint32_t size,
+uint32_t FaultInjectionEnv::ProfileReadString(const char* section, const char* key, const char* def,
+                                              char* buffer, uint32_t size,
                                               const std::string& path) {
   if (Inject("ProfileReadString")) {
     // An unreadable file reads like a missing one: the default comes back.
@@ -96,8 +98,8 @@ uint32_t FaultInjectionEnv::ProfileReadInt(const char* section, const char* key,
   return target_.ProfileReadInt(section, key, def, path);
 }
 
-bool FaultInjectionEnv::ProfileWriteString(const char* section, const char* key,
-                                           const char* value, const std::string& path) {
+bool FaultInjectionEnv::ProfileWriteString(const char* section, const char* key, const char* value,
+                                           const std::string& path) {
   if (Inject("ProfileWriteString")) return false;
   return target_.ProfileWriteString(section, key, value, path);
 }

@@ -19,6 +19,14 @@ class FaultInjectionEnv : public Env {
     failAt_ = index;
     error_ = error;
   }
+  // Makes an operation called `operation` (as FailedOperation names them:
+  // "CopyFileTo", "QueryKeyInfo", ...) fail with `error`: the first one, or
+  // the one after `skip` others of that name.
+  void FailFirst(std::string operation, uint32_t error = 5, int skip = 0) {
+    failName_ = std::move(operation);
+    error_ = error;
+    skip_ = skip;
+  }
   void Reset() {
     count_ = 0;
     failed_.clear();
@@ -74,6 +82,8 @@ class FaultInjectionEnv : public Env {
   Env& target_;
   long count_ = 0;
   long failAt_ = -1;
+  std::string failName_;
+  int skip_ = 0;
   uint32_t error_ = 5;
   std::string failed_;
 };

@@ -2,4 +2,6 @@
 
 // Not built yet: the hand-over leaves the uninstall entry untouched and says
 // so with its result.
-int HandOverUninstallEntry(Env&) { return 0; }
+int HandOverUninstallEntry(Env&) {
+  return 0;
+}

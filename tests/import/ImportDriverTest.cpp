@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include "app/CheckLUMDlg.h"
+#include "import/ImportDriver.h"
+#include "platform/FaultInjectionEnv.h"
+#include "support/Scenario.h"
+
+TEST(ImportPaths, PointerProfileInTheWindowsDirectory) {
+  EXPECT_EQ(PointerProfilePath("C:\\WINDOWS"), "C:\\WINDOWS\\lum.ini");
+  EXPECT_EQ(PointerProfilePath("C:\\"), "C:\\lum.ini");
+}
+
+TEST(ImportPaths, OldInstallationDirectory) {
+  EXPECT_EQ(OldInstallationDirectory("C:\\OLD\\lum.ini", "lum.ini"), "C:\\OLD\\");
+  // The stored name differs in letter case: the last backslash decides.
+  EXPECT_EQ(OldInstallationDirectory("C:\\OLD\\LUM.INI", "lum.ini"), "C:\\OLD\\");
+  EXPECT_EQ(OldInstallationDirectory("C:\\OLD\\LUM.INI", ""), "C:\\OLD\\");
+  EXPECT_EQ(OldInstallationDirectory("lum.ini", "lum.ini"), "");
+  EXPECT_EQ(OldInstallationDirectory("", ""), "");
+  // Forward slashes: the stored name still finds the directory.
+  EXPECT_EQ(OldInstallationDirectory("C:/OLD/lum.ini", "lum.ini"), "C:/OLD/");
+  // A directory that contains the file's name is not cut short.
+  EXPECT_EQ(OldInstallationDirectory("C:\\lum\\lum", "lum"), "C:\\lum\\");
+}
+
+class ImportDriverTest : public ::testing::Test {
+ protected:
+  std::string Script() { return s.Read("C:\\Setup\\Backup\\restore.bat").value_or("<missing>"); }
+  Scenario s;
+};
+
+TEST_F(ImportDriverTest, DeclinesWhenQueuesAreConfigured) {
+  WriteTypicalInstallation(s);
+  s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues\\Alpha");
+  CCheckLUMDlg dlg(s.env());
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_EQ(dlg.statusLine, "Importing file");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Spool"));
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup"));
+  EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
+}
+
+TEST_F(ImportDriverTest, EmptyQueuesKeyDoesNotStopTheImport) {
+  WriteTypicalInstallation(s);
+  s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues");
+  EXPECT_TRUE(s.RunWorkStep());
+}
+
+TEST_F(ImportDriverTest, UnknownQueueCountCountsAsConfiguredQueues) {
+  WriteTypicalInstallation(s);
+  s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("QueryKeyInfo");
+  CCheckLUMDlg dlg(faulty);
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup"));
+}
+
+TEST_F(ImportDriverTest, DirectoriesAreJoinedAsBuilt) {
+  WriteTypicalInstallation(s);
+  CCheckLUMDlg dlg(s.env());
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_EQ(dlg.setupDirectory, "C:\\Setup\\");
+  ASSERT_TRUE(ImportSettings(dlg));
+  EXPECT_EQ(dlg.spoolDirectory, "C:\\Setup\\\\Spool\\");
+  EXPECT_EQ(dlg.backupDirectory, "C:\\Setup\\\\Backup");
+  EXPECT_TRUE(s.Exists("C:\\Setup\\Spool"));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\winlum.ini"), "[Settings]\r\nIni=C:\\OLD\\lum.ini\r\n");
+  EXPECT_FALSE(s.Exists("C:\\WINDOWS\\lum.ini"));
+}
+
+TEST_F(ImportDriverTest, RunWithoutQueuesOrTablesWritesExactlyTwoLines) {
+  WriteTypicalInstallation(s);
+  ASSERT_TRUE(s.RunWorkStep());
+  EXPECT_EQ(Script(),
+            "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n"
+            "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
+  EXPECT_EQ(s.List("C:\\Setup\\Backup"),
+            (std::vector<std::string>{"lum.ini", "restore.bat", "winlum.ini"}));
+}
+
+TEST_F(ImportDriverTest, MissingPointerProfileStillWritesBothLines) {
+  EXPECT_TRUE(s.RunWorkStep());
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini \"\"\r\n");
+}
+
+TEST_F(ImportDriverTest, EarlierRestoreScriptIsReplaced) {
+  WriteTypicalInstallation(s);
+  s.Write("C:\\Setup\\Backup\\restore.bat", "copy/y stale C:\\stale\r\n");
+  ASSERT_TRUE(s.RunWorkStep());
+  EXPECT_EQ(Script().find("stale"), std::string::npos);
+}
+
+TEST_F(ImportDriverTest, SecondRunAfterQueuesWereImportedTouchesNothing) {
+  WriteTypicalInstallation(s);
+  ASSERT_TRUE(s.RunWorkStep());
+  std::string script = Script();
+  s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues\\Alpha");
+  s.Write("C:\\WINDOWS\\lum.ini", "[Settings]\r\nIni=C:\\OLD\\lum.ini\r\n");
+  EXPECT_FALSE(s.RunWorkStep());
+  EXPECT_EQ(Script(), script);
+  EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
+}
+
+TEST_F(ImportDriverTest, EmptySetupDirectoryWorksAtTheRootOfTheCurrentDrive) {
+  WriteTypicalInstallation(s);
+  s.options.programPath = "CheckLUM.exe";
+  CCheckLUMDlg dlg(s.env());
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_EQ(dlg.setupDirectory, "");
+  ASSERT_TRUE(ImportSettings(dlg));
+  EXPECT_EQ(dlg.spoolDirectory, "\\Spool\\");
+  EXPECT_EQ(dlg.backupDirectory, "\\Backup");
+  EXPECT_TRUE(s.Exists("C:\\Backup\\winlum.ini"));
+}
+
+TEST_F(ImportDriverTest, RestoreScriptThatCannotBeCreatedStopsBeforeAnyMove) {
+  WriteTypicalInstallation(s);
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("CreateWritable", 5);
+  CCheckLUMDlg dlg(faulty);
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_NE(s.Messages().find("Error creating the restore script"), std::string::npos);
+  EXPECT_NE(s.Messages().find("Access denied."), std::string::npos) << s.Messages();
+}
+
+TEST_F(ImportDriverTest, CurrentJobsKeyThatCannotBeCreatedEndsTheImport) {
+  WriteTypicalInstallation(s);
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("CreateKey", 5, 1);  // the product key opens; CurrentJobs does not
+  CCheckLUMDlg dlg(faulty);
+  ASSERT_TRUE(dlg.DiscoverDirectories());
+  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_EQ(faulty.FailedOperation(), "CreateKey");
+  EXPECT_FALSE(s.KeyExists("SOFTWARE\\Tandrel\\LUM\\CurrentJobs"));
+  EXPECT_TRUE(s.Value("SOFTWARE\\Tandrel\\LUM", "Port").has_value());
+  // The pointer profile had already moved; its line is on disk.
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+}

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include "import/RestoreJournal.h"
+#include "platform/FaultInjectionEnv.h"
+#include "support/Scenario.h"
+
+TEST(RestoreLine, TypicalPathsStayUnquoted) {
+  EXPECT_EQ(RestoreJournal::CopyLine("winlum.ini", "C:\\WINDOWS\\lum.ini", false),
+            "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
+  EXPECT_EQ(RestoreJournal::CopyLine("Alpha-123", "C:\\OLD\\Q~1\\cf_1.ini", false),
+            "copy/y Alpha-123 C:\\OLD\\Q~1\\cf_1.ini\r\n");
+  // Bytes of the ANSI code page are ordinary file-name characters.
+  EXPECT_EQ(RestoreJournal::CopyLine("K\xF6ln", "C:\\K\xF6ln\\queue.ini", false),
+            "copy/y K\xF6ln C:\\K\xF6ln\\queue.ini\r\n");
+}
+
+TEST(RestoreLine, FieldsCmdWouldSplitOrInterpretAreQuoted) {
+  EXPECT_EQ(RestoreJournal::CopyLine("lum.ini", "C:\\Program Files\\LUM\\lum.ini", false),
+            "copy/y lum.ini \"C:\\Program Files\\LUM\\lum.ini\"\r\n");
+  EXPECT_EQ(RestoreJournal::CopyLine("A&B", "C:\\x(1)\\y^z", false),
+            "copy/y \"A&B\" \"C:\\x(1)\\y^z\"\r\n");
+}
+
+TEST(RestoreLine, EveryPercentIsDoubledInBothKinds) {
+  EXPECT_EQ(RestoreJournal::CopyLine("100%", "C:\\%PATH%\\q.ini", false),
+            "copy/y \"100%%\" \"C:\\%%PATH%%\\q.ini\"\r\n");
+  EXPECT_EQ(RestoreJournal::CopyLine("C:\\S\\\\Spool\\d%1", "C:\\Q\\d%1", true),
+            "copy/y \"C:\\S\\\\Spool\\d%%1\" \"C:\\Q\\d%%1\"\r\n");
+}
+
+TEST(RestoreLine, OnlyPlainFileNamesAreBackupNames) {
+  for (const char* name : {"lum.ini", "Alpha-123", "My Queue", ".hidden", "a..b"}) {
+    EXPECT_TRUE(RestoreJournal::IsPlainFileName(name)) << name;
+  }
+  for (const char* name : {"", ".", "..", "..\\x", "a/b", "C:x", "a<b", "a>b", "a\"b", "a|b", "a?b",
+                           "a*b", "a\tb", "\\x"}) {
+    EXPECT_FALSE(RestoreJournal::IsPlainFileName(name)) << name;
+  }
+}
+
+class MoveToBackupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { s.MakeDirectory("C:\\Setup\\Backup"); }
+  RestoreJournal& journal() {
+    if (!journal_) {
+      journal_ = std::make_unique<RestoreJournal>(s.env());
+      EXPECT_TRUE(journal_->Open(kBackup));
+    }
+    return *journal_;
+  }
+  std::string Script() {
+    journal().Close();
+    return s.Read("C:\\Setup\\Backup\\restore.bat").value_or("<missing>");
+  }
+
+  static constexpr const char* kBackup = "C:\\Setup\\\\Backup";
+  Scenario s;
+  std::unique_ptr<RestoreJournal> journal_;
+};
+
+TEST_F(MoveToBackupTest, MovesTheFileAndWritesItsLine) {
+  s.Write("C:\\OLD\\lum.ini", "[Settings]\r\n");
+  journal().MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_FALSE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "[Settings]\r\n");
+  EXPECT_EQ(Script(), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
+}
+
+TEST_F(MoveToBackupTest, MissingSourceStillLeavesItsLine) {
+  journal().MoveToBackup("C:\\OLD\\nothing.ini", "winlum.ini");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\winlum.ini"));
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\OLD\\nothing.ini\r\n");
+  EXPECT_EQ(s.Messages(), "");
+}
+
+TEST_F(MoveToBackupTest, NameUsedEarlierInTheRunGetsADistinctName) {
+  s.Write("C:\\A\\cf1.ini", "first");
+  s.Write("C:\\B\\cf1.ini", "second");
+  s.Write("C:\\C\\cf1.ini", "third");
+  journal().MoveToBackup("C:\\A\\cf1.ini", "Alpha-123");
+  journal().MoveToBackup("C:\\B\\cf1.ini", "Alpha-123");
+  journal().MoveToBackup("C:\\C\\cf1.ini", "ALPHA-123");  // same file on this file system
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\Alpha-123"), "first");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\Alpha-123~2"), "second");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\ALPHA-123~3"), "third");
+  EXPECT_EQ(Script(),
+            "copy/y Alpha-123 C:\\A\\cf1.ini\r\n"
+            "copy/y Alpha-123~2 C:\\B\\cf1.ini\r\n"
+            "copy/y ALPHA-123~3 C:\\C\\cf1.ini\r\n");
+}
+
+TEST_F(MoveToBackupTest, BackupFromAnEarlierRunIsReplaced) {
+  s.Write("C:\\Setup\\Backup\\lum.ini", "old backup");
+  s.Write("C:\\OLD\\lum.ini", "new");
+  journal().MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "new");
+}
+
+TEST_F(MoveToBackupTest, NameThatIsNotAPlainFileNameNeverLeavesTheBackupDirectory) {
+  s.Write("C:\\OLD\\Q\\queue.ini", "queue");
+  journal().MoveToBackup("C:\\OLD\\Q\\queue.ini", "..\\..\\WINDOWS\\evil");
+  journal().MoveToBackup("C:\\OLD\\Q\\queue.ini", "");
+  EXPECT_EQ(s.Read("C:\\OLD\\Q\\queue.ini"), "queue");
+  EXPECT_FALSE(s.Exists("C:\\WINDOWS\\evil"));
+  EXPECT_EQ(Script(), "");
+  EXPECT_NE(s.Messages().find("is not a valid file name"), std::string::npos) << s.Messages();
+}
+
+TEST_F(MoveToBackupTest, FailedCopyOfAnExistingFileKeepsItAndTellsTheUser) {
+  s.Write("C:\\OLD\\lum.ini", "keep me");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("CopyFileTo", 112);
+  RestoreJournal journal(faulty);
+  ASSERT_TRUE(journal.Open(kBackup));
+  journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  journal.Close();
+  EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "keep me");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "");
+  EXPECT_NE(s.Messages().find("Error copying C:\\OLD\\lum.ini"), std::string::npos) << s.Messages();
+}
+
+TEST_F(MoveToBackupTest, UnwritableRestoreLineKeepsTheSource) {
+  s.Write("C:\\OLD\\lum.ini", "keep me");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("Append", 112);
+  RestoreJournal journal(faulty);
+  ASSERT_TRUE(journal.Open(kBackup));
+  journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "keep me");
+}

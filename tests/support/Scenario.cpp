@@ -1,0 +1,235 @@
+#include "support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+
+#include "app/CheckLUMDlg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<int> scenarioCounter{0};
+
+}  // namespace
+
+Scenario::Scenario() {
+  root = fs::temp_directory_path() /
+         ("checklum-scenario-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+          "-" + std::to_string(scenarioCounter++) + "-" +
+          std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF));
+  fs::remove_all(root);
+  fs::create_directories(root / "C" / "WINDOWS");
+  fs::create_directories(root / "C" / "Setup");
+  options.image = root;
+}
+
+Scenario::~Scenario() {
+  env_.reset();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+fs::path Scenario::Host(const std::string& windowsPath) const {
+  // Tests name paths as C:\A\B; letter case in the tests matches the files.
+  fs::path host = root / "C";
+  std::string rest = windowsPath.substr(windowsPath.rfind(':') + 1);
+  std::string part;
+  for (char c : rest + "\\") {
+    if (c == '\\') {
+      if (!part.empty()) host /= part;
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  return host;
+}
+
+void Scenario::Write(const std::string& windowsPath, const std::string& content) {
+  fs::path host = Host(windowsPath);
+  fs::create_directories(host.parent_path());
+  std::ofstream out(host, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+void Scenario::MakeDirectory(const std::string& windowsPath) {
+  fs::create_directories(Host(windowsPath));
+}
+
+std::optional<std::string> Scenario::Read(const std::string& windowsPath) const {
+  std::ifstream in(Host(windowsPath), std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Scenario::Exists(const std::string& windowsPath) const {
+  return fs::exists(Host(windowsPath));
+}
+
+std::vector<std::string> Scenario::List(const std::string& windowsPath) const {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(Host(windowsPath), ec)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::map<std::string, std::string> Scenario::Files() const {
+  std::map<std::string, std::string> files;
+  fs::path drive = root / "C";
+  for (const auto& entry : fs::recursive_directory_iterator(drive)) {
+    if (!entry.is_regular_file()) continue;
+    std::string relative = fs::relative(entry.path(), drive).generic_string();
+    for (char& c : relative) {
+      if (c == '/') c = '\\';
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    files["C:\\" + relative] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+EnvPortable& Scenario::env() {
+  if (!env_) {
+    options.progress = &progress_;
+    options.messages = &messages_;
+    env_ = std::make_unique<EnvPortable>(options);
+    std::string error;
+    EXPECT_TRUE(env_->LoadRegistry(&error)) << error;
+  }
+  return *env_;
+}
+
+void Scenario::Reset() {
+  if (env_) {
+    std::string error;
+    EXPECT_TRUE(env_->SaveRegistry(&error)) << error;
+  }
+  env_.reset();
+  messages_.str("");
+}
+
+std::optional<RegValue> Scenario::Value(const std::string& keyPath, const char* name) {
+  RegKey key = 0;
+  if (env().OpenKey(kHKeyLocalMachine, keyPath.c_str(), &key) != 0) return std::nullopt;
+  RegValue value;
+  uint32_t size = 0;
+  if (env().QueryValue(key, name, &value.type, nullptr, &size) != 0) {
+    env().CloseKey(key);
+    return std::nullopt;
+  }
+  value.data.assign(size, '\0');
+  env().QueryValue(key, name, &value.type, reinterpret_cast<uint8_t*>(value.data.data()), &size);
+  value.data.resize(size);
+  env().CloseKey(key);
+  return value;
+}
+
+bool Scenario::KeyExists(const std::string& keyPath) {
+  RegKey key = 0;
+  if (env().OpenKey(kHKeyLocalMachine, keyPath.c_str(), &key) != 0) return false;
+  env().CloseKey(key);
+  return true;
+}
+
+void Scenario::CreateKey(const std::string& keyPath) {
+  RegKey key = 0;
+  ASSERT_EQ(env().CreateKey(kHKeyLocalMachine, keyPath.c_str(), &key, nullptr), 0u);
+  env().CloseKey(key);
+}
+
+bool Scenario::RunWorkStep() {
+  CCheckLUMDlg dlg(env());
+  return dlg.RunWorkStep();
+}
+
+void WriteTypicalInstallation(Scenario& s) {
+  s.Write("C:\\WINDOWS\\lum.ini", "[Settings]\r\nIni=C:\\OLD\\lum.ini\r\n");
+  s.Write("C:\\OLD\\lum.ini",
+          "[Settings]\r\nPort=515\r\nLanguage=English\r\n"
+          "[LogOptions]\r\nLogLevel=2\r\n"
+          "[Security]\r\nCheckHosts=1\r\n"
+          "[WindowPos]\r\nDesktop size=640,480\r\nMain=10,10,600,400\r\n"
+          "[CurrentJobs]\r\nC:\\OLD\\Q\\cf1.ini=1\r\nC:\\OLD\\Q\\cf2.ini=1\r\n");
+  s.Write("C:\\OLD\\Q\\cf1.ini", "[Settings]\r\nControlFileName=J1\r\nSeqno=1\r\n");
+  s.Write("C:\\OLD\\Q\\cf2.ini", "[Settings]\r\nControlFileName=J2\r\nSeqno=2\r\n");
+}
+
+namespace {
+
+// Splits one argument off `line` at `pos` the way cmd does for copy: a quoted
+// argument runs to its closing quote, an unquoted one to the next blank.
+bool NextArgument(const std::string& line, size_t& pos, std::string* argument) {
+  while (pos < line.size() && line[pos] == ' ') ++pos;
+  if (pos >= line.size()) return false;
+  argument->clear();
+  bool quoted = false;
+  for (; pos < line.size(); ++pos) {
+    char c = line[pos];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      break;
+    } else {
+      *argument += c;
+    }
+  }
+  return !quoted;
+}
+
+std::string ExpandPercents(const std::string& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '%') {
+      if (i + 1 < line.size() && line[i + 1] == '%') {
+        out += '%';
+        ++i;
+      }
+      // A lone % would start a variable reference: dropped, as cmd does in
+      // a batch file for an undefined one.
+      continue;
+    }
+    out += line[i];
+  }
+  return out;
+}
+
+bool IsAbsolute(const std::string& path) {
+  return (path.size() >= 2 && path[1] == ':') || (!path.empty() && path[0] == '\\');
+}
+
+}  // namespace
+
+RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
+                            const std::string& script) {
+  RestoreRun run;
+  const RestoreRun garbled{false, 0, 0};
+  size_t start = 0;
+  while (start < script.size()) {
+    size_t end = script.find("\r\n", start);
+    if (end == std::string::npos) return garbled;  // every line ends with CR LF
+    std::string line = ExpandPercents(script.substr(start, end - start));
+    start = end + 2;
+    const std::string command = "copy/y ";
+    if (line.compare(0, command.size(), command) != 0) return garbled;
+    size_t pos = command.size();
+    std::string from, to, extra;
+    if (!NextArgument(line, pos, &from) || !NextArgument(line, pos, &to)) return garbled;
+    if (NextArgument(line, pos, &extra)) return garbled;
+    if (!IsAbsolute(from)) from = backupDirectory + "\\" + from;
+    ++(env.CopyFileTo(from, to, false) ? run.copied : run.failed);
+  }
+  return run;
+}
+
+std::string DwordBytes(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  return bytes;
+}

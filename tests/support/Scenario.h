@@ -1,0 +1,75 @@
+// A scenario: an image built in a fresh temporary folder from Windows paths
+// and file contents, an EnvPortable over it, and read-back helpers for the
+// files and registry values the import leaves behind.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/EnvPortable.h"
+
+struct RegValue {
+  uint32_t type = 0;
+  std::string data;
+};
+
+class Scenario {
+ public:
+  Scenario();
+  ~Scenario();
+
+  // Writes a file (creating its directories) at a Windows path on drive C:.
+  void Write(const std::string& windowsPath, const std::string& content);
+  void MakeDirectory(const std::string& windowsPath);
+  std::optional<std::string> Read(const std::string& windowsPath) const;
+  bool Exists(const std::string& windowsPath) const;
+  // File names in a directory, sorted; empty when it does not exist.
+  std::vector<std::string> List(const std::string& windowsPath) const;
+  // Every file below the image's drive C:, as Windows path -> content.
+  std::map<std::string, std::string> Files() const;
+
+  // The env for the next run (made on first use; Reset makes a fresh one).
+  EnvPortable& env();
+  void Reset();
+  PortableOptions options;  // change before env() is first used
+  std::string Messages() const { return messages_.str(); }
+
+  std::optional<RegValue> Value(const std::string& keyPath, const char* name);
+  bool KeyExists(const std::string& keyPath);
+  void CreateKey(const std::string& keyPath);
+
+  // Runs the work step as the program does; true for OK.
+  bool RunWorkStep();
+
+  std::filesystem::path root;
+
+ private:
+  std::filesystem::path Host(const std::string& windowsPath) const;
+  std::unique_ptr<EnvPortable> env_;
+  std::ostringstream progress_;
+  std::ostringstream messages_;
+};
+
+// The typical old installation of the examples: pointer profile, main profile
+// with general settings and current jobs.
+void WriteTypicalInstallation(Scenario& scenario);
+
+// Executes restore.bat's copy lines as cmd would (quotes, %%), from the
+// backup directory. A copy whose source is missing fails and the script goes
+// on, as in cmd.
+struct RestoreRun {
+  bool understood = true;  // every line was a well-formed copy line
+  int copied = 0;
+  int failed = 0;
+};
+RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
+                            const std::string& script);
+
+// DWORD helper: the 4 little-endian bytes of `value`.
+std::string DwordBytes(uint32_t value);
