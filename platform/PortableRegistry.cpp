@@ -1,31 +1,248 @@
-// Placeholder until the portable registry lands: no key can be opened or
-// created, so nothing pretends to have been stored.
 #include "platform/PortableRegistry.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <system_error>
+#include <vector>
+
+#include "platform/RegistryFile.h"
+#include "platform/RegistryTree.h"
 #include "platform/WinError.h"
 
-PortableRegistry::PortableRegistry() = default;
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr uint32_t kErrorNoAccess = 998;  // ERROR_NOACCESS: unreadable data pointer
+// Registry files larger than this are not read (a registry of this program's
+// size is a few kilobytes).
+constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
+
+bool IsStringType(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+}  // namespace
+
+struct PortableRegistry::State {
+  std::shared_ptr<RegistryKeyNode> root = std::make_shared<RegistryKeyNode>();
+  std::map<RegKey, std::shared_ptr<RegistryKeyNode>> handles;
+  RegKey nextHandle = 0x1000;  // never reused, so a stale handle stays invalid
+  bool changed = false;
+
+  // The key behind a handle, or null with the error code in `error`.
+  RegistryKeyNode* Resolve(RegKey key, uint32_t* error) {
+    RegistryKeyNode* node = nullptr;
+    if (key == kHKeyLocalMachine) {
+      node = root.get();
+    } else {
+      auto it = handles.find(key);
+      if (it != handles.end()) node = it->second.get();
+    }
+    if (node == nullptr) {
+      *error = kErrorInvalidHandle;
+      return nullptr;
+    }
+    if (node->deleted) {
+      *error = kErrorKeyDeleted;
+      return nullptr;
+    }
+    return node;
+  }
+
+  // The handle shares ownership of the key, so it stays valid (as deleted)
+  // when the key is removed from the tree.
+  RegKey NewHandle(RegistryKeyNode* node) {
+    RegKey handle = nextHandle;
+    nextHandle += 4;
+    handles.emplace(handle, node->shared_from_this());
+    return handle;
+  }
+
+  // Opens (or creates) `subkey` below `parent`; the shared core of OpenKey
+  // and CreateKey.
+  uint32_t Open(RegKey parent, const char* subkey, bool create, RegKey* result, bool* created) {
+    if (result == nullptr) return kErrorInvalidParameter;
+    uint32_t error = 0;
+    RegistryKeyNode* node = Resolve(parent, &error);
+    if (node == nullptr) return error;
+    std::vector<std::string_view> names;
+    error = SplitRegistryPath(subkey ? subkey : "", &names);
+    if (error != kErrorSuccess) return error;
+    if (node->depth + names.size() > kMaxKeyDepth) return kErrorInvalidParameter;
+    // An empty path opens the key itself; Windows reports it as created.
+    bool last = names.empty();
+    for (std::string_view name : names) {
+      if (create) {
+        node = node->AddSubkey(name, &last);
+        changed = changed || last;
+      } else {
+        node = node->FindSubkey(name);
+        if (node == nullptr) return kErrorFileNotFound;
+      }
+    }
+    if (created) *created = last;
+    *result = NewHandle(node);
+    return kErrorSuccess;
+  }
+};
+
+PortableRegistry::PortableRegistry() : state_(std::make_unique<State>()) {}
 PortableRegistry::~PortableRegistry() = default;
-uint32_t PortableRegistry::OpenKey(RegKey, const char*, RegKey*) { return kErrorFileNotFound; }
-uint32_t PortableRegistry::CreateKey(RegKey, const char*, RegKey*, bool*) {
-  return kErrorAccessDenied;
+
+uint32_t PortableRegistry::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
+  return state_->Open(parent, subkey, false, result, nullptr);
 }
-uint32_t PortableRegistry::QueryKeyInfo(RegKey, uint32_t*, uint32_t*) {
-  return kErrorInvalidHandle;
+
+uint32_t PortableRegistry::CreateKey(RegKey parent, const char* subkey, RegKey* result,
+                                     bool* created) {
+  return state_->Open(parent, subkey, true, result, created);
 }
-uint32_t PortableRegistry::EnumKey(RegKey, uint32_t, char*, uint32_t*) {
-  return kErrorInvalidHandle;
+
+uint32_t PortableRegistry::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
+  uint32_t error = 0;
+  RegistryKeyNode* node = state_->Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (subkeys) *subkeys = static_cast<uint32_t>(node->subkeys.size());
+  if (maxSubkeyLen) {
+    size_t longest = 0;
+    for (const auto& [unused, subkey] : node->subkeys) {
+      longest = std::max(longest, subkey->name.size());
+    }
+    *maxSubkeyLen = static_cast<uint32_t>(longest);
+  }
+  return kErrorSuccess;
 }
-uint32_t PortableRegistry::QueryValue(RegKey, const char*, uint32_t*, uint8_t*, uint32_t*) {
-  return kErrorInvalidHandle;
+
+uint32_t PortableRegistry::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) {
+  uint32_t error = 0;
+  RegistryKeyNode* node = state_->Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (name == nullptr || nameChars == nullptr) return kErrorInvalidParameter;
+  if (index >= node->subkeys.size()) return kErrorNoMoreItems;
+  auto it = node->subkeys.begin();
+  std::advance(it, index);
+  const std::string& found = it->second->name;
+  // The name needs room for its NUL; if it has none, nothing is written.
+  if (found.size() >= *nameChars) return kErrorMoreData;
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *nameChars = static_cast<uint32_t>(found.size());
+  return kErrorSuccess;
 }
-uint32_t PortableRegistry::SetValue(RegKey, const char*, uint32_t, const uint8_t*, uint32_t) {
-  return kErrorInvalidHandle;
+
+uint32_t PortableRegistry::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                                      uint32_t* size) {
+  uint32_t error = 0;
+  RegistryKeyNode* node = state_->Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  const RegistryValue* value = node->FindValue(name ? name : "");
+  if (value == nullptr) {
+    if (type) *type = kRegNone;
+    return kErrorFileNotFound;
+  }
+  if (type) *type = value->type;
+  if (size == nullptr) return kErrorSuccess;
+  uint32_t stored = static_cast<uint32_t>(value->data.size());
+  if (data != nullptr) {
+    if (*size < stored) {
+      *size = stored;
+      return kErrorMoreData;
+    }
+    std::memcpy(data, value->data.data(), stored);
+    // A string stored without its NUL gets one in the buffer when there is
+    // room, not counted in the size, so callers that expect one find it.
+    if (IsStringType(value->type) && stored > 0 && stored < *size && value->data.back() != '\0') {
+      data[stored] = 0;
+    }
+  }
+  *size = stored;
+  return kErrorSuccess;
 }
-uint32_t PortableRegistry::CloseKey(RegKey) { return kErrorInvalidHandle; }
-bool PortableRegistry::LoadFile(const std::filesystem::path&, std::string*) { return true; }
-bool PortableRegistry::SaveFile(const std::filesystem::path&, std::string* error) const {
-  *error = "the registry file cannot be written yet";
-  return false;
+
+uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
+                                    const uint8_t* data, uint32_t size) {
+  uint32_t error = 0;
+  RegistryKeyNode* node = state_->Resolve(key, &error);
+  if (node == nullptr) return error;
+  if (data == nullptr && size > 0) return kErrorNoAccess;
+  std::string_view valueName = name ? name : "";
+  if (valueName.size() > kMaxValueNameChars) return kErrorInvalidParameter;
+  std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
+  node->SetValue(valueName, type, std::move(bytes));
+  state_->changed = true;
+  return kErrorSuccess;
 }
-bool PortableRegistry::Changed() const { return false; }
+
+uint32_t PortableRegistry::CloseKey(RegKey key) {
+  if (key == kHKeyLocalMachine) return kErrorSuccess;
+  return state_->handles.erase(key) == 1 ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+bool PortableRegistry::LoadFile(const std::filesystem::path& file, std::string* error) {
+  std::error_code ec;
+  std::uintmax_t length = std::filesystem::file_size(file, ec);
+  if (ec || length > kMaxFileBytes) {
+    *error = file.string() + ": " + (ec ? ec.message() : "the file is too large");
+    return false;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+    *error = file.string() + ": the file cannot be read";
+    return false;
+  }
+  auto root = std::make_shared<RegistryKeyNode>();
+  std::string reason;
+  if (!ParseRegistryFile(bytes, root.get(), &reason)) {
+    *error = file.string() + ", " + reason;
+    return false;
+  }
+  // Handles into the old contents now refer to deleted keys.
+  state_->root->MarkDeleted();
+  state_->root = root;
+  state_->changed = false;
+  return true;
+}
+
+bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* error) const {
+  std::string text;
+  if (!FormatRegistryFile(*state_->root, &text, error)) return false;
+  // Written beside the file and renamed over it, so a failure at any point
+  // leaves the previous file whole.
+  std::filesystem::path temporary = file;
+  temporary += ".tmp";
+  std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
+  if (out == nullptr) {
+    *error = temporary.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  bool written =
+      std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+#ifdef _WIN32
+  written = written && _commit(_fileno(out)) == 0;
+#else
+  written = written && fsync(fileno(out)) == 0;
+#endif
+  written = std::fclose(out) == 0 && written;
+  std::error_code ec;
+  if (written) std::filesystem::rename(temporary, file, ec);
+  if (!written || ec) {
+    *error = file.string() + ": " + (ec ? ec.message() : "the registry file cannot be written");
+    std::filesystem::remove(temporary, ec);
+    return false;
+  }
+  return true;
+}
+
+bool PortableRegistry::Changed() const {
+  return state_->changed;
+}

@@ -2,10 +2,18 @@
 // the Windows registry for the operations in Env, loaded from and saved to a
 // registry file (REGEDIT4 / "Windows Registry Editor Version 5.00" text).
 // Only HKEY_LOCAL_MACHINE exists.
+//
+// Where Wine and Windows differ, this follows Windows: a string value holds
+// exactly the bytes written (Wine adds a NUL when the byte after the data
+// happens to be one), and subkeys enumerate sorted by their upper-case names
+// (Wine sorts by lower-case names, which puts [ ] ^ _ ` before the letters).
+// Handles are never reused; a closed or unknown handle gives error 6, and a
+// handle to a key that a LoadFile replaced gives error 1018.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/Env.h"
@@ -19,8 +27,7 @@ class PortableRegistry {
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created);
   uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen);
   uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars);
-  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
-                      uint32_t* size);
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data, uint32_t* size);
   uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                     uint32_t size);
   uint32_t CloseKey(RegKey key);
@@ -32,4 +39,8 @@ class PortableRegistry {
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
   // True once anything was created or set since construction or LoadFile.
   bool Changed() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };

@@ -1,0 +1,54 @@
+// The keys and values of an in-memory registry, shared by PortableRegistry
+// and the registry-file reader and writer.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Limits of a Windows registry: key names of up to 255 characters, value
+// names of up to 16383, trees of up to 512 levels.
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+constexpr size_t kMaxKeyDepth = 512;
+
+struct RegistryValue {
+  std::string name;  // as first written
+  uint32_t type = 0;
+  std::string data;  // exactly the bytes written
+};
+
+struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
+  std::string name;  // as first created
+  size_t depth = 0;  // 0 for HKEY_LOCAL_MACHINE itself
+  bool deleted = false;
+  // Both maps are keyed by RegistryNameKey(name), which also gives the
+  // order of enumeration.
+  std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
+  std::map<std::u16string, RegistryValue> values;
+
+  RegistryKeyNode* FindSubkey(std::string_view subkey) const;
+  // Finds or creates the subkey; `created` tells which.
+  RegistryKeyNode* AddSubkey(std::string_view subkey, bool* created);
+  const RegistryValue* FindValue(std::string_view value) const;
+  // Sets a value, keeping the letter case of an existing name.
+  void SetValue(std::string_view value, uint32_t type, std::string data);
+  // Removes a subkey with its whole tree, marking every removed key deleted.
+  void RemoveSubkey(std::string_view subkey);
+  void RemoveValue(std::string_view value);
+  // Marks this key and everything below it deleted, for the handles that
+  // still refer to them.
+  void MarkDeleted();
+};
+
+// Splits a registry path into its key names, skipping empty ones (a trailing
+// or doubled backslash). Returns 0, 161 for a path that starts with a
+// backslash, or 87 for a key name longer than kMaxKeyNameChars.
+uint32_t SplitRegistryPath(std::string_view path, std::vector<std::string_view>* names);
+
+// True when both trees hold the same keys and values, names in the same
+// letter case.
+bool SameRegistryTree(const RegistryKeyNode& a, const RegistryKeyNode& b);

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/PortableRegistry.h"
+#include "platform/WinError.h"
+
+namespace {
+
+const uint8_t* Bytes(const char* text) {
+  return reinterpret_cast<const uint8_t*>(text);
+}
+
+class PortableRegistryTest : public testing::Test {
+ protected:
+  RegKey Create(RegKey parent, const char* path, bool* created = nullptr) {
+    RegKey key = 0;
+    EXPECT_EQ(reg_.CreateKey(parent, path, &key, created), kErrorSuccess) << path;
+    return key;
+  }
+  std::vector<std::string> Subkeys(RegKey key) {
+    std::vector<std::string> names;
+    for (uint32_t i = 0;; ++i) {
+      char name[300];
+      uint32_t chars = sizeof name;
+      uint32_t rc = reg_.EnumKey(key, i, name, &chars);
+      if (rc == kErrorNoMoreItems) break;
+      EXPECT_EQ(rc, kErrorSuccess);
+      names.emplace_back(name, chars);
+    }
+    return names;
+  }
+  // Type, size and bytes as RegQueryValueExA gives them into a 64-byte
+  // buffer filled with '#'.
+  std::string Query(RegKey key, const char* name, uint32_t* type, uint32_t* size) {
+    uint8_t buffer[64];
+    std::fill(std::begin(buffer), std::end(buffer), '#');
+    *size = sizeof buffer;
+    EXPECT_EQ(reg_.QueryValue(key, name, type, buffer, size), kErrorSuccess) << name;
+    return std::string(reinterpret_cast<char*>(buffer), *size + 2);
+  }
+
+  PortableRegistry reg_;
+};
+
+TEST_F(PortableRegistryTest, KeyNamesIgnoreCaseAndKeepTheirFirstSpelling) {
+  bool created = false;
+  RegKey base = Create(kHKeyLocalMachine, "SOFTWARE\\Base", &created);
+  EXPECT_TRUE(created);
+  reg_.CloseKey(Create(base, "MixedCase", &created));
+  EXPECT_TRUE(created);
+  reg_.CloseKey(Create(kHKeyLocalMachine, "software\\BASE\\MIXEDCASE", &created));
+  EXPECT_FALSE(created);
+  RegKey opened = 0;
+  EXPECT_EQ(reg_.OpenKey(base, "mixedcase", &opened), kErrorSuccess);
+  reg_.CloseKey(opened);
+  // Letters of code page 1252 beyond ASCII match their capitals too.
+  reg_.CloseKey(Create(base, "\xE9t\xE9", &created));
+  reg_.CloseKey(Create(base, "\xC9T\xC9", &created));
+  EXPECT_FALSE(created);
+  // Blanks are part of a name.
+  reg_.CloseKey(Create(base, "sp "));
+  reg_.CloseKey(Create(base, " sp"));
+  EXPECT_EQ(Subkeys(base), (std::vector<std::string>{" sp", "MixedCase", "sp ", "\xE9t\xE9"}));
+  reg_.CloseKey(base);
+}
+
+TEST_F(PortableRegistryTest, PathsSkipEmptyPartsAndRejectALeadingBackslash) {
+  bool created = false;
+  RegKey deep = Create(kHKeyLocalMachine, "A\\B\\C", &created);
+  EXPECT_TRUE(created);
+  reg_.CloseKey(deep);
+  reg_.CloseKey(Create(kHKeyLocalMachine, "a\\b\\c", &created));
+  EXPECT_FALSE(created);
+  reg_.CloseKey(Create(kHKeyLocalMachine, "T1\\", &created));
+  EXPECT_TRUE(created);
+  reg_.CloseKey(Create(kHKeyLocalMachine, "D1\\\\D2"));
+  RegKey key = 0;
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "T1\\\\", &key), kErrorSuccess);
+  reg_.CloseKey(key);
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "d1\\d2", &key), kErrorSuccess);
+  reg_.CloseKey(key);
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "\\A", &key), kErrorBadPathname);
+  EXPECT_EQ(reg_.CreateKey(kHKeyLocalMachine, "\\L1", &key, nullptr), kErrorBadPathname);
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "NoSuchKey", &key), kErrorFileNotFound);
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "A\\NoSuch\\Deeper", &key), kErrorFileNotFound);
+  EXPECT_EQ(Subkeys(kHKeyLocalMachine), (std::vector<std::string>{"A", "D1", "T1"}));
+
+  // 255 characters is the longest key name.
+  std::string longest(255, 'n');
+  reg_.CloseKey(Create(kHKeyLocalMachine, longest.c_str()));
+  EXPECT_EQ(reg_.CreateKey(kHKeyLocalMachine, (longest + "n").c_str(), &key, nullptr),
+            kErrorInvalidParameter);
+}
+
+TEST_F(PortableRegistryTest, AnEmptyOrNullSubkeyOpensTheKeyItselfAsANewHandle) {
+  RegKey a = Create(kHKeyLocalMachine, "A");
+  for (const char* subkey : {"", static_cast<const char*>(nullptr)}) {
+    bool created = false;
+    RegKey same = Create(a, subkey, &created);
+    EXPECT_TRUE(created);  // Windows reports an empty path as created
+    EXPECT_NE(same, a);
+    EXPECT_EQ(reg_.SetValue(same, "v", kRegBinary, Bytes("x"), 1), kErrorSuccess);
+    EXPECT_EQ(reg_.CloseKey(same), kErrorSuccess);
+    RegKey opened = 0;
+    EXPECT_EQ(reg_.OpenKey(a, subkey, &opened), kErrorSuccess);
+    EXPECT_NE(opened, a);
+    reg_.CloseKey(opened);
+  }
+  EXPECT_EQ(reg_.QueryValue(a, "v", nullptr, nullptr, nullptr), kErrorSuccess);
+  EXPECT_TRUE(Subkeys(a).empty());
+  reg_.CloseKey(a);
+}
+
+// Windows keeps exactly the bytes written; Wine adds a NUL to a string whose
+// next byte in the caller's memory is NUL, so "abc" from a literal with a
+// byte count of 3 reads back as 4 bytes there, and as 3 here.
+TEST_F(PortableRegistryTest, StringValuesKeepExactlyTheBytesWritten) {
+  RegKey key = Create(kHKeyLocalMachine, "V");
+  uint32_t type = 0, size = 0;
+  reg_.SetValue(key, "strlen", kRegSz, Bytes("abc"), 3);
+  EXPECT_EQ(Query(key, "strlen", &type, &size), std::string("abc\0#", 5));
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(size, 3u);  // a NUL is put after the data but not counted
+  reg_.SetValue(key, "with_nul", kRegSz, Bytes("abc"), 4);
+  EXPECT_EQ(Query(key, "with_nul", &type, &size), std::string("abc\0##", 6));
+  reg_.SetValue(key, "embedded", kRegMultiSz, Bytes("a\0bc\0"), 6);
+  EXPECT_EQ(Query(key, "embedded", &type, &size), std::string("a\0bc\0\0##", 8));
+  EXPECT_EQ(type, kRegMultiSz);
+  reg_.SetValue(key, "empty", kRegSz, nullptr, 0);
+  EXPECT_EQ(Query(key, "empty", &type, &size), "##");
+  reg_.SetValue(key, "bin", kRegBinary, Bytes("hello"), 5);
+  EXPECT_EQ(Query(key, "bin", &type, &size), "hello##");  // binary data gets no NUL
+  const uint32_t number = 0x12345678;
+  reg_.SetValue(key, "dw", kRegDword, reinterpret_cast<const uint8_t*>(&number), 4);
+  EXPECT_EQ(Query(key, "dw", &type, &size), "\x78\x56\x34\x12##");
+  reg_.SetValue(key, "custom", 0x1234, Bytes("xy"), 2);
+  EXPECT_EQ(Query(key, "custom", &type, &size), "xy##");
+  EXPECT_EQ(type, 0x1234u);
+  EXPECT_EQ(reg_.SetValue(key, "bad", kRegBinary, nullptr, 3), 998u);
+  reg_.CloseKey(key);
+}
+
+TEST_F(PortableRegistryTest, QueryReportsSizesAndMissingValuesAsWindowsDoes) {
+  RegKey key = Create(kHKeyLocalMachine, "Q");
+  reg_.SetValue(key, "sz", kRegSz, Bytes("abc"), 4);
+  uint32_t type = 99, size = 0;
+  EXPECT_EQ(reg_.QueryValue(key, "SZ", &type, nullptr, &size), kErrorSuccess);
+  EXPECT_EQ(size, 4u);
+  uint8_t small[4] = {'#', '#', '#', '#'};
+  size = 3;
+  EXPECT_EQ(reg_.QueryValue(key, "sz", &type, small, &size), kErrorMoreData);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 4), "####");
+  size = 0;
+  EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, small, &size), kErrorMoreData);
+  size = 4;
+  EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, small, &size), kErrorSuccess);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 4), std::string("abc\0", 4));
+  // A string stored without NUL whose buffer is exactly its size gets none.
+  reg_.SetValue(key, "a", kRegSz, Bytes("a"), 1);
+  std::fill(std::begin(small), std::end(small), '#');
+  size = 1;
+  EXPECT_EQ(reg_.QueryValue(key, "a", nullptr, small, &size), kErrorSuccess);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 4), "a###");
+
+  size = 64;
+  EXPECT_EQ(reg_.QueryValue(key, "nope", &type, small, &size), kErrorFileNotFound);
+  EXPECT_EQ(type, kRegNone);
+  EXPECT_EQ(size, 64u);
+  EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, nullptr, nullptr), kErrorSuccess);
+  EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, small, nullptr), kErrorInvalidParameter);
+
+  // The unnamed value answers to both "" and NULL; a value name keeps the
+  // spelling it was first written with.
+  reg_.SetValue(key, "", kRegSz, Bytes("dflt"), 5);
+  reg_.SetValue(key, nullptr, kRegSz, Bytes("dflt2"), 6);
+  EXPECT_EQ(Query(key, "", &type, &size), std::string("dflt2\0##", 8));
+  reg_.SetValue(key, "ValName", kRegSz, Bytes("1"), 2);
+  reg_.SetValue(key, "VALNAME", kRegSz, Bytes("2"), 2);
+  EXPECT_EQ(Query(key, "valname", &type, &size), std::string("2\0##", 4));
+  reg_.CloseKey(key);
+}
+
+// Windows keeps subkeys sorted by their upper-case names, so "_" comes after
+// the letters; Wine compares lower-case names and puts it before them.
+TEST_F(PortableRegistryTest, SubkeysEnumerateSortedByTheirUpperCaseNames) {
+  RegKey key = Create(kHKeyLocalMachine, "E");
+  for (const char* name : {"b", "A", "c", "B2", "a1", "_x", "Z", "10", "9", "a", "~t", "[", "^",
+                           "ab", "a b", "a-b", "a.b"}) {
+    reg_.CloseKey(Create(key, name));
+  }
+  EXPECT_EQ(Subkeys(key), (std::vector<std::string>{"10", "9", "A", "a b", "a-b", "a.b", "a1", "ab",
+                                                    "b", "B2", "c", "Z", "[", "^", "_x", "~t"}));
+  uint32_t count = 0, longest = 0;
+  EXPECT_EQ(reg_.QueryKeyInfo(key, &count, &longest), kErrorSuccess);
+  EXPECT_EQ(count, 16u);
+  EXPECT_EQ(longest, 3u);
+  EXPECT_EQ(reg_.QueryKeyInfo(key, nullptr, nullptr), kErrorSuccess);
+
+  RegKey sub = Create(key, "0abcdef");  // now the first subkey
+  char name[8] = "#######";
+  uint32_t chars = 7;  // no room for the NUL
+  EXPECT_EQ(reg_.EnumKey(key, 0, name, &chars), kErrorMoreData);
+  EXPECT_EQ(chars, 7u);
+  EXPECT_STREQ(name, "#######");
+  chars = 8;
+  EXPECT_EQ(reg_.EnumKey(key, 0, name, &chars), kErrorSuccess);
+  EXPECT_EQ(chars, 7u);
+  EXPECT_STREQ(name, "0abcdef");
+  EXPECT_EQ(reg_.EnumKey(key, 17, name, &chars), kErrorNoMoreItems);
+  EXPECT_EQ(reg_.QueryKeyInfo(sub, &count, &longest), kErrorSuccess);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(longest, 0u);
+  reg_.CloseKey(sub);
+  reg_.CloseKey(key);
+}
+
+TEST_F(PortableRegistryTest, ClosedAndForeignHandlesAreRefused) {
+  RegKey key = Create(kHKeyLocalMachine, "H");
+  EXPECT_EQ(reg_.CloseKey(key), kErrorSuccess);
+  EXPECT_EQ(reg_.CloseKey(key), kErrorInvalidHandle);
+  uint8_t data[4] = {};
+  uint32_t size = 4, count = 0;
+  char name[8];
+  RegKey other = 0;
+  for (RegKey bad : {key, RegKey{0}, RegKey{12345}, RegKey{0x80000001}}) {
+    EXPECT_EQ(reg_.OpenKey(bad, "x", &other), kErrorInvalidHandle);
+    EXPECT_EQ(reg_.CreateKey(bad, "x", &other, nullptr), kErrorInvalidHandle);
+    EXPECT_EQ(reg_.QueryKeyInfo(bad, &count, nullptr), kErrorInvalidHandle);
+    EXPECT_EQ(reg_.EnumKey(bad, 0, name, &size), kErrorInvalidHandle);
+    EXPECT_EQ(reg_.QueryValue(bad, "v", nullptr, data, &size), kErrorInvalidHandle);
+    EXPECT_EQ(reg_.SetValue(bad, "v", kRegBinary, data, 1), kErrorInvalidHandle);
+  }
+  // The predefined key needs no opening, and closing it does nothing.
+  EXPECT_EQ(reg_.CloseKey(kHKeyLocalMachine), kErrorSuccess);
+  EXPECT_EQ(reg_.QueryKeyInfo(kHKeyLocalMachine, &count, nullptr), kErrorSuccess);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "H", nullptr), kErrorInvalidParameter);
+}
+
+TEST_F(PortableRegistryTest, ChangedOnceAKeyIsCreatedOrAValueSet) {
+  EXPECT_FALSE(reg_.Changed());
+  RegKey key = 0;
+  EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, "", &key), kErrorSuccess);
+  reg_.CloseKey(key);
+  EXPECT_FALSE(reg_.Changed());
+  key = Create(kHKeyLocalMachine, "C");
+  EXPECT_TRUE(reg_.Changed());
+  reg_.CloseKey(key);
+
+  PortableRegistry other;
+  RegKey opened = 0;
+  other.CreateKey(kHKeyLocalMachine, "", &opened, nullptr);
+  EXPECT_FALSE(other.Changed());  // nothing new was created
+  other.SetValue(opened, "v", kRegDword, Bytes("\1\0\0\0"), 4);
+  EXPECT_TRUE(other.Changed());
+  other.CloseKey(opened);
+}
+
+}  // namespace
