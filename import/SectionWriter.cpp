@@ -1,9 +1,65 @@
-// Placeholder until the section writer lands: nothing is written.
 #include "import/SectionWriter.h"
 
-bool IsAllDigits(std::string_view) {
-  return false;
+#include <cstdint>
+#include <limits>
+
+#include "import/ProductKey.h"
+
+namespace {
+
+// The number of a digit-only value, or false when it exceeds 32 bits.
+bool ParseDword(std::string_view digits, uint32_t* number) {
+  uint64_t n = 0;
+  for (char c : digits) {
+    n = n * 10 + static_cast<uint64_t>(c - '0');
+    if (n > std::numeric_limits<uint32_t>::max()) return false;
+  }
+  *number = static_cast<uint32_t>(n);
+  return true;
 }
-void WriteTypedValue(Env&, RegKey, const std::string&, const std::string&, bool) {}
-void WriteSectionToRegistry(Env&, const SectionMap&, const std::string&, bool) {}
-void ImportSection(Env&, const CIni&, const std::string&, const std::string&, bool) {}
+
+}  // namespace
+
+bool IsAllDigits(std::string_view value) {
+  if (value.empty()) return false;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+void WriteTypedValue(Env& env, RegKey key, const std::string& name, const std::string& value,
+                     bool stringsOnly) {
+  if (value.empty()) return;
+  uint32_t number = 0;
+  if (!stringsOnly && IsAllDigits(value) && ParseDword(value, &number)) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                              static_cast<uint8_t>(number >> 16),
+                              static_cast<uint8_t>(number >> 24)};
+    env.SetValue(key, name.c_str(), kRegDword, bytes, sizeof bytes);
+    return;
+  }
+  if (value.size() > std::numeric_limits<uint32_t>::max()) return;
+  env.SetValue(key, name.c_str(), kRegSz, reinterpret_cast<const uint8_t*>(value.data()),
+               static_cast<uint32_t>(value.size()));
+}
+
+void WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,
+                            bool stringsOnly) {
+  RegKey productKey = 0;
+  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return;
+  RegKey subkey = 0;
+  if (env.CreateKey(productKey, subkeyPath.c_str(), &subkey, nullptr) == 0) {
+    for (const auto& [name, value] : section)
+      WriteTypedValue(env, subkey, name, value, stringsOnly);
+    env.CloseKey(subkey);
+  }
+  env.CloseKey(productKey);
+}
+
+void ImportSection(Env& env, const CIni& profile, const std::string& section,
+                   const std::string& subkeyPath, bool stringsOnly) {
+  SectionMap map;
+  profile.ReadSection(section, map);
+  WriteSectionToRegistry(env, map, subkeyPath, stringsOnly);
+}

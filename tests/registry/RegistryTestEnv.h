@@ -1,0 +1,120 @@
+// An Env for the registry tests: registry calls go to a PortableRegistry (so
+// the same tests run in both builds), private profiles come from an
+// in-memory table, and everything else fails. It counts open handles and can
+// refuse to create chosen keys.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Env.h"
+#include "platform/PortableRegistry.h"
+#include "platform/WinError.h"
+
+class RegistryTestEnv : public Env {
+ public:
+  PortableRegistry registry;
+  // CreateKey and OpenKey of these subkey paths fail with error 5.
+  std::set<std::string> refusedKeys;
+  // section -> key/value lines in file order, for every profile path.
+  std::map<std::string, std::vector<std::pair<std::string, std::string>>> profile;
+
+  size_t OpenHandles() const { return open_.size(); }
+  int SetsThroughUnknownHandles() const { return badSets_; }
+
+  uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override {
+    if (subkey && refusedKeys.count(subkey)) return kErrorAccessDenied;
+    return Track(registry.OpenKey(parent, subkey, result), result);
+  }
+  uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override {
+    if (subkey && refusedKeys.count(subkey)) return kErrorAccessDenied;
+    return Track(registry.CreateKey(parent, subkey, result, created), result);
+  }
+  uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override {
+    return registry.QueryKeyInfo(key, subkeys, maxSubkeyLen);
+  }
+  uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) override {
+    return registry.EnumKey(key, index, name, nameChars);
+  }
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
+    return registry.QueryValue(key, name, type, data, size);
+  }
+  uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override {
+    if (key != kHKeyLocalMachine && !open_.count(key)) ++badSets_;
+    return registry.SetValue(key, name, type, data, size);
+  }
+  uint32_t CloseKey(RegKey key) override {
+    open_.erase(key);
+    return registry.CloseKey(key);
+  }
+
+  // GetPrivateProfileStringA for one section: the key list (key null) or one
+  // value, cut to the buffer as Windows cuts it.
+  uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
+                             uint32_t size, const std::string&) override {
+    if (size == 0 || section == nullptr) return 0;
+    auto lines = profile.find(section);
+    if (key == nullptr) {
+      std::string list;
+      if (lines != profile.end()) {
+        for (const auto& [name, value] : lines->second) list += name + '\0';
+      }
+      if (list.size() + 1 <= size) {
+        std::memcpy(buffer, list.data(), list.size());
+        buffer[list.size()] = 0;
+        return static_cast<uint32_t>(list.size());
+      }
+      if (size < 2) return buffer[0] = 0;
+      std::memcpy(buffer, list.data(), size - 2);
+      buffer[size - 2] = buffer[size - 1] = 0;
+      return size - 2;
+    }
+    std::string text = def ? def : "";
+    if (lines != profile.end()) {
+      for (const auto& [name, value] : lines->second) {
+        if (name == key) {
+          text = value;
+          break;
+        }
+      }
+    }
+    if (text.size() >= size) text.resize(size - 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<uint32_t>(text.size());
+  }
+  uint32_t ProfileReadInt(const char*, const char*, int32_t def, const std::string&) override {
+    return static_cast<uint32_t>(def);
+  }
+  bool ProfileWriteString(const char*, const char*, const char*, const std::string&) override {
+    return false;
+  }
+
+  bool WindowsDirectory(std::string*) override { return false; }
+  bool ModuleFileName(std::string*) override { return false; }
+  bool ShortPathName(const std::string&, std::string*) override { return false; }
+  bool CreateDir(const std::string&) override { return false; }
+  bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
+  bool RemoveFile(const std::string&) override { return false; }
+  std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
+  std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }
+  uint32_t LastError() override { return kErrorInvalidFunction; }
+  void SetLastErrorCode(uint32_t) override {}
+  bool SystemMessage(uint32_t, std::string*) override { return false; }
+  bool LoadTableString(uint32_t, std::string*) override { return false; }
+  void ShowProgress(const std::string&, const std::string&) override {}
+  void ShowMessage(const std::string&, uint32_t) override {}
+
+ private:
+  uint32_t Track(uint32_t rc, RegKey* result) {
+    if (rc == kErrorSuccess) open_.insert(*result);
+    return rc;
+  }
+  std::set<RegKey> open_;
+  int badSets_ = 0;
+};
