@@ -1,0 +1,25 @@
+// Feeds arbitrary bytes to the registry-file reader. Whatever it accepts must
+// be written back and read again to the very same keys and values.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/RegistryFile.h"
+#include "platform/RegistryTree.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto root = std::make_shared<RegistryKeyNode>();
+  std::string error;
+  if (!ParseRegistryFile(bytes, root.get(), &error)) return 0;
+  std::string text;
+  if (!FormatRegistryFile(*root, &text, &error)) return 0;
+  auto again = std::make_shared<RegistryKeyNode>();
+  if (!ParseRegistryFile(text, again.get(), &error) || !SameRegistryTree(*root, *again)) {
+    std::abort();
+  }
+  std::string second;
+  if (!FormatRegistryFile(*again, &second, &error) || second != text) std::abort();
+  return 0;
+}
