@@ -440,7 +440,9 @@ bool AppendKey(const RegistryKeyNode& key, const std::string& path, std::string*
     *error = "the key name in " + path + " holds a line break";
     return false;
   }
-  if (key.depth > 0 || !key.values.empty()) {
+  // A key with subkeys and no values needs no line of its own: its
+  // subkeys' lines create it.
+  if (!key.values.empty() || (key.depth > 0 && key.subkeys.empty())) {
     *out += "[" + path + "]\r\n";
     for (const auto& [unused, value] : key.values) {
       if (value.name.find_first_of("\r\n") != std::string::npos) {

@@ -99,10 +99,6 @@ TEST_F(RegistryFileTest, SavedFileIsSortedRegedit4TextWithCrlfLineEnds) {
   EXPECT_EQ(ReadAll(dir_ / "HKLM.reg"),
             "REGEDIT4\r\n"
             "\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
-            "\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel]\r\n"
-            "\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n"
             "@=\"def\"\r\n"
             "\"Count\"=dword:0000002a\r\n"
@@ -111,8 +107,6 @@ TEST_F(RegistryFileTest, SavedFileIsSortedRegedit4TextWithCrlfLineEnds) {
             "\"NoNul\"=hex(1):61,62\r\n"
             "\"Q\"=hex(b):01,02,03,04,05,06,07,08\r\n"
             "\"UninstallString\"=\"C:\\\\dir\\\\\\\"q\\\" \xE9\"\r\n"
-            "\r\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM\\Queues]\r\n"
             "\r\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM\\Queues\\Alpha]\r\n"
             "\"Short\"=hex(4):01,02\r\n"
@@ -151,6 +145,9 @@ TEST_F(RegistryFileTest, EveryValueRoundTripsExactly) {
   }
   Set(reg, std::string(255, 'L').c_str(), std::string(1000, 'n').c_str(), kRegSz, "long name");
   Set(reg, "Empty\\Leaf", "", kRegSz, std::string("\0", 1));
+  RegKey bare = 0;
+  ASSERT_EQ(reg.CreateKey(kHKeyLocalMachine, "Bare\\Leaf", &bare, nullptr), kErrorSuccess);
+  reg.CloseKey(bare);
   std::string error;
   ASSERT_TRUE(reg.SaveFile(dir_ / "HKLM.reg", &error)) << error;
   std::string text = ReadAll(dir_ / "HKLM.reg");
@@ -182,6 +179,7 @@ TEST_F(RegistryFileTest, EveryValueRoundTripsExactly) {
     EXPECT_EQ(type, values[i].first) << i;
   }
   EXPECT_EQ(Value(loaded, "Empty\\Leaf", nullptr), std::string("\0", 1));
+  EXPECT_EQ(loaded.OpenKey(kHKeyLocalMachine, "Bare\\Leaf", &bare), kErrorSuccess);
 }
 
 TEST_F(RegistryFileTest, ReadsUnicodeExportsAsCodePage1252) {
