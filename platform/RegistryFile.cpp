@@ -233,8 +233,9 @@ class Parser {
 
   // "[path]" or "[-path]", the bracket taken.
   bool KeyLine(std::string_view line) {
+    // Key names may hold "]", so the path ends at the line's last one.
     size_t close = line.rfind(']');
-    if (close == std::string_view::npos || !OnlyCommentLeft(line.substr(close + 1))) {
+    if (close == std::string_view::npos || !TrimLeft(line.substr(close + 1)).empty()) {
       return Failed("a key line must end with \"]\"");
     }
     std::string_view path = line.substr(0, close);
