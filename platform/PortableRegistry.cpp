@@ -78,7 +78,8 @@ struct PortableRegistry::State {
     error = SplitRegistryPath(subkey ? subkey : "", &names);
     if (error != kErrorSuccess) return error;
     if (node->depth + names.size() > kMaxKeyDepth) return kErrorInvalidParameter;
-    // An empty path opens the key itself; Windows reports it as created.
+    // An empty path opens the key itself, reported as created (as the Win32
+    // registry does under Wine).
     bool last = names.empty();
     for (std::string_view name : names) {
       if (create) {
