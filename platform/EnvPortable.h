@@ -3,9 +3,16 @@
 //   IMAGE/C/...     drive C: (one folder per drive letter, in capitals)
 //   IMAGE/HKLM.reg  HKEY_LOCAL_MACHINE, read at start and saved at the end
 //
-// Windows paths are resolved inside the image without regard to letter case;
-// nothing outside the image can be read or written. The progress view is the
-// console.
+// Windows paths are resolved inside the image without regard to letter case
+// (platform/ImagePath.h); nothing outside the image can be read or written.
+// The current directory is the program's directory. Failures leave Windows
+// error codes, and SystemMessage gives their English texts. The progress
+// view is the console (platform/ConsoleView.h).
+//
+// The volume has no 8.3 short names: ShortPathName returns the long path,
+// and a search pattern matches long names only, so "*.ini" does not find
+// "x.ini2". Searches return their entries sorted by upper-case name, as NTFS
+// does. A file is read-only when its owner may not write it.
 #pragma once
 
 #include <filesystem>
@@ -13,14 +20,18 @@
 #include <memory>
 #include <string>
 
+#include "platform/ConsoleView.h"
 #include "platform/Env.h"
+#include "platform/ImagePath.h"
+#include "platform/PortableRegistry.h"
+#include "platform/ProfileService.h"
 
 struct PortableOptions {
-  std::filesystem::path image;                         // the image folder
-  std::string windowsDirectory = "C:\\WINDOWS";        // GetWindowsDirectoryA
+  std::filesystem::path image;                          // the image folder
+  std::string windowsDirectory = "C:\\WINDOWS";         // GetWindowsDirectoryA
   std::string programPath = "C:\\Setup\\CheckLUM.exe";  // GetModuleFileNameA
-  std::ostream* progress = nullptr;  // status/detail lines; null: no output
-  std::ostream* messages = nullptr;  // message-box texts; null: no output
+  std::ostream* progress = nullptr;                     // status/detail lines; null: no output
+  std::ostream* messages = nullptr;                     // message-box texts; null: no output
 };
 
 class EnvPortable : public Env {
@@ -32,7 +43,55 @@ class EnvPortable : public Env {
   bool LoadRegistry(std::string* error);
   // Writes IMAGE/HKLM.reg when anything changed.
   bool SaveRegistry(std::string* error);
-  // The host path a Windows path resolves to (for tests and tools); empty
-  // when it lies outside the image (UNC and device paths).
+  // The host path a Windows path resolves to (for tests and tools): the
+  // existing entry in its on-disk spelling, or where a new one would go;
+  // empty when it lies outside the image (UNC and device paths) or cannot be
+  // reached.
   std::filesystem::path HostPath(const std::string& windowsPath) const;
+
+  uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
+  uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
+  uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override;
+  uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) override;
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override;
+  uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                    uint32_t size) override;
+  uint32_t CloseKey(RegKey key) override;
+
+  uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
+                             uint32_t size, const std::string& path) override;
+  uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
+                          const std::string& path) override;
+  bool ProfileWriteString(const char* section, const char* key, const char* value,
+                          const std::string& path) override;
+
+  bool WindowsDirectory(std::string* dir) override;
+  bool ModuleFileName(std::string* path) override;
+  bool ShortPathName(const std::string& longPath, std::string* shortPath) override;
+  bool CreateDir(const std::string& path) override;
+  bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
+  bool RemoveFile(const std::string& path) override;
+  std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
+  std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
+  uint32_t LastError() override { return lastError_; }
+  void SetLastErrorCode(uint32_t code) override { lastError_ = code; }
+  bool SystemMessage(uint32_t code, std::string* text) override;
+  bool LoadTableString(uint32_t id, std::string* text) override;
+
+  void ShowProgress(const std::string& status, const std::string& detail) override;
+  void ShowMessage(const std::string& text, uint32_t type) override;
+
+ private:
+  bool Fail(uint32_t error);
+  // The host path of a profile: a bare file name lies in the Windows
+  // directory. Empty when the path cannot be reached.
+  std::filesystem::path ProfileHostPath(const std::string& path) const;
+
+  PortableOptions options_;
+  ImagePath paths_;
+  PortableRegistry registry_;
+  ProfileService profiles_;
+  ConsoleView view_;
+  uint32_t lastError_ = 0;
 };

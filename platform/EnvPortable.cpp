@@ -1,0 +1,352 @@
+#include "platform/EnvPortable.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <system_error>
+#include <vector>
+
+#include "messages/StringTable.h"
+#include "platform/HostFile.h"
+#include "platform/SystemMessages.h"
+#include "platform/Wildcard.h"
+#include "platform/WinError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Marks "the profile service did not set the last error".
+constexpr uint32_t kErrorUnset = 0xFFFFFFFF;
+
+// The folder of a program path, with its backslash ("C:\Setup\CheckLUM.exe"
+// gives "C:\Setup\").
+std::string ProgramFolder(const std::string& programPath) {
+  size_t slash = programPath.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : programPath.substr(0, slash + 1);
+}
+
+bool IsAbsolute(const std::string& path) {
+  return path.size() >= 3 &&
+         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+         path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+// The Windows directory as GetWindowsDirectoryA spells it: no trailing
+// backslash unless it is a drive's root.
+std::string WithoutTrailingSeparator(std::string dir) {
+  while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+  return dir;
+}
+
+class PortableSearch : public FileSearch {
+ public:
+  PortableSearch(std::vector<FoundFile> found, uint32_t* lastError)
+      : found_(std::move(found)), lastError_(lastError) {}
+  bool Next(FoundFile* found) override {
+    if (next_ >= found_.size()) {
+      *lastError_ = kErrorNoMoreFiles;
+      return false;
+    }
+    *found = found_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<FoundFile> found_;  // taken when the search began
+  size_t next_ = 1;               // the first entry went to FindFirst
+  uint32_t* lastError_;
+};
+
+class PortableWritableFile : public WritableFile {
+ public:
+  PortableWritableFile(std::FILE* file, uint32_t* lastError) : file_(file), lastError_(lastError) {}
+  ~PortableWritableFile() override { Close(); }
+  bool Append(std::string_view data) override {
+    if (file_ == nullptr) return Fail(kErrorInvalidHandle);
+    if (std::fwrite(data.data(), 1, data.size(), file_) != data.size()) {
+      return Fail(WindowsErrorFromErrno(kErrorWriteFault));
+    }
+    return true;
+  }
+  bool Sync() override {
+    if (file_ == nullptr) return Fail(kErrorInvalidHandle);
+    return SyncHostFile(file_) || Fail(WindowsErrorFromErrno(kErrorWriteFault));
+  }
+  bool Close() override {
+    if (file_ == nullptr) return Fail(kErrorInvalidHandle);
+    int result = std::fclose(file_);
+    file_ = nullptr;
+    return result == 0 || Fail(WindowsErrorFromErrno(kErrorWriteFault));
+  }
+
+ private:
+  bool Fail(uint32_t error) {
+    *lastError_ = error;
+    return false;
+  }
+  std::FILE* file_;
+  uint32_t* lastError_;
+};
+
+}  // namespace
+
+EnvPortable::EnvPortable(PortableOptions options)
+    : options_(std::move(options)),
+      paths_(options_.image, ProgramFolder(options_.programPath)),
+      view_(options_.progress, options_.messages,
+            options_.progress == &std::cout && StandardOutputIsTerminal()) {}
+
+EnvPortable::~EnvPortable() = default;
+
+bool EnvPortable::Fail(uint32_t error) {
+  lastError_ = error;
+  return false;
+}
+
+bool EnvPortable::LoadRegistry(std::string* error) {
+  fs::path file = options_.image / "HKLM.reg";
+  std::error_code ec;
+  if (!fs::exists(file, ec)) return true;
+  return registry_.LoadFile(file, error);
+}
+
+bool EnvPortable::SaveRegistry(std::string* error) {
+  if (!registry_.Changed()) return true;
+  return registry_.SaveFile(options_.image / "HKLM.reg", error);
+}
+
+fs::path EnvPortable::HostPath(const std::string& windowsPath) const {
+  ImageLocation location = paths_.Locate(windowsPath);
+  return location.error == kErrorSuccess ? location.host : fs::path();
+}
+
+// --- Registry: the image's own registry. ---
+
+uint32_t EnvPortable::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
+  return registry_.OpenKey(parent, subkey, result);
+}
+
+uint32_t EnvPortable::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
+  return registry_.CreateKey(parent, subkey, result, created);
+}
+
+uint32_t EnvPortable::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
+  return registry_.QueryKeyInfo(key, subkeys, maxSubkeyLen);
+}
+
+uint32_t EnvPortable::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) {
+  return registry_.EnumKey(key, index, name, nameChars);
+}
+
+uint32_t EnvPortable::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                                 uint32_t* size) {
+  return registry_.QueryValue(key, name, type, data, size);
+}
+
+uint32_t EnvPortable::SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
+                               uint32_t size) {
+  return registry_.SetValue(key, name, type, data, size);
+}
+
+uint32_t EnvPortable::CloseKey(RegKey key) {
+  return registry_.CloseKey(key);
+}
+
+// --- Private profiles: the profile service on the file's host path. ---
+
+fs::path EnvPortable::ProfileHostPath(const std::string& path) const {
+  std::string full = path;
+  if (path.find_first_of("\\/:") == std::string::npos) {
+    std::string dir = WithoutTrailingSeparator(options_.windowsDirectory);
+    full = dir + (dir.empty() || dir.back() == '\\' ? "" : "\\") + path;
+  }
+  // A path outside the image gives an empty host path, which no file has.
+  return paths_.Locate(full).host;
+}
+
+uint32_t EnvPortable::ProfileReadString(const char* section, const char* key, const char* def,
+                                        char* buffer, uint32_t size, const std::string& path) {
+  uint32_t error = kErrorUnset;
+  uint32_t result =
+      profiles_.ReadString(section, key, def, buffer, size, ProfileHostPath(path), &error);
+  if (error != kErrorUnset) lastError_ = error;
+  return result;
+}
+
+uint32_t EnvPortable::ProfileReadInt(const char* section, const char* key, int32_t def,
+                                     const std::string& path) {
+  uint32_t error = kErrorUnset;
+  uint32_t result = profiles_.ReadInt(section, key, def, ProfileHostPath(path), &error);
+  if (error != kErrorUnset) lastError_ = error;
+  return result;
+}
+
+bool EnvPortable::ProfileWriteString(const char* section, const char* key, const char* value,
+                                     const std::string& path) {
+  uint32_t error = kErrorUnset;
+  bool result = profiles_.WriteString(section, key, value, ProfileHostPath(path), &error);
+  if (error != kErrorUnset) lastError_ = error;
+  return result;
+}
+
+// --- Files and system. ---
+
+bool EnvPortable::WindowsDirectory(std::string* dir) {
+  std::string configured = WithoutTrailingSeparator(options_.windowsDirectory);
+  ImageLocation location = paths_.Locate(configured);
+  if (!IsAbsolute(configured) || location.error != kErrorSuccess || !location.directory) {
+    return Fail(kErrorPathNotFound);
+  }
+  *dir = configured;
+  return true;
+}
+
+bool EnvPortable::ModuleFileName(std::string* path) {
+  if (options_.programPath.empty()) return Fail(kErrorFileNotFound);
+  *path = options_.programPath;
+  return true;
+}
+
+bool EnvPortable::ShortPathName(const std::string& longPath, std::string* shortPath) {
+  ImageLocation location = paths_.Locate(longPath);
+  if (location.error == kErrorInvalidName) return Fail(kErrorInvalidName);
+  if (location.error != kErrorSuccess || !location.exists) return Fail(kErrorFileNotFound);
+  *shortPath = longPath;  // no 8.3 names on this volume
+  return true;
+}
+
+bool EnvPortable::CreateDir(const std::string& path) {
+  ImageLocation location = paths_.Locate(path);
+  if (location.error == kErrorAccessDenied) return Fail(kErrorAlreadyExists);
+  if (location.error != kErrorSuccess) return Fail(location.error);
+  if (location.exists) return Fail(kErrorAlreadyExists);
+  std::error_code ec;
+  if (!fs::create_directory(location.host, ec)) {
+    return Fail(ec ? WindowsError(ec, kErrorAccessDenied) : kErrorAlreadyExists);
+  }
+  return true;
+}
+
+bool EnvPortable::CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
+  ImageLocation source = paths_.Locate(from);
+  if (source.error != kErrorSuccess) return Fail(source.error);
+  if (!source.exists)
+    return Fail(source.trailingSeparator ? kErrorInvalidName : kErrorFileNotFound);
+  if (source.directory) return Fail(kErrorAccessDenied);
+  if (source.trailingSeparator) return Fail(kErrorInvalidName);
+
+  ImageLocation target = paths_.Locate(to);
+  if (target.error != kErrorSuccess) return Fail(target.error);
+  if (target.exists && target.directory) return Fail(kErrorAccessDenied);
+  if (target.trailingSeparator) return Fail(kErrorInvalidName);
+  if (target.exists) {
+    std::error_code ec;
+    if (failIfExists) return Fail(kErrorFileExists);
+    if (fs::equivalent(source.host, target.host, ec)) return Fail(kErrorSharingViolation);
+    if (IsReadOnly(target.host)) return Fail(kErrorAccessDenied);
+  }
+  uint32_t error = CopyHostFile(source.host, target.host);
+  return error == kErrorSuccess || Fail(error);
+}
+
+bool EnvPortable::RemoveFile(const std::string& path) {
+  ImageLocation location = paths_.Locate(path);
+  if (location.error != kErrorSuccess) return Fail(location.error);
+  if (!location.exists) {
+    return Fail(location.trailingSeparator ? kErrorInvalidName : kErrorFileNotFound);
+  }
+  if (location.directory || IsReadOnly(location.host)) return Fail(kErrorAccessDenied);
+  if (location.trailingSeparator) return Fail(kErrorInvalidName);
+  std::error_code ec;
+  if (!fs::remove(location.host, ec)) return Fail(WindowsError(ec, kErrorFileNotFound));
+  return true;
+}
+
+std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, FoundFile* first) {
+  ImageLocation location = paths_.Locate(pattern, true);
+  if (location.error != kErrorSuccess) {
+    Fail(location.parentIsFile ? kErrorInvalidName : location.error);
+    return nullptr;
+  }
+  // A trailing backslash always fails, and so does a drive's root itself.
+  if (location.trailingSeparator || location.name.empty()) {
+    Fail(kErrorFileNotFound);
+    return nullptr;
+  }
+  std::vector<FoundFile> found;
+  const std::string& name = location.name;
+  bool wildcard = HasWildcard(name);
+  if (wildcard && !location.inDriveRoot) {
+    for (const char* dots : {".", ".."}) {
+      if (WildcardMatch(name, dots)) found.push_back({dots, true});
+    }
+  }
+  std::vector<FoundFile> entries;
+  for (ImageEntry& entry : ImagePath::List(location.parent)) {
+    if (wildcard ? WildcardMatch(name, entry.name) : SameName(name, entry.name)) {
+      entries.push_back({std::move(entry.name), entry.directory});
+    }
+  }
+  std::sort(entries.begin(), entries.end(), [](const FoundFile& a, const FoundFile& b) {
+    std::string upperA = UpperName(a.name), upperB = UpperName(b.name);
+    return upperA != upperB ? upperA < upperB : a.name < b.name;
+  });
+  if (!wildcard && entries.size() > 1) {
+    // A plain name names one entry: the one spelled exactly so, if any.
+    auto exact = std::find_if(entries.begin(), entries.end(),
+                              [&](const FoundFile& entry) { return entry.name == name; });
+    FoundFile chosen = exact != entries.end() ? *exact : entries.front();
+    entries.assign(1, chosen);
+  }
+  found.insert(found.end(), entries.begin(), entries.end());
+  if (found.empty()) {
+    Fail(kErrorFileNotFound);
+    return nullptr;
+  }
+  *first = found.front();
+  return std::make_unique<PortableSearch>(std::move(found), &lastError_);
+}
+
+std::unique_ptr<WritableFile> EnvPortable::CreateWritable(const std::string& path) {
+  ImageLocation location = paths_.Locate(path);
+  uint32_t error = location.error;
+  if (error == kErrorSuccess) {
+    if (location.exists && (location.directory || IsReadOnly(location.host))) {
+      error = kErrorAccessDenied;
+    } else if (location.trailingSeparator) {
+      error = kErrorInvalidName;
+    }
+  }
+  if (error != kErrorSuccess) {
+    Fail(error);
+    return nullptr;
+  }
+  std::FILE* file = OpenHostFile(location.host, "wb");
+  if (file == nullptr) {
+    Fail(WindowsErrorFromErrno(kErrorAccessDenied));
+    return nullptr;
+  }
+  // CREATE_ALWAYS reports whether it replaced a file.
+  lastError_ = location.exists ? kErrorAlreadyExists : kErrorSuccess;
+  return std::make_unique<PortableWritableFile>(file, &lastError_);
+}
+
+bool EnvPortable::SystemMessage(uint32_t code, std::string* text) {
+  uint32_t error = FindSystemMessage(code, text);
+  return error == kErrorSuccess || Fail(error);
+}
+
+bool EnvPortable::LoadTableString(uint32_t id, std::string* text) {
+  return FindTableString(id, text);
+}
+
+// --- Progress view: the console. ---
+
+void EnvPortable::ShowProgress(const std::string& status, const std::string& detail) {
+  view_.Show(status, detail);
+}
+
+void EnvPortable::ShowMessage(const std::string& text, uint32_t) {
+  view_.Message(text);
+}

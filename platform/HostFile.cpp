@@ -1,0 +1,124 @@
+#include "platform/HostFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "platform/WinError.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+std::FILE* OpenHostFile(const fs::path& path, const char* mode) {
+#ifdef _WIN32
+  std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(path.c_str(), wideMode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+bool SyncHostFile(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+#ifdef _WIN32
+  return _commit(_fileno(file)) == 0;
+#else
+  return fsync(fileno(file)) == 0;
+#endif
+}
+
+uint32_t WindowsError(std::error_code error, uint32_t fallback) {
+  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+    return kErrorPathNotFound;
+  }
+  if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted ||
+      error == std::errc::read_only_file_system || error == std::errc::is_a_directory) {
+    return kErrorAccessDenied;
+  }
+  if (error == std::errc::no_space_on_device || error == std::errc::file_too_large) {
+    return kErrorDiskFull;
+  }
+  if (error == std::errc::file_exists) return kErrorAlreadyExists;
+  if (error == std::errc::device_or_resource_busy || error == std::errc::text_file_busy) {
+    return kErrorSharingViolation;
+  }
+  if (error == std::errc::not_enough_memory) return kErrorNotEnoughMemory;
+  if (error == std::errc::filename_too_long) return kErrorInvalidName;
+  return fallback;
+}
+
+uint32_t WindowsErrorFromErrno(uint32_t fallback) {
+  return WindowsError(std::error_code(errno, std::generic_category()), fallback);
+}
+
+bool IsReadOnly(const fs::path& path) {
+  std::error_code ec;
+  fs::file_status status = fs::status(path, ec);
+  return !ec && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+void MakeReadOnly(const fs::path& path) {
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove, ec);
+}
+
+namespace {
+
+std::atomic<unsigned> temporaryCounter{0};
+
+// Copies the bytes of `in` to `out`; 0 or an error code.
+uint32_t CopyBytes(std::FILE* in, std::FILE* out) {
+  char buffer[64 * 1024];
+  for (;;) {
+    size_t got = std::fread(buffer, 1, sizeof buffer, in);
+    if (got > 0 && std::fwrite(buffer, 1, got, out) != got) {
+      return WindowsErrorFromErrno(kErrorWriteFault);
+    }
+    if (got < sizeof buffer) {
+      return std::ferror(in) ? WindowsErrorFromErrno(kErrorReadFault) : kErrorSuccess;
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
+  std::FILE* in = OpenHostFile(from, "rb");
+  if (in == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
+
+  fs::path temporary;
+  std::error_code ec;
+  do {
+    temporary = to.parent_path() / (".~copy" + std::to_string(temporaryCounter++) + ".tmp");
+  } while (fs::exists(fs::symlink_status(temporary, ec)));
+  std::FILE* out = OpenHostFile(temporary, "wb");
+  if (out == nullptr) {
+    uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);
+    std::fclose(in);
+    return error;
+  }
+  uint32_t error = CopyBytes(in, out);
+  std::fclose(in);
+  if (error == kErrorSuccess && !SyncHostFile(out)) error = WindowsErrorFromErrno(kErrorWriteFault);
+  if (std::fclose(out) != 0 && error == kErrorSuccess) {
+    error = WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  if (error == kErrorSuccess) {
+    fs::file_time_type written = fs::last_write_time(from, ec);
+    if (!ec) fs::last_write_time(temporary, written, ec);
+    fs::rename(temporary, to, ec);
+    if (ec) error = WindowsError(ec, kErrorAccessDenied);
+  }
+  if (error != kErrorSuccess) {
+    fs::remove(temporary, ec);
+    return error;
+  }
+  if (IsReadOnly(from)) MakeReadOnly(to);
+  return kErrorSuccess;
+}

@@ -1,0 +1,26 @@
+// Host file helpers of the portable backend: opening, syncing and copying
+// host files, and the Windows error codes for host failures.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+// fopen of a host path ("rb" or "wb"); null with errno set on failure.
+std::FILE* OpenHostFile(const std::filesystem::path& path, const char* mode);
+// Flushes the stream and makes the file's data durable (fsync).
+bool SyncHostFile(std::FILE* file);
+// The Windows error code for a host failure; `fallback` for the unusual ones.
+uint32_t WindowsError(std::error_code error, uint32_t fallback);
+uint32_t WindowsErrorFromErrno(uint32_t fallback);
+
+// A file counts as read-only when its owner may not write it (checked
+// explicitly: the superuser could write it anyway).
+bool IsReadOnly(const std::filesystem::path& path);
+void MakeReadOnly(const std::filesystem::path& path);
+
+// Copies `from` over `to` through a temporary file in the target's folder that
+// is synced and then renamed, so `to` is never left half written. The copy
+// keeps the last-write time and the read-only attribute. 0 or an error code.
+uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -1,0 +1,225 @@
+#include "platform/ImagePath.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include "platform/Wildcard.h"
+#include "platform/WinError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Kind { kFile, kDirectory, kRefused };
+
+struct HostEntry {
+  std::string name;
+  Kind kind = Kind::kRefused;
+};
+
+bool IsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool HasForbiddenCharacter(const std::string& part) {
+  for (char c : part) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) return true;
+  }
+  return false;
+}
+
+// CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, also with an extension.
+bool IsDeviceName(const std::string& part) {
+  std::string base = UpperName(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// A host name that a Windows path can name exactly.
+bool IsReachableName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && !HasForbiddenCharacter(name) &&
+         name.back() != '.' && name.back() != ' ' && !IsDeviceName(name);
+}
+
+Kind KindOf(const fs::file_status& status) {
+  if (fs::is_directory(status)) return Kind::kDirectory;
+  if (fs::is_regular_file(status)) return Kind::kFile;
+  return Kind::kRefused;  // symbolic links, pipes, devices, sockets
+}
+
+std::vector<HostEntry> ReadFolder(const fs::path& folder) {
+  std::vector<HostEntry> entries;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    HostEntry entry;
+    try {
+      entry.name = it->path().filename().string();
+    } catch (const std::exception&) {
+      continue;  // a name the narrow character set cannot hold
+    }
+    if (!IsReachableName(entry.name)) continue;
+    std::error_code statusError;
+    entry.kind = KindOf(it->symlink_status(statusError));
+    if (statusError) continue;
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+// The entry of `folder` named `name` in any letter case: the one spelled
+// exactly so when there is one (a host folder may hold several), else the
+// first in byte order.
+bool FindEntry(const fs::path& folder, const std::string& name, HostEntry* found) {
+  bool any = false;
+  for (HostEntry& entry : ReadFolder(folder)) {
+    if (!SameName(entry.name, name)) continue;
+    if (entry.name == name) {
+      *found = std::move(entry);
+      return true;
+    }
+    if (!any || entry.name < found->name) *found = std::move(entry);
+    any = true;
+  }
+  return any;
+}
+
+bool IsRealFolder(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_directory(fs::symlink_status(folder, ec));
+}
+
+bool ExistsAtAll(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+}  // namespace
+
+ImagePath::ImagePath(fs::path image, const std::string& currentDirectory)
+    : image_(std::move(image)) {
+  Parsed parsed;
+  bool absolute = currentDirectory.size() >= 3 && IsLetter(currentDirectory[0]) &&
+                  currentDirectory[1] == ':' &&
+                  (currentDirectory[2] == '\\' || currentDirectory[2] == '/');
+  if (absolute && Parse(currentDirectory, false, &parsed) == kErrorSuccess) current_ = parsed;
+}
+
+uint32_t ImagePath::Parse(const std::string& path, bool pattern, Parsed* parsed) const {
+  std::string text = path;
+  std::replace(text.begin(), text.end(), '/', '\\');
+  if (text.empty()) return kErrorPathNotFound;
+  // \\server\share, \\.\device and \\?\ paths lead out of the machine's disks.
+  if (text.size() >= 2 && text[0] == '\\' && text[1] == '\\') return kErrorPathNotFound;
+  Parsed result;
+  size_t pos = 0;
+  if (text.size() >= 2 && text[1] == ':' && IsLetter(text[0])) {
+    result.drive = UpperName(text.substr(0, 1))[0];
+    pos = 2;
+    // "D:name" is relative to the current directory when that is on D:.
+    if ((pos >= text.size() || text[pos] != '\\') && result.drive == current_.drive) {
+      result.parts = current_.parts;
+    }
+  } else if (text[0] == '\\') {
+    result.drive = current_.drive;
+  } else {
+    result = current_;
+  }
+  result.trailingSeparator = text.size() > pos && text.back() == '\\';
+
+  std::vector<std::string> given;
+  for (size_t start = pos; start <= text.size();) {
+    size_t end = text.find('\\', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) given.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  for (size_t i = 0; i < given.size(); ++i) {
+    std::string part = given[i];
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!result.parts.empty()) result.parts.pop_back();
+      continue;
+    }
+    while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+    if (part.empty()) continue;
+    if (!(pattern && i + 1 == given.size())) {
+      if (HasForbiddenCharacter(part)) return kErrorInvalidName;
+      if (IsDeviceName(part)) return kErrorPathNotFound;
+    }
+    result.parts.push_back(part);
+  }
+  *parsed = std::move(result);
+  return kErrorSuccess;
+}
+
+ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) const {
+  ImageLocation location;
+  Parsed parsed;
+  location.error = Parse(windowsPath, pattern, &parsed);
+  if (location.error != kErrorSuccess) return location;
+  location.trailingSeparator = parsed.trailingSeparator;
+
+  enum class Walk { kFound, kMissing, kRefused };
+  fs::path folder = image_ / std::string(1, parsed.drive);
+  Walk walk = IsRealFolder(folder)  ? Walk::kFound
+              : ExistsAtAll(folder) ? Walk::kRefused
+                                    : Walk::kMissing;
+  size_t folders = parsed.parts.empty() ? 0 : parsed.parts.size() - 1;
+  for (size_t i = 0; i < folders && walk != Walk::kRefused; ++i) {
+    const std::string& part = parsed.parts[i];
+    HostEntry entry;
+    if (walk == Walk::kMissing || !FindEntry(folder, part, &entry)) {
+      walk = Walk::kMissing;
+      folder /= part;
+    } else if (entry.kind == Kind::kRefused) {
+      walk = Walk::kRefused;
+    } else {
+      folder /= entry.name;
+      if (entry.kind == Kind::kFile) {
+        walk = Walk::kMissing;
+        location.parentIsFile = i + 1 == folders;
+      }
+    }
+  }
+  if (walk != Walk::kFound) {
+    location.error = kErrorPathNotFound;
+    if (walk == Walk::kMissing) {
+      location.host = parsed.parts.empty() ? folder : folder / parsed.parts.back();
+    }
+    return location;
+  }
+
+  location.parent = folder;
+  location.inDriveRoot = folders == 0;
+  if (parsed.parts.empty()) {  // the drive's root
+    location.host = folder;
+    location.exists = location.directory = true;
+    return location;
+  }
+  location.name = parsed.parts.back();
+  location.host = folder / location.name;
+  HostEntry entry;
+  if (pattern || !FindEntry(folder, location.name, &entry)) return location;
+  if (entry.kind == Kind::kRefused) {
+    location.error = kErrorAccessDenied;
+    location.host.clear();
+    return location;
+  }
+  location.host = folder / entry.name;
+  location.exists = true;
+  location.directory = entry.kind == Kind::kDirectory;
+  return location;
+}
+
+std::vector<ImageEntry> ImagePath::List(const fs::path& folder) {
+  std::vector<ImageEntry> entries;
+  for (const HostEntry& entry : ReadFolder(folder)) {
+    if (entry.kind != Kind::kRefused)
+      entries.push_back({entry.name, entry.kind == Kind::kDirectory});
+  }
+  return entries;
+}

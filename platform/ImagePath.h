@@ -1,0 +1,71 @@
+// ImagePath: where a Windows path lies in the image, the host folder that
+// stands for one Windows machine (IMAGE/C is drive C:, IMAGE/D drive D:).
+//
+// Backslashes and slashes separate the parts of a path, and runs of them
+// count as one. Each part is matched against the host folder's entries
+// without regard to letter case; "." and ".." are applied to the path's text
+// first, and ".." stops at the drive's root, so no path leaves its drive
+// folder. As on Windows, trailing dots and blanks of a part are dropped. A
+// path beginning with one backslash is on the current drive, a relative path
+// starts in the current directory. UNC paths (\\server\share), device paths
+// (\\.\, \\?\) and device names (CON, NUL, COM1, ...) lie outside the image.
+//
+// Host entries that a Windows program could not reach are not seen: symbolic
+// links (which could lead out of the image), special files, and names that
+// Windows cannot hold. A path through such an entry is refused.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct ImageLocation {
+  // 0; 3 when the path is empty, outside the image, or a directory on the way
+  // is missing or refused; 123 when a part holds a character Windows forbids;
+  // 5 when the last part is a refused host entry.
+  uint32_t error = 0;
+  bool parentIsFile = false;     // with error 3: the last directory is a file
+  bool inDriveRoot = false;      // the last part lies in a drive's root folder
+  std::filesystem::path parent;  // host folder holding the last part
+  std::string name;              // the last part as given; empty for a drive root
+  // The host path: the folder's entry when one matches the last part, else
+  // where a new entry of the given name goes. With error 3 it is the path as
+  // given below the last existing folder (no such entry exists), or empty
+  // when the path is outside the image or passes a refused entry.
+  std::filesystem::path host;
+  bool exists = false;  // an entry matches the last part
+  bool directory = false;
+  bool trailingSeparator = false;  // the path ended with a separator
+};
+
+// One entry of a host folder, as Windows sees it.
+struct ImageEntry {
+  std::string name;
+  bool directory = false;
+};
+
+class ImagePath {
+ public:
+  // `currentDirectory`: an absolute Windows path (such as C:\Setup); the
+  // root of drive C: when it is not one.
+  ImagePath(std::filesystem::path image, const std::string& currentDirectory);
+
+  // With `pattern`, the last part is a search pattern: it is neither checked
+  // nor looked up.
+  ImageLocation Locate(const std::string& windowsPath, bool pattern = false) const;
+
+  // The entries of a host folder that Windows can see, in host order.
+  static std::vector<ImageEntry> List(const std::filesystem::path& folder);
+
+ private:
+  struct Parsed {
+    char drive = 'C';
+    std::vector<std::string> parts;
+    bool trailingSeparator = false;
+  };
+  uint32_t Parse(const std::string& path, bool pattern, Parsed* parsed) const;
+
+  std::filesystem::path image_;
+  Parsed current_;
+};
