@@ -78,7 +78,7 @@ int AppendMessage(Env& env, std::string& target, const char* format, ...) {
   uint32_t error = env.LastError();
   va_list args;
   va_start(args, format);
-  int result = AppendWithErrorText(env, target, error, format, args);
+  int result = AppendWithErrorText(env, target, error, format != nullptr ? format : "", args);
   va_end(args);
   return result;
 }
