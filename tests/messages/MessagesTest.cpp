@@ -96,6 +96,8 @@ TEST_F(MessagesTest, AppendMessageFormatsAndKeepsTheTarget) {
   std::string target = "a";
   EXPECT_EQ(AppendMessage(env, target, "%s-%lu-%d", "b", 4294967295ul, -1), 15);
   EXPECT_EQ(target, "ab-4294967295--1");
+  EXPECT_EQ(AppendMessage(env, target, nullptr), 0);
+  EXPECT_EQ(target, "ab-4294967295--1");
 }
 
 TEST(ReplaceAllTest, CountsAndReplaces) {
