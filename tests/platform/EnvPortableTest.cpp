@@ -1,0 +1,246 @@
+// The portable backend: Windows paths inside the image, searches, the system
+// services and the image's registry file.
+#include <gtest/gtest.h>
+
+#include "platform/EnvPortable.h"
+#include "platform/WinError.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class EnvPortableTest : public ::testing::Test {
+ protected:
+  EnvPortableTest() {
+    image.Write("C/Old/Lum.INI", "[Settings]\r\nPort=515\r\n");
+    image.MakeFolder("C/WINDOWS");
+    image.MakeFolder("C/Setup");
+    options.image = image.path();
+  }
+  EnvPortable& env() {
+    if (!env_) env_ = std::make_unique<EnvPortable>(options);
+    return *env_;
+  }
+  // The names a search finds, in its order; the error code when it fails.
+  std::string Find(const std::string& pattern) {
+    FoundFile found;
+    std::unique_ptr<FileSearch> search = env().FindFirst(pattern, &found);
+    if (!search) return "error " + std::to_string(env().LastError());
+    std::string names;
+    do {
+      names += (names.empty() ? "" : " ") + found.name;
+    } while (search->Next(&found));
+    return names;
+  }
+
+  TempDir image;
+  PortableOptions options;
+  std::unique_ptr<EnvPortable> env_;
+};
+
+TEST_F(EnvPortableTest, PathsAreMatchedWithoutRegardToCase) {
+  fs::path lum = image / "C/Old/Lum.INI";
+  EXPECT_EQ(env().HostPath("c:\\old\\LUM.ini"), lum);
+  EXPECT_EQ(env().HostPath("C:\\\\Old\\\\\\Lum.INI"), lum);
+  EXPECT_EQ(env().HostPath("C:/OLD/lum.ini"), lum);
+  EXPECT_EQ(env().HostPath("C:\\OLD\\lum.ini. "), lum);  // trailing dots and blanks dropped
+  // A new file keeps the name given, in the folder's on-disk spelling.
+  EXPECT_EQ(env().HostPath("C:\\OLD\\NewFile.TXT"), image / "C/Old/NewFile.TXT");
+  EXPECT_EQ(env().HostPath("C:\\"), image / "C");
+}
+
+TEST_F(EnvPortableTest, RelativePathsStartInTheProgramsDirectory) {
+  options.programPath = "C:\\Setup\\CheckLUM.exe";
+  EXPECT_EQ(env().HostPath("x.txt"), image / "C/Setup/x.txt");
+  EXPECT_EQ(env().HostPath(".\\x.txt"), image / "C/Setup/x.txt");
+  EXPECT_EQ(env().HostPath("C:x.txt"), image / "C/Setup/x.txt");
+  EXPECT_EQ(env().HostPath("..\\old\\lum.ini"), image / "C/Old/Lum.INI");
+  EXPECT_EQ(env().HostPath("\\Old\\lum.ini"), image / "C/Old/Lum.INI");
+  // The empty setup directory of a failed program-path lookup: the root.
+  EXPECT_EQ(env().HostPath("\\Spool"), image / "C/Spool");
+}
+
+TEST_F(EnvPortableTest, CurrentDriveFollowsTheProgram) {
+  image.MakeFolder("D/Tools");
+  options.programPath = "d:\\tools\\CheckLUM.exe";
+  EXPECT_EQ(env().HostPath("\\x.txt"), image / "D/x.txt");
+  EXPECT_EQ(env().HostPath("x.txt"), image / "D/Tools/x.txt");
+  EXPECT_EQ(env().HostPath("C:x.txt"), image / "C/x.txt");
+}
+
+TEST_F(EnvPortableTest, NothingOutsideTheImageIsReached) {
+  // ".." stops at the drive's root.
+  EXPECT_EQ(env().HostPath("C:\\..\\..\\Old\\lum.ini"), image / "C/Old/Lum.INI");
+  EXPECT_EQ(env().HostPath("..\\..\\..\\..\\HKLM.reg"), image / "C/HKLM.reg");
+  for (const char* outside :
+       {"\\\\server\\share\\lum.ini", "\\\\.\\C:\\Old\\lum.ini", "\\\\?\\C:\\Old\\lum.ini",
+        "//server/share/x", "C:\\NUL", "C:\\Old\\con.txt", "C:\\LPT1\\x", ""}) {
+    EXPECT_EQ(env().HostPath(outside), fs::path()) << outside;
+    EXPECT_FALSE(env().CopyFileTo("C:\\Old\\lum.ini", outside, false)) << outside;
+    EXPECT_EQ(env().LastError(), kErrorPathNotFound) << outside;
+  }
+  EXPECT_FALSE(env().CreateWritable("C:\\Old\\a<b"));
+  EXPECT_EQ(env().LastError(), kErrorInvalidName);
+  EXPECT_FALSE(env().CreateDir("C:\\Old\\tab\there"));
+  EXPECT_EQ(env().LastError(), kErrorInvalidName);
+}
+
+#ifndef _WIN32
+// Host symbolic links are never followed: a link in the image could lead
+// anywhere on the host.
+TEST_F(EnvPortableTest, HostLinksAreNeitherSeenNorFollowed) {
+  TempDir outside;
+  outside.Write("secret.txt", "secret");
+  fs::create_directory_symlink(outside.path(), image / "C/link");
+  fs::create_symlink(outside / "secret.txt", image / "C/Old/secret.txt");
+  image.Write("C/Old/data.txt", "data");
+
+  EXPECT_EQ(Find("C:\\Old\\*"), ". .. data.txt Lum.INI");
+  EXPECT_EQ(Find("C:\\link\\*"), "error 3");
+  EXPECT_FALSE(env().CopyFileTo("C:\\link\\secret.txt", "C:\\copy.txt", false));
+  EXPECT_FALSE(env().CopyFileTo("C:\\Old\\secret.txt", "C:\\copy.txt", false));
+  EXPECT_FALSE(env().CopyFileTo("C:\\Old\\data.txt", "C:\\Old\\secret.txt", false));
+  EXPECT_FALSE(env().CopyFileTo("C:\\Old\\data.txt", "C:\\link\\new.txt", false));
+  EXPECT_FALSE(env().CreateWritable("C:\\Old\\secret.txt"));
+  EXPECT_FALSE(env().RemoveFile("C:\\Old\\secret.txt"));
+  EXPECT_FALSE(env().ProfileWriteString("S", "k", "v", "C:\\link\\x.ini"));
+  EXPECT_FALSE(env().ProfileWriteString("S", "k", "v", "C:\\Old\\secret.txt"));
+
+  EXPECT_EQ(outside.Read("secret.txt"), "secret");
+  EXPECT_FALSE(outside.Exists("new.txt"));
+  EXPECT_FALSE(outside.Exists("x.ini"));
+  EXPECT_FALSE(image.Exists("C/copy.txt"));
+}
+
+TEST_F(EnvPortableTest, HostNamesWindowsCannotHoldAreNotSeen) {
+  image.Write("C/Old/a:b.ini", "");
+  image.Write("C/Old/trailing.", "");
+  image.Write("C/Old/lum.ini", "lower case twin");
+  EXPECT_EQ(Find("C:\\Old\\*.ini"), "Lum.INI lum.ini");
+  // A plain name finds one entry: the one spelled exactly so.
+  EXPECT_EQ(Find("C:\\Old\\Lum.INI"), "Lum.INI");
+  EXPECT_EQ(Find("C:\\Old\\lum.ini"), "lum.ini");
+  EXPECT_EQ(Find("C:\\Old\\LUM.INI"), "Lum.INI");
+}
+#endif
+
+TEST_F(EnvPortableTest, SearchesReturnNtfsOrderAndSurviveDeletions) {
+  for (const char* name :
+       {"zeta.ini", "Beta.ini", "alpha.ini", "_u.ini", "10.ini", "9.ini", "a b.ini", "a.ini"}) {
+    image.Write(std::string("C/Q/") + name, name);
+  }
+  EXPECT_EQ(Find("C:\\Q\\*.ini"), "10.ini 9.ini a b.ini a.ini alpha.ini Beta.ini zeta.ini _u.ini");
+  // The drive's root has no "." and ".." entries.
+  EXPECT_EQ(Find("C:\\*"), "Old Q Setup WINDOWS");
+
+  // As the job import does: every entry is visited once although each one is
+  // deleted before the search goes on.
+  FoundFile found;
+  std::unique_ptr<FileSearch> search = env().FindFirst("C:\\Q\\*.ini", &found);
+  ASSERT_TRUE(search);
+  int visited = 0;
+  do {
+    EXPECT_TRUE(env().RemoveFile("C:\\Q\\" + found.name)) << found.name;
+    ++visited;
+  } while (search->Next(&found));
+  EXPECT_EQ(env().LastError(), kErrorNoMoreFiles);
+  EXPECT_EQ(visited, 8);
+  EXPECT_EQ(Find("C:\\Q\\*"), ". ..");
+}
+
+TEST_F(EnvPortableTest, CopiesLeaveNoTemporaryFiles) {
+  image.Write("C/Old/data.txt", "new data");
+  image.Write("C/Spool/data.txt", "old data");
+  ASSERT_TRUE(env().CopyFileTo("C:\\Old\\data.txt", "C:\\Spool\\DATA.TXT", false));
+  EXPECT_EQ(image.Read("C/Spool/data.txt"), "new data");
+  EXPECT_EQ(Find("C:\\Spool\\*"), ". .. data.txt");
+}
+
+TEST_F(EnvPortableTest, WindowsDirectoryMustExistInTheImage) {
+  std::string dir;
+  ASSERT_TRUE(env().WindowsDirectory(&dir));
+  EXPECT_EQ(dir, "C:\\WINDOWS");
+
+  for (const char* configured : {"C:\\WINNT", "WINDOWS", "C:\\Old\\Lum.INI", ""}) {
+    options.windowsDirectory = configured;
+    env_.reset();
+    EXPECT_FALSE(env().WindowsDirectory(&dir)) << configured;
+    EXPECT_EQ(env().LastError(), kErrorPathNotFound) << configured;
+  }
+  options.windowsDirectory = "c:\\windows\\";  // no trailing backslash, spelling as configured
+  env_.reset();
+  ASSERT_TRUE(env().WindowsDirectory(&dir));
+  EXPECT_EQ(dir, "c:\\windows");
+  options.windowsDirectory = "C:\\";
+  env_.reset();
+  ASSERT_TRUE(env().WindowsDirectory(&dir));
+  EXPECT_EQ(dir, "C:\\");
+}
+
+TEST_F(EnvPortableTest, ModuleAndShortPathNames) {
+  options.programPath = "C:\\Setup\\CheckLUM.exe";
+  std::string path;
+  ASSERT_TRUE(env().ModuleFileName(&path));
+  EXPECT_EQ(path, "C:\\Setup\\CheckLUM.exe");
+  // No 8.3 names on this volume: the long path, as given, when it exists.
+  ASSERT_TRUE(env().ShortPathName("C:\\old\\lum.ini", &path));
+  EXPECT_EQ(path, "C:\\old\\lum.ini");
+  EXPECT_FALSE(env().ShortPathName("C:\\Old\\dellum.exe", &path));
+  EXPECT_EQ(env().LastError(), kErrorFileNotFound);
+  EXPECT_FALSE(env().ShortPathName("C:\\NoDir\\dellum.exe", &path));
+  EXPECT_EQ(env().LastError(), kErrorFileNotFound);
+
+  options.programPath = "";
+  env_.reset();
+  EXPECT_FALSE(env().ModuleFileName(&path));
+}
+
+TEST_F(EnvPortableTest, SystemTextsForEveryCodeTheBackendSets) {
+  std::string text;
+  for (uint32_t code :
+       {kErrorFileNotFound, kErrorPathNotFound, kErrorAccessDenied, kErrorInvalidHandle,
+        kErrorNoMoreFiles, kErrorWriteFault, kErrorReadFault, kErrorSharingViolation,
+        kErrorFileExists, kErrorInvalidParameter, kErrorDiskFull, kErrorInvalidName,
+        kErrorAlreadyExists, kErrorNotEnoughMemory, kErrorBadDbFormat, kErrorKeyDeleted}) {
+    ASSERT_TRUE(env().SystemMessage(code, &text)) << code;
+    EXPECT_EQ(text.substr(text.size() - 3), ".\r\n") << code;
+  }
+  ASSERT_TRUE(env().SystemMessage(kErrorPathNotFound, &text));
+  EXPECT_EQ(text, "Path not found.\r\n");
+  ASSERT_TRUE(env().SystemMessage(0x80070002, &text));
+  EXPECT_EQ(text, "File not found.\r\n");
+  for (uint32_t unknown : {12345u, 0xDEADBEEFu}) {
+    EXPECT_FALSE(env().SystemMessage(unknown, &text));
+    EXPECT_EQ(env().LastError(), kErrorMrMidNotFound);
+  }
+}
+
+TEST_F(EnvPortableTest, RegistryFileIsWrittenOnlyAfterAChange) {
+  std::string error;
+  ASSERT_TRUE(env().LoadRegistry(&error)) << error;
+  ASSERT_TRUE(env().SaveRegistry(&error)) << error;
+  EXPECT_FALSE(image.Exists("HKLM.reg"));
+
+  RegKey key = 0;
+  ASSERT_EQ(env().CreateKey(kHKeyLocalMachine, "SOFTWARE\\Tandrel\\LUM", &key, nullptr), 0u);
+  env().CloseKey(key);
+  ASSERT_TRUE(env().SaveRegistry(&error)) << error;
+  ASSERT_TRUE(image.Exists("HKLM.reg"));
+
+  env_.reset();
+  ASSERT_TRUE(env().LoadRegistry(&error)) << error;
+  EXPECT_EQ(env().OpenKey(kHKeyLocalMachine, "software\\tandrel\\lum", &key), 0u);
+}
+
+TEST_F(EnvPortableTest, ProgressGoesToTheConsoleStreams) {
+  std::ostringstream progress, messages;
+  options.progress = &progress;
+  options.messages = &messages;
+  env().ShowProgress("Importing file", "C:\\OLD\\lum.ini");
+  env().ShowMessage("Error getting Windows directory:\nPath not found.", kMbOk);
+  EXPECT_EQ(progress.str(), "Importing file\n  C:\\OLD\\lum.ini\n");
+  EXPECT_EQ(messages.str(), "CheckLUM: Error getting Windows directory:\nPath not found.\n");
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#include "platform/FileOpsScript.h"
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteFile(const fs::path& file, const std::string& content) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+class Script {
+ public:
+  Script(Env& env, std::string root, fs::path host)
+      : env_(env), root_(std::move(root)), host_(std::move(host)) {}
+
+  FileOpsOutcomes Run();
+
+ private:
+  std::string Path(const std::string& relative) const { return root_ + "\\" + relative; }
+  fs::path Host(std::string relative) const {
+    for (char& c : relative) {
+      if (c == '\\') c = '/';
+    }
+    return host_ / fs::path(relative).make_preferred();
+  }
+  std::string Content(const std::string& relative) const {
+    std::ifstream in(Host(relative), std::ios::binary);
+    if (!in) return "(missing)";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Outcome(bool ok) const {
+    return ok ? "ok" : "error " + std::to_string(env_.LastError());
+  }
+  void Record(const std::string& step, const std::string& outcome) {
+    outcomes_.emplace_back(step, outcome);
+  }
+
+  void Find(const std::string& step, const std::string& pattern);
+  void CreateDir(const std::string& step, const std::string& path) {
+    Record(step, Outcome(env_.CreateDir(Path(path))));
+  }
+  void Copy(const std::string& step, const std::string& from, const std::string& to,
+            bool failIfExists) {
+    Record(step, Outcome(env_.CopyFileTo(Path(from), Path(to), failIfExists)));
+  }
+  void Remove(const std::string& step, const std::string& path) {
+    Record(step, Outcome(env_.RemoveFile(Path(path))));
+  }
+  void Create(const std::string& step, const std::string& path) {
+    Record(step, Outcome(env_.CreateWritable(Path(path)) != nullptr));
+  }
+  void Short(const std::string& step, const std::string& path) {
+    std::string shortPath;
+    Record(step, Outcome(env_.ShortPathName(Path(path), &shortPath)));
+  }
+
+  void Searches();
+  void Directories();
+  void Copies();
+  void Deletions();
+  void Writes();
+
+  Env& env_;
+  std::string root_;
+  fs::path host_;
+  FileOpsOutcomes outcomes_;
+};
+
+void Script::Find(const std::string& step, const std::string& pattern) {
+  FoundFile found;
+  std::unique_ptr<FileSearch> search = env_.FindFirst(Path(pattern), &found);
+  if (!search) return Record(step, Outcome(false));
+  std::string names;
+  do {
+    names += (names.empty() ? "" : ", ") + found.name + (found.directory ? "/" : "");
+  } while (search->Next(&found));
+  Record(step, "[" + names + "] " + std::to_string(env_.LastError()));
+}
+
+void Script::Searches() {
+  Find("find.plain", "fdir\\cf1.ini");
+  Find("find.otherCase", "fdir\\CF1.INI");
+  Find("find.directory", "fdir");
+  Find("find.directoryDot", "fdir\\.");
+  Find("find.directoryBackslash", "fdir\\");
+  Find("find.fileBackslash", "fdir\\cf1.ini\\");
+  Find("find.belowFile", "fdir\\cf1.ini\\*");
+  Find("find.missing", "fdir\\nosuch.ini");
+  Find("find.noMatch", "fdir\\zz*.ini");
+  Find("find.missingDirectory", "fdir\\nodir\\x.ini");
+  Find("find.missingDirectoryPattern", "nodir\\*.ini");
+  Find("find.cfIni", "fdir\\cf*.ini");
+  Find("find.cfIniUpper", "fdir\\CF*.INI");
+  Find("find.starIni", "fdir\\*.ini");
+  Find("find.starIn", "fdir\\*.in");
+  Find("find.question", "fdir\\cf?.ini");
+  Find("find.cfStar", "fdir\\cf*");
+  Find("find.cfStarDot", "fdir\\cf*.");
+  Find("find.iniAnywhere", "fdir\\*.ini*");
+  Find("find.all", "fdir\\*");
+  Find("find.allDotAll", "fdir\\*.*");
+  Find("find.forwardSlash", "fdir/cf1.ini");
+  Find("find.doubledBackslash", "fdir\\\\cf1.ini");
+  Find("find.blank", "fdir\\Sub Dir");
+  Find("find.dotDot", "fdir\\Sub Dir\\..\\cf1.ini");
+}
+
+void Script::Directories() {
+  CreateDir("dir.new", "new");
+  CreateDir("dir.existing", "new");
+  CreateDir("dir.otherCase", "NEW");
+  CreateDir("dir.overFile", "fdir\\cf1.ini");
+  CreateDir("dir.missingParent", "nodir\\x");
+  CreateDir("dir.belowFile", "fdir\\cf1.ini\\x");
+  CreateDir("dir.trailingBackslash", "new2\\");
+  CreateDir("dir.existingTrailingBackslash", "new2\\");
+  CreateDir("dir.invalidName", "a*b");
+  Find("dir.found", "new*");
+}
+
+void Script::Copies() {
+  Copy("copy.new", "src.txt", "copy1.txt", false);
+  Record("copy.newContent", Content("copy1.txt"));
+  Copy("copy.failIfExists", "src.txt", "copy1.txt", true);
+  Copy("copy.overwrite", "other.txt", "copy1.txt", false);
+  Record("copy.overwriteContent", Content("copy1.txt"));
+  Copy("copy.otherCase", "src.txt", "COPY1.TXT", false);
+  Find("copy.otherCaseKeepsName", "copy1*");
+  Record("copy.otherCaseContent", Content("copy1.txt"));
+  Copy("copy.readOnlyTarget", "src.txt", "ro.txt", false);
+  Record("copy.readOnlyTargetContent", Content("ro.txt"));
+  Copy("copy.missingSource", "nosrc.txt", "copy2.txt", false);
+  Copy("copy.missingSourceDirectory", "nodir\\nosrc.txt", "copy2.txt", false);
+  Copy("copy.missingTargetDirectory", "src.txt", "nodir\\copy2.txt", false);
+  Copy("copy.belowFile", "src.txt", "fdir\\cf1.ini\\x", false);
+  Copy("copy.ontoItself", "src.txt", "src.txt", false);
+  Copy("copy.ontoItselfFailIfExists", "src.txt", "SRC.TXT", true);
+  Copy("copy.sourceDirectory", "fdir", "copy2.txt", false);
+  Copy("copy.targetDirectory", "src.txt", "fdir", false);
+  Copy("copy.invalidTarget", "src.txt", "a|b", false);
+  Copy("copy.old", "old.txt", "old-copy.txt", false);
+  Record("copy.keepsTime",
+         fs::last_write_time(Host("old-copy.txt")) == fs::last_write_time(Host("old.txt"))
+             ? "same time"
+             : "other time");
+  Copy("copy.readOnlySource", "ro.txt", "ro-copy.txt", false);
+  Record("copy.keepsReadOnly",
+         (fs::status(Host("ro-copy.txt")).permissions() & fs::perms::owner_write) == fs::perms::none
+             ? "read-only"
+             : "writable");
+}
+
+void Script::Deletions() {
+  Remove("delete.file", "copy1.txt");
+  Remove("delete.missing", "copy1.txt");
+  Remove("delete.missingDirectory", "nodir\\x.txt");
+  Remove("delete.readOnly", "ro.txt");
+  Remove("delete.directory", "fdir");
+  Remove("delete.otherCase", "FDIR\\OTHER.TXT");
+  Remove("delete.fileBackslash", "fdir\\cf.ini\\");
+  Remove("delete.invalidName", "a<b");
+  Find("delete.left", "fdir\\*.txt");
+}
+
+void Script::Writes() {
+  std::unique_ptr<WritableFile> file = env_.CreateWritable(Path("out.txt"));
+  Record("write.create", Outcome(file != nullptr));
+  if (file) {
+    std::string steps = Outcome(file->Append("abc"));
+    steps += " " + Outcome(file->Append("def"));
+    steps += " " + Outcome(file->Sync());
+    steps += " " + Outcome(file->Close());
+    Record("write.appendSyncClose", steps);
+    Record("write.closeAgain", Outcome(file->Close()));
+    Record("write.appendAfterClose", Outcome(file->Append("x")));
+  }
+  Record("write.content", Content("out.txt"));
+  file = env_.CreateWritable(Path("OUT.TXT"));
+  Record("write.truncate", Outcome(file != nullptr));
+  file.reset();
+  Record("write.truncatedContent", Content("out.txt"));
+  Find("write.truncateKeepsName", "out*");
+  Create("write.directory", "fdir");
+  Create("write.missingDirectory", "nodir\\x.txt");
+  Create("write.readOnly", "ro.txt");
+  Create("write.trailingBackslash", "nf\\");
+  Create("write.invalidName", "q?.txt");
+  Create("write.trailingDot", "dot.");
+  Find("write.trailingDotDropped", "dot*");
+}
+
+FileOpsOutcomes Script::Run() {
+  Searches();
+  Directories();
+  Copies();
+  Deletions();
+  Writes();
+  Short("short.existing", "src.txt");
+  Short("short.missing", "nosuch.txt");
+  Short("short.missingDirectory", "nodir\\x.txt");
+  return outcomes_;
+}
+
+}  // namespace
+
+void BuildFileOpsTree(const fs::path& host) {
+  fs::path fdir = host / "fdir";
+  fs::create_directories(fdir / "cfsub.ini");
+  fs::create_directories(fdir / "Sub Dir");
+  for (const char* name : {"cf1.ini", "CF2.INI", "Cf3.Ini", "cfx.ini2", "cfy.ini.bak", "xcf.ini",
+                           "cf.ini", "cf long name.ini", "cfnoext", "cf9.in", "other.txt"}) {
+    WriteFile(fdir / name, name);
+  }
+  WriteFile(host / "src.txt", "source");
+  WriteFile(host / "other.txt", "other");
+  WriteFile(host / "ro.txt", "read-only");
+  fs::permissions(host / "ro.txt",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  WriteFile(host / "old.txt", "old");
+  fs::last_write_time(host / "old.txt",
+                      fs::last_write_time(host / "old.txt") - std::chrono::hours(24 * 3650));
+}
+
+FileOpsOutcomes RunFileOps(Env& env, const std::string& root, const fs::path& host) {
+  return Script(env, root, host).Run();
+}

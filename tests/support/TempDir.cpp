@@ -1,0 +1,61 @@
+#include "support/TempDir.h"
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<unsigned> tempDirCounter{0};
+
+}  // namespace
+
+TempDir::TempDir() {
+  // Several test programs (and several runs under one Wine prefix) may run at
+  // once: a random part keeps their folders apart.
+  static const unsigned processTag = std::random_device{}();
+  path_ = fs::temp_directory_path() /
+          ("checklum-test-" + std::to_string(processTag) + "-" + std::to_string(tempDirCounter++));
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only files would stop the removal on Windows.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    std::error_code ignored;
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(path_, ec);
+}
+
+fs::path TempDir::operator/(const std::string& relative) const {
+  return path_ / fs::path(relative).make_preferred();
+}
+
+void TempDir::Write(const std::string& relative, const std::string& content) const {
+  fs::path file = *this / relative;
+  fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+void TempDir::MakeFolder(const std::string& relative) const {
+  fs::create_directories(*this / relative);
+}
+
+std::optional<std::string> TempDir::Read(const std::string& relative) const {
+  std::ifstream in(*this / relative, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool TempDir::Exists(const std::string& relative) const {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(*this / relative, ec));
+}
