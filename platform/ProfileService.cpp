@@ -1,24 +1,334 @@
-// Placeholder until the portable profile service lands: every file reads as
-// missing and every write fails, so nothing pretends to have worked.
 #include "platform/ProfileService.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string_view>
+#include <system_error>
 
 #include "platform/WinError.h"
 
-uint32_t ProfileService::ReadString(const char*, const char*, const char*, char* buffer,
-                                    uint32_t size, const std::filesystem::path&, uint32_t* error) {
-  if (size > 0) buffer[0] = '\0';
-  *error = kErrorFileNotFound;
-  return 0;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A file written less than this long ago may change again without its
+// last-write time moving (the file system's clock ticks coarsely), so its
+// cache entry is checked against the content.
+constexpr auto kTimeResolution = std::chrono::seconds(2);
+constexpr size_t kCacheEntries = 8;
+constexpr uintmax_t kMaxCachedBytes = 8u << 20;
+
+// The Windows error code for a failed file operation.
+uint32_t ErrorFrom(const std::error_code& code, uint32_t fallback) {
+  std::error_condition condition = code.default_error_condition();
+  if (condition == std::errc::no_such_file_or_directory) return kErrorFileNotFound;
+  if (condition == std::errc::not_a_directory) return kErrorPathNotFound;
+  if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted ||
+      condition == std::errc::read_only_file_system || condition == std::errc::is_a_directory) {
+    return kErrorAccessDenied;
+  }
+  if (condition == std::errc::no_space_on_device) return kErrorDiskFull;
+  if (condition == std::errc::not_enough_memory) return kErrorNotEnoughMemory;
+  return fallback;
 }
 
-uint32_t ProfileService::ReadInt(const char*, const char*, int32_t def,
-                                 const std::filesystem::path&, uint32_t* error) {
-  *error = kErrorFileNotFound;
-  return static_cast<uint32_t>(def);
+uint32_t ErrorFromErrno(uint32_t fallback) {
+  return ErrorFrom(std::error_code(errno, std::generic_category()), fallback);
 }
 
-bool ProfileService::WriteString(const char*, const char*, const char*,
-                                 const std::filesystem::path&, uint32_t* error) {
-  *error = kErrorInvalidFunction;
-  return false;
+bool ReadBytes(const fs::path& file, uintmax_t size, std::string* bytes, uint32_t* error) {
+  errno = 0;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    *error = ErrorFromErrno(kErrorReadFault);
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(size));
+  in.read(bytes->data(), static_cast<std::streamsize>(size));
+  bytes->resize(static_cast<size_t>(in.gcount()));
+  return true;
+}
+
+// The value as GetPrivateProfileStringA hands it out: one pair of matching
+// outer quotes removed, then cut to the buffer with a NUL after it.
+uint32_t CopyValue(std::string_view value, char* buffer, uint32_t size) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  size_t count = std::min<size_t>(value.size(), size - 1);
+  std::memcpy(buffer, value.data(), count);
+  buffer[count] = '\0';
+  return static_cast<uint32_t>(count);
+}
+
+// The caller's default loses its trailing spaces (one stays when it is all
+// spaces) and its outer quotes.
+uint32_t CopyDefault(const char* def, char* buffer, uint32_t size) {
+  std::string_view text = def ? def : "";
+  while (text.size() > 1 && text.back() == ' ') text.remove_suffix(1);
+  return CopyValue(text, buffer, size);
+}
+
+// A list of names, each followed by a NUL, closed by one more NUL. A list
+// that does not fit is cut to size - 2 bytes and closed by two NULs.
+uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t size) {
+  size_t total = 0;
+  for (const std::string& name : names) total += name.size() + 1;
+  size_t room = total + 2 <= size ? total : size >= 2 ? size - 2 : 0;
+  size_t written = 0;
+  for (const std::string& name : names) {
+    if (written >= room) break;
+    size_t count = std::min(name.size() + 1, room - written);
+    std::memcpy(buffer + written, name.c_str(), count);
+    written += count;
+  }
+  buffer[room] = '\0';
+  if (room + 1 < size) buffer[room + 1] = '\0';
+  return static_cast<uint32_t>(room);
+}
+
+std::vector<std::string> SectionNames(const ProfileText& text) {
+  std::vector<std::string> names;
+  for (const ProfileSection& section : text.sections()) {
+    if (section.header && section.name.size > 0) {
+      names.push_back(text.ToAnsi(text.Text(section.name)));
+    }
+  }
+  return names;
+}
+
+// Keys with a value, in file order; comment lines (";") are left out and a
+// run of empty names is listed once.
+std::vector<std::string> KeyNames(const ProfileText& text, int index) {
+  std::vector<std::string> names;
+  const ProfileSection& section = text.sections()[index];
+  for (uint32_t i = section.firstLine; i < section.firstLine + section.lineCount; ++i) {
+    const ProfileLine& line = text.lines()[i];
+    std::string_view name = text.Text(line.name);
+    if (!line.hasValue || (!name.empty() && name.front() == ';')) continue;
+    if (name.empty() && !names.empty() && names.back().empty()) continue;
+    names.push_back(text.ToAnsi(name));
+  }
+  return names;
+}
+
+// What GetPrivateProfileStringA with the empty default would return, whole.
+std::string ReadWhole(const ProfileText& text, const char* section, const char* key) {
+  std::vector<std::string> names;
+  if (section == nullptr) {
+    names = SectionNames(text);
+  } else {
+    int s = text.FindSection(text.FromAnsi(TrimProfileBlanks(section)));
+    if (s < 0) return "";
+    if (key == nullptr) {
+      names = KeyNames(text, s);
+    } else {
+      int line = text.FindLine(s, text.FromAnsi(TrimProfileBlanks(key)));
+      if (line < 0 || !text.lines()[line].hasValue) return "";
+      std::string value = text.ToAnsi(text.Text(text.lines()[line].value));
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+          value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+      }
+      return value;
+    }
+  }
+  return names.empty() ? "" : names.front();
+}
+
+// GetPrivateProfileIntA's number syntax: an optional sign, then "0x", "0o" or
+// "0b" and digits of that base, or decimal digits; reading stops at the first
+// other character and the result wraps modulo 2^32.
+uint32_t ParseProfileInt(std::string_view text) {
+  size_t pos = 0;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  uint32_t base = 10;
+  if (text.substr(pos, 2) == "0x") base = 16;
+  if (text.substr(pos, 2) == "0o") base = 8;
+  if (text.substr(pos, 2) == "0b") base = 2;
+  if (base != 10) pos += 2;
+  uint32_t value = 0;
+  for (; pos < text.size(); ++pos) {
+    char c = text[pos];
+    uint32_t digit = c >= '0' && c <= '9'   ? c - '0'
+                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                            : 99;
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
+  return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, uint32_t* error) {
+  std::error_code ec;
+  fs::file_status status = fs::status(file, ec);
+  if (!fs::exists(status)) {
+    fs::path parent = file.parent_path();
+    *error = parent.empty() || fs::is_directory(parent, ec) ? kErrorFileNotFound
+                                                            : kErrorPathNotFound;
+    return nullptr;
+  }
+  if (fs::is_directory(status)) {
+    *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  uintmax_t size = fs::file_size(file, ec);
+  if (ec) size = 0;
+  fs::file_time_type written = fs::last_write_time(file, ec);
+  if (size > kMaxFileBytes) {
+    *error = kErrorNotEnoughMemory;
+    return nullptr;
+  }
+  auto entry = std::find_if(cache_.begin(), cache_.end(),
+                            [&](const CacheEntry& e) { return e.file == file; });
+  bool same = entry != cache_.end() && entry->size == size && entry->written == written;
+  if (same && entry->settled) return entry->text;
+
+  std::string bytes;
+  if (!ReadBytes(file, size, &bytes, error)) return nullptr;
+  size_t hash = std::hash<std::string_view>()(bytes);
+  bool settled = fs::file_time_type::clock::now() - written > kTimeResolution;
+  if (same && entry->hash == hash) {
+    entry->settled = settled;
+    return entry->text;
+  }
+  auto text = std::make_shared<const ProfileText>(ProfileText::Parse(bytes));
+  if (entry == cache_.end()) {
+    if (bytes.size() > kMaxCachedBytes) return text;
+    if (cache_.size() >= kCacheEntries) cache_.erase(cache_.begin());
+    entry = cache_.insert(cache_.end(), CacheEntry{file, size, written, hash, settled, text});
+  } else {
+    *entry = CacheEntry{file, size, written, hash, settled, text};
+  }
+  return text;
+}
+
+void ProfileService::Forget(const fs::path& file) {
+  std::erase_if(cache_, [&](const CacheEntry& e) { return e.file == file; });
+}
+
+uint32_t ProfileService::ReadString(const char* section, const char* key, const char* def,
+                                    char* buffer, uint32_t size, const fs::path& file,
+                                    uint32_t* error) {
+  if (size == 0) return 0;
+  auto text = Load(file, error);
+  if (!text) {
+    if (section == nullptr) return buffer[0] = '\0';
+    return CopyDefault(def, buffer, size);
+  }
+  *error = kErrorSuccess;
+  if (section == nullptr) return CopyList(SectionNames(*text), buffer, size);
+  int s = text->FindSection(text->FromAnsi(TrimProfileBlanks(section)));
+  if (key == nullptr) {
+    if (size == 1) {
+      *error = kErrorInvalidParameter;
+      return buffer[0] = '\0';
+    }
+    uint32_t count = s < 0 ? 0 : CopyList(KeyNames(*text, s), buffer, size);
+    if (count == 0 || buffer[0] == '\0') return CopyDefault(def, buffer, size);
+    return count;
+  }
+  int line = s < 0 ? -1 : text->FindLine(s, text->FromAnsi(TrimProfileBlanks(key)));
+  if (line < 0 || !text->lines()[line].hasValue) return CopyDefault(def, buffer, size);
+  return CopyValue(text->ToAnsi(text->Text(text->lines()[line].value)), buffer, size);
+}
+
+uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t def,
+                                 const fs::path& file, uint32_t* error) {
+  auto text = Load(file, error);
+  if (!text) return static_cast<uint32_t>(def);
+  *error = kErrorSuccess;
+  std::string value = ReadWhole(*text, section, key);
+  if (value.empty()) return static_cast<uint32_t>(def);
+  return ParseProfileInt(value);
+}
+
+bool ProfileService::WriteString(const char* section, const char* key, const char* value,
+                                 const fs::path& file, uint32_t* error) {
+  std::error_code ec;
+  fs::path parent = file.parent_path();
+  if (!parent.empty() && !fs::is_directory(parent, ec)) {
+    *error = kErrorPathNotFound;
+    return false;
+  }
+  fs::file_status status = fs::status(file, ec);
+  bool exists = fs::exists(status);
+  if (fs::is_directory(status) ||
+      (exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none)) {
+    *error = kErrorAccessDenied;
+    return false;
+  }
+  if (section == nullptr) {
+    // With no section the call only flushes the service's cache: nothing to do.
+    *error = exists && key == nullptr ? kErrorSuccess : kErrorFileNotFound;
+    return false;
+  }
+  ProfileEdit edit;
+  edit.kind = key == nullptr     ? ProfileEdit::kDeleteSection
+              : value == nullptr ? ProfileEdit::kDeleteKey
+                                 : ProfileEdit::kSetValue;
+  if (!exists && edit.kind != ProfileEdit::kSetValue) {
+    *error = kErrorFileNotFound;
+    return true;
+  }
+  std::shared_ptr<const ProfileText> text;
+  if (exists) {
+    text = Load(file, error);
+    if (!text) return false;
+  } else {
+    text = std::make_shared<const ProfileText>(ProfileText::Parse(""));
+  }
+  edit.section = text->FromAnsi(TrimProfileBlanks(section));
+  if (key) edit.key = text->FromAnsi(TrimProfileBlanks(key));
+  if (value) {
+    std::string_view v = value;
+    while (!v.empty() && IsProfileBlank(v.front())) v.remove_prefix(1);
+    edit.value = text->FromAnsi(v);
+  }
+  std::string bytes;
+  if (!text->Apply(edit, &bytes)) return true;
+  Forget(file);
+  return Replace(file, bytes, error);
+}
+
+bool ProfileService::Replace(const fs::path& file, const std::string& bytes, uint32_t* error) {
+  if (temporaryCount_ == 0) temporaryCount_ = std::random_device()() | 1ull << 40;
+  fs::path temporary = file;
+  temporary += ".~" + std::to_string(temporaryCount_++) + ".tmp";
+  errno = 0;
+  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    *error = ErrorFromErrno(kErrorAccessDenied);
+    return false;
+  }
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  std::error_code ec;
+  if (!out) {
+    *error = ErrorFromErrno(kErrorWriteFault);
+    fs::remove(temporary, ec);
+    return false;
+  }
+  fs::file_status old = fs::status(file, ec);
+  if (fs::exists(old)) fs::permissions(temporary, old.permissions(), ec);
+  fs::rename(temporary, file, ec);
+  if (ec) {
+    *error = ErrorFrom(ec, kErrorAccessDenied);
+    fs::remove(temporary, ec);
+    return false;
+  }
+  return true;
 }

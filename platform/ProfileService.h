@@ -3,11 +3,20 @@
 // WritePrivateProfileStringA, working on host files. Plain C++: it builds for
 // Linux and for Windows (where the conformance test compares it with the real
 // service).
+//
+// A file is parsed once and served from a cache for as long as its size and
+// last-write time stay the same; a write through the service drops the entry.
+// A write replaces the whole file at once: the new content goes to a
+// temporary file beside it, which is then renamed over it.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "platform/ProfileText.h"
 
 class ProfileService {
  public:
@@ -19,4 +28,25 @@ class ProfileService {
                    const std::filesystem::path& file, uint32_t* error);
   bool WriteString(const char* section, const char* key, const char* value,
                    const std::filesystem::path& file, uint32_t* error);
+
+  // Larger files are refused (error 8) so that memory stays bounded.
+  static constexpr uintmax_t kMaxFileBytes = 64u << 20;
+
+ private:
+  struct CacheEntry {
+    std::filesystem::path file;
+    uintmax_t size = 0;
+    std::filesystem::file_time_type written;
+    size_t hash = 0;
+    bool settled = false;  // written long enough ago that a change moves the time
+    std::shared_ptr<const ProfileText> text;
+  };
+
+  // The parsed file; null with `error` set when it cannot be read.
+  std::shared_ptr<const ProfileText> Load(const std::filesystem::path& file, uint32_t* error);
+  void Forget(const std::filesystem::path& file);
+  bool Replace(const std::filesystem::path& file, const std::string& bytes, uint32_t* error);
+
+  std::vector<CacheEntry> cache_;
+  uint64_t temporaryCount_ = 0;
 };

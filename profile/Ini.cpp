@@ -1,11 +1,177 @@
-// Placeholder until profile access lands: nothing is read.
 #include "profile/Ini.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "messages/Messages.h"
+
+namespace {
+
+constexpr uint32_t kValueBuffer = 4096;
+constexpr uint32_t kNameListBuffer = 4096;
+// A key-name list larger than this is not read further; no profile the
+// service accepts comes near it.
+constexpr uint32_t kNameListLimit = 1u << 27;
+
+// Whether the profile service treats two names as one: blanks around them do
+// not count, ASCII letters compare without case.
+bool SameName(std::string_view a, std::string_view b) {
+  auto trim = [](std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    return s;
+  };
+  a = trim(a);
+  b = trim(b);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 CIni::CIni(Env& env) : env_(env) {}
 CIni::CIni(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
+
 void CIni::SetPath(std::string path) { path_ = std::move(path); }
-std::string CIni::ReadString(const std::string&, const std::string&, const char* def) const {
-  return def ? def : "";
+
+std::string CIni::ReadString(const std::string& section, const std::string& key,
+                             const char* def) const {
+  std::vector<char> buffer(kValueBuffer);
+  uint32_t length =
+      env_.ProfileReadString(section.c_str(), key.c_str(), "", buffer.data(), kValueBuffer, path_);
+  if (length == 0) return def ? def : "";
+  return std::string(buffer.data(), strnlen(buffer.data(), std::min(length, kValueBuffer - 1)));
 }
-int CIni::ReadKeyNames(const std::string&, StringList&) const { return 0; }
-int CIni::ReadSection(const std::string&, SectionMap&) const { return 0; }
+
+uint32_t CIni::ReadInt(const std::string& section, const std::string& key, int32_t def) const {
+  return env_.ProfileReadInt(section.c_str(), key.c_str(), def, path_);
+}
+
+int CIni::ReadBool(const std::string& section, const std::string& key, int32_t def) const {
+  return ReadInt(section, key, def) != 0 ? 1 : 0;
+}
+
+double CIni::ReadDouble(const std::string& section, const std::string& key, double def) const {
+  char text[16];
+  std::snprintf(text, sizeof text, "%g", def);
+  return std::atof(ReadString(section, key, text).c_str());
+}
+
+// The list is read into a buffer that grows until the whole list fits, so
+// that no name is lost or cut short however long the section is.
+bool CIni::ReadNameList(const std::string& section, StringList& names) const {
+  std::vector<char> buffer;
+  uint32_t size = kNameListBuffer, length = 0;
+  for (;;) {
+    buffer.assign(size, '\0');
+    length = env_.ProfileReadString(section.c_str(), nullptr, "", buffer.data(), size, path_);
+    if (length == 0) return false;
+    if (length < size - 2 || size >= kNameListLimit) break;
+    size *= 2;
+  }
+  if (length >= size - 2) length = size - 2;  // never walk into the cut name
+  for (uint32_t pos = 0; pos < length && buffer[pos] != '\0';) {
+    size_t count = strnlen(buffer.data() + pos, length - pos);
+    names.emplace_back(buffer.data() + pos, count);
+    pos += static_cast<uint32_t>(count) + 1;
+  }
+  return true;
+}
+
+int CIni::ReadKeyNames(const std::string& section, StringList& names) const {
+  StringList found;
+  if (!ReadNameList(section, found)) return 0;
+  names.insert(names.end(), found.begin(), found.end());
+  names.shrink_to_fit();
+  return static_cast<int>(names.size());
+}
+
+int CIni::ReadSection(const std::string& section, SectionMap& map) const {
+  StringList names;
+  if (!ReadNameList(section, names)) return 0;
+  for (const std::string& name : names) map[name] = ReadString(section, name);
+  return static_cast<int>(map.size());
+}
+
+bool CIni::Write(const char* section, const char* key, const char* value) {
+  bool written = env_.ProfileWriteString(section, key, value, path_);
+  if (!written) {
+    uint32_t code = env_.LastError();
+    std::string errorText, message;
+    GetSystemErrorText(env_, errorText, code);
+    AppendTableMessage(env_, message, kMsgErrorWritingProfile, path_.c_str(), errorText.c_str());
+    env_.ShowMessage(message, kMbOk | kMbIconExclamation);
+  }
+  dirty_ = 1;
+  return written;
+}
+
+void CIni::WriteString(const std::string& section, const std::string& key,
+                       const std::string& value) {
+  Write(section.c_str(), key.c_str(), value.c_str());
+}
+
+void CIni::WriteInt(const std::string& section, const std::string& key, int32_t value) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%d", value);
+  WriteString(section, key, text);
+}
+
+void CIni::WriteBool(const std::string& section, const std::string& key, int32_t value) {
+  WriteInt(section, key, value);
+}
+
+void CIni::WriteDouble(const std::string& section, const std::string& key, double value) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%g", value);
+  WriteString(section, key, text);
+}
+
+void CIni::DeleteKey(const std::string& section, const char* key) {
+  env_.ProfileWriteString(section.c_str(), key, nullptr, path_);
+  dirty_ = 1;
+}
+
+void CIni::Flush() {
+  env_.ProfileWriteString(nullptr, nullptr, nullptr, path_);
+  dirty_ = 0;
+}
+
+// Renaming to a name the service takes for the same one (other letter case
+// or blanks) would copy each key onto itself and then delete it, so it
+// changes nothing.
+void CIni::RenameSection(const std::string& from, const std::string& to) {
+  dirty_ = 1;
+  StringList names;
+  if (SameName(from, to) || !ReadNameList(from, names)) return;
+  bool allMoved = true;
+  for (const std::string& name : names) {
+    if (Write(to.c_str(), name.c_str(), ReadString(from, name).c_str())) {
+      DeleteKey(from, name.c_str());
+    } else {
+      allMoved = false;
+    }
+  }
+  if (allMoved) DeleteKey(from, nullptr);
+}
+
+void CIni::RenameKey(const std::string& section, const std::string& from, const std::string& to) {
+  dirty_ = 1;
+  if (SameName(from, to)) return;
+  if (Write(section.c_str(), to.c_str(), ReadString(section, from).c_str())) {
+    DeleteKey(section, from.c_str());
+  }
+}
+
+void CIni::WriteSection(const std::string& section, const SectionMap& map) {
+  for (const auto& [key, value] : map) WriteString(section, key, value);
+  dirty_ = 1;
+}

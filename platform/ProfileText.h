@@ -1,0 +1,92 @@
+// ProfileText: the content of one private-profile (INI) file, parsed into
+// sections and lines the way the Windows profile service reads it, and
+// written back in its normalised form.
+//
+// The file's bytes are kept as they are (UTF-16 files are held as UTF-8);
+// sections and lines refer to them by offset, so a parse costs a few words per
+// line. Names and values are blank-trimmed and end at a NUL byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ProfileEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+
+// One text span of the held content.
+struct ProfileSpan {
+  uint32_t at = 0;
+  uint32_t size = 0;
+};
+
+// One non-blank line of a section other than its header. A line without "="
+// has only a name: the whole trimmed line.
+struct ProfileLine {
+  ProfileSpan name;
+  ProfileSpan value;
+  bool hasValue = false;
+};
+
+// A section: the unnamed one at the top of the file (always first, with no
+// header) or one that a "[name]" header starts.
+struct ProfileSection {
+  ProfileSpan name;
+  bool header = false;
+  uint32_t firstLine = 0;
+  uint32_t lineCount = 0;
+};
+
+// One change made by a write. Texts are in the content's own encoding.
+struct ProfileEdit {
+  enum Kind { kSetValue, kDeleteKey, kDeleteSection };
+  Kind kind = kSetValue;
+  std::string section;  // trimmed
+  std::string key;      // trimmed
+  std::string value;    // leading blanks removed
+};
+
+class ProfileText {
+ public:
+  // Any bytes are accepted; an empty string is an empty profile.
+  static ProfileText Parse(std::string_view bytes);
+
+  ProfileEncoding encoding() const { return encoding_; }
+  const std::vector<ProfileSection>& sections() const { return sections_; }
+  const std::vector<ProfileLine>& lines() const { return lines_; }
+  std::string_view Text(ProfileSpan span) const {
+    return std::string_view(text_).substr(span.at, span.size);
+  }
+
+  // The first section (the unnamed top one for "") whose name matches,
+  // ignoring ASCII letter case; -1 when there is none. `name` is trimmed and
+  // in the content's encoding.
+  int FindSection(std::string_view name) const;
+  // The index in lines() of the section's first line whose name matches; -1.
+  int FindLine(int section, std::string_view key) const;
+
+  // Texts between the A calls' code page (1252) and the content's encoding.
+  std::string FromAnsi(std::string_view text) const;
+  std::string ToAnsi(std::string_view text) const;
+
+  // The file's new bytes after the edit, normalised: trimmed names and values,
+  // no blank lines, CR LF line ends, the encoding kept. False (and `bytes`
+  // untouched) when the edit changes nothing.
+  bool Apply(const ProfileEdit& edit, std::string* bytes) const;
+
+ private:
+  void ParseLines();
+  void FormatSection(const ProfileSection& section, const ProfileEdit& edit, int editLine,
+                     bool appendKey, std::string* out) const;
+  std::string Encode(std::string_view text) const;
+
+  ProfileEncoding encoding_ = ProfileEncoding::kAnsi;
+  std::string text_;
+  std::vector<ProfileSection> sections_;
+  std::vector<ProfileLine> lines_;
+};
+
+// Blank characters of profile files: space, TAB, VT and FF.
+bool IsProfileBlank(char c);
+std::string_view TrimProfileBlanks(std::string_view text);
+bool SameProfileName(std::string_view a, std::string_view b);
