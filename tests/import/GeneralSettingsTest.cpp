@@ -28,15 +28,6 @@ RegValue Text(const std::string& text) {
   return {kRegSz, text};
 }
 
-bool operator==(const RegValue& a, const RegValue& b) {
-  return a.type == b.type && a.data == b.data;
-}
-
-std::ostream& operator<<(std::ostream& out, const std::optional<RegValue>& v) {
-  if (!v) return out << "(no value)";
-  return out << "type " << v->type << " \"" << v->data << "\" (" << v->data.size() << " bytes)";
-}
-
 }  // namespace
 
 TEST_F(GeneralSettingsTest, ValuesAreTypedByTheirText) {

@@ -106,8 +106,9 @@ TEST_F(ImportDriverTest, SecondRunAfterQueuesWereImportedTouchesNothing) {
 
 TEST_F(ImportDriverTest, EmptySetupDirectoryWorksAtTheRootOfTheCurrentDrive) {
   WriteTypicalInstallation(s);
-  s.options.programPath = "CheckLUM.exe";
-  CCheckLUMDlg dlg(s.env());
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("ModuleFileName");
+  CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
   EXPECT_EQ(dlg.setupDirectory, "");
   ASSERT_TRUE(ImportSettings(dlg));

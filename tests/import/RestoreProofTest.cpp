@@ -9,10 +9,18 @@
 
 namespace {
 
+// Where the import may have put its directories: below the setup directory,
+// or at the root of the drive when the program's path was unavailable.
+const char* const kBackupDirectories[] = {"C:\\Setup\\Backup", "C:\\Backup"};
+
 std::map<std::string, std::string> IniFiles(const Scenario& s) {
   std::map<std::string, std::string> files;
   for (const auto& [path, content] : s.Files()) {
-    if (path.rfind("C:\\Setup\\", 0) != 0) files[path] = content;
+    bool imported = path.rfind("C:\\Setup\\", 0) == 0;
+    for (const char* backup : kBackupDirectories) {
+      if (path.rfind(std::string(backup) + "\\", 0) == 0) imported = true;
+    }
+    if (!imported) files[path] = content;
   }
   return files;
 }
@@ -20,9 +28,11 @@ std::map<std::string, std::string> IniFiles(const Scenario& s) {
 // Runs restore.bat (if the run got that far) and checks that every original
 // file is back with its original bytes.
 void ExpectRestorable(Scenario& s, const std::map<std::string, std::string>& before) {
-  if (auto script = s.Read("C:\\Setup\\Backup\\restore.bat")) {
-    RestoreRun run = RunRestoreScript(s.env(), "C:\\Setup\\\\Backup", *script);
-    EXPECT_TRUE(run.understood) << *script;
+  for (const char* backup : kBackupDirectories) {
+    if (auto script = s.Read(std::string(backup) + "\\restore.bat")) {
+      RestoreRun run = RunRestoreScript(s.env(), backup, *script);
+      EXPECT_TRUE(run.understood) << *script;
+    }
   }
   EXPECT_EQ(IniFiles(s), before);
 }

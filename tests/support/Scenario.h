@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,7 +18,12 @@
 struct RegValue {
   uint32_t type = 0;
   std::string data;
+  bool operator==(const RegValue&) const = default;
 };
+
+inline std::ostream& operator<<(std::ostream& out, const RegValue& v) {
+  return out << "type " << v.type << " \"" << v.data << "\" (" << v.data.size() << " bytes)";
+}
 
 class Scenario {
  public:
