@@ -244,3 +244,29 @@ TEST_F(EnvPortableTest, ProgressGoesToTheConsoleStreams) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EnvPortableTest, ProfilesAreFoundWhereWindowsLooks) {
+  options.programPath = "C:\\Setup\\CheckLUM.exe";
+  char buffer[64];
+  // A bare name lies in the Windows directory, ".\" in the current one.
+  ASSERT_TRUE(env().ProfileWriteString("S", "k", "windows", "bare.ini"));
+  EXPECT_EQ(image.Read("C/WINDOWS/bare.ini"), "[S]\r\nk=windows\r\n");
+  ASSERT_TRUE(env().ProfileWriteString("S", "k", "current", ".\\dot.ini"));
+  EXPECT_EQ(image.Read("C/Setup/dot.ini"), "[S]\r\nk=current\r\n");
+  // Any letter case names the file on disk.
+  EXPECT_EQ(
+      env().ProfileReadString("settings", "port", "", buffer, sizeof buffer, "c:\\OLD\\lum.INI"),
+      3u);
+  EXPECT_STREQ(buffer, "515");
+  EXPECT_EQ(env().ProfileReadInt("Settings", "Port", 0, "C:\\old\\LUM.ini"), 515u);
+
+  EXPECT_FALSE(env().ProfileWriteString("S", "k", "v", "C:\\NoDir\\x.ini"));
+  EXPECT_EQ(env().LastError(), kErrorPathNotFound);
+  EXPECT_FALSE(env().ProfileWriteString("S", "k", "v", "\\\\server\\share\\x.ini"));
+  EXPECT_EQ(env().ProfileReadString("S", "k", "dflt", buffer, sizeof buffer, "C:\\NUL"), 4u);
+  EXPECT_STREQ(buffer, "dflt");
+}
+
+}  // namespace
