@@ -16,10 +16,10 @@ class ConsoleView {
 
   void Show(const std::string& status, const std::string& detail);
   void Message(const std::string& text);
-
- private:
+  // Ends the line being rewritten, so that later output starts on its own.
   void EndLine();
 
+ private:
   std::ostream* progress_;
   std::ostream* messages_;
   bool terminal_;

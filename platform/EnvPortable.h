@@ -48,6 +48,8 @@ class EnvPortable : public Env {
   // empty when it lies outside the image (UNC and device paths) or cannot be
   // reached.
   std::filesystem::path HostPath(const std::string& windowsPath) const;
+  // Ends the progress line that a terminal shows, before other output.
+  void EndProgress() { view_.EndLine(); }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
