@@ -155,4 +155,16 @@ TEST_F(SectionWriterTest, KeysThatCannotBeCreatedAreSkippedAndEveryHandleIsClose
   EXPECT_EQ(env_.OpenHandles(), 0u);
 }
 
+TEST_F(SectionWriterTest, ImportSectionWritesTheWholeSectionOrJustTheSubkey) {
+  env_.profile["Hostnames"] = {{"host1", "10"}, {"Host2", "allow"}, {"empty", ""}};
+  CIni profile(env_, "C:\\OLD\\access.ini");
+  ImportSection(env_, profile, "Missing", "Access\\Nothing", false);
+  EXPECT_TRUE(KeyExists(std::string(kProductKeyPath) + "\\Access\\Nothing"));
+  ImportSection(env_, profile, "Hostnames", "Access\\Hostnames", true);
+  EXPECT_EQ(Read("Access\\Hostnames", "host1").data, "10");
+  EXPECT_EQ(Read("Access\\Hostnames", "Host2").data, "allow");
+  EXPECT_EQ(Read("Access\\Hostnames", "empty").rc, kErrorFileNotFound);
+  EXPECT_EQ(env_.OpenHandles(), 0u);
+}
+
 }  // namespace
