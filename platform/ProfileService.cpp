@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <string_view>
-#include <system_error>
 
+#include "platform/HostFile.h"
 #include "platform/WinError.h"
 
 namespace fs = std::filesystem;
@@ -23,34 +23,16 @@ constexpr auto kTimeResolution = std::chrono::seconds(2);
 constexpr size_t kCacheEntries = 8;
 constexpr uintmax_t kMaxCachedBytes = 8u << 20;
 
-// The Windows error code for a failed file operation.
-uint32_t ErrorFrom(const std::error_code& code, uint32_t fallback) {
-  std::error_condition condition = code.default_error_condition();
-  if (condition == std::errc::no_such_file_or_directory) return kErrorFileNotFound;
-  if (condition == std::errc::not_a_directory) return kErrorPathNotFound;
-  if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted ||
-      condition == std::errc::read_only_file_system || condition == std::errc::is_a_directory) {
-    return kErrorAccessDenied;
-  }
-  if (condition == std::errc::no_space_on_device) return kErrorDiskFull;
-  if (condition == std::errc::not_enough_memory) return kErrorNotEnoughMemory;
-  return fallback;
-}
-
-uint32_t ErrorFromErrno(uint32_t fallback) {
-  return ErrorFrom(std::error_code(errno, std::generic_category()), fallback);
-}
-
 bool ReadBytes(const fs::path& file, uintmax_t size, std::string* bytes, uint32_t* error) {
   errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    *error = ErrorFromErrno(kErrorReadFault);
+  std::FILE* in = OpenHostFile(file, "rb");
+  if (in == nullptr) {
+    *error = WindowsErrorFromErrno(kErrorReadFault);
     return false;
   }
   bytes->resize(static_cast<size_t>(size));
-  in.read(bytes->data(), static_cast<std::streamsize>(size));
-  bytes->resize(static_cast<size_t>(in.gcount()));
+  bytes->resize(std::fread(bytes->data(), 1, bytes->size(), in));
+  std::fclose(in);
   return true;
 }
 
@@ -75,12 +57,14 @@ uint32_t CopyDefault(const char* def, char* buffer, uint32_t size) {
   return CopyValue(text, buffer, size);
 }
 
-// A list of names, each followed by a NUL, closed by one more NUL. A list
-// that does not fit is cut to size - 2 bytes and closed by two NULs.
+// A list of names, each followed by a NUL, closed by one more NUL; exactly
+// those bytes are written. A list that needs more than size - 1 bytes is cut
+// to size - 2 bytes and closed by two NULs, which fill the buffer.
 uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t size) {
   size_t total = 0;
   for (const std::string& name : names) total += name.size() + 1;
-  size_t room = total + 2 <= size ? total : size >= 2 ? size - 2 : 0;
+  bool fits = total + 2 <= size;
+  size_t room = fits ? total : size >= 2 ? size - 2 : 0;
   size_t written = 0;
   for (const std::string& name : names) {
     if (written >= room) break;
@@ -89,7 +73,7 @@ uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t 
     written += count;
   }
   buffer[room] = '\0';
-  if (room + 1 < size) buffer[room + 1] = '\0';
+  if (!fits && room + 1 < size) buffer[room + 1] = '\0';
   return static_cast<uint32_t>(room);
 }
 
@@ -177,8 +161,8 @@ std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, ui
   fs::file_status status = fs::status(file, ec);
   if (!fs::exists(status)) {
     fs::path parent = file.parent_path();
-    *error = parent.empty() || fs::is_directory(parent, ec) ? kErrorFileNotFound
-                                                            : kErrorPathNotFound;
+    *error =
+        parent.empty() || fs::is_directory(parent, ec) ? kErrorFileNotFound : kErrorPathNotFound;
     return nullptr;
   }
   if (fs::is_directory(status)) {
@@ -206,6 +190,7 @@ std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, ui
     return entry->text;
   }
   auto text = std::make_shared<const ProfileText>(ProfileText::Parse(bytes));
+  ++parses_;
   if (entry == cache_.end()) {
     if (bytes.size() > kMaxCachedBytes) return text;
     if (cache_.size() >= kCacheEntries) cache_.erase(cache_.begin());
@@ -224,7 +209,8 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
                                     char* buffer, uint32_t size, const fs::path& file,
                                     uint32_t* error) {
   if (size == 0) return 0;
-  auto text = Load(file, error);
+  auto text = file.empty() ? nullptr : Load(file, error);
+  if (file.empty()) *error = kErrorPathNotFound;
   if (!text) {
     if (section == nullptr) return buffer[0] = '\0';
     return CopyDefault(def, buffer, size);
@@ -237,9 +223,12 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
       *error = kErrorInvalidParameter;
       return buffer[0] = '\0';
     }
-    uint32_t count = s < 0 ? 0 : CopyList(KeyNames(*text, s), buffer, size);
-    if (count == 0 || buffer[0] == '\0') return CopyDefault(def, buffer, size);
-    return count;
+    // An empty list, one whose first name is empty and one cut to nothing
+    // give the default instead.
+    std::vector<std::string> names;
+    if (s >= 0) names = KeyNames(*text, s);
+    if (names.empty() || names.front().empty() || size < 3) return CopyDefault(def, buffer, size);
+    return CopyList(names, buffer, size);
   }
   int line = s < 0 ? -1 : text->FindLine(s, text->FromAnsi(TrimProfileBlanks(key)));
   if (line < 0 || !text->lines()[line].hasValue) return CopyDefault(def, buffer, size);
@@ -248,7 +237,8 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
 
 uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t def,
                                  const fs::path& file, uint32_t* error) {
-  auto text = Load(file, error);
+  auto text = file.empty() ? nullptr : Load(file, error);
+  if (file.empty()) *error = kErrorPathNotFound;
   if (!text) return static_cast<uint32_t>(def);
   *error = kErrorSuccess;
   std::string value = ReadWhole(*text, section, key);
@@ -259,6 +249,10 @@ uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t d
 bool ProfileService::WriteString(const char* section, const char* key, const char* value,
                                  const fs::path& file, uint32_t* error) {
   std::error_code ec;
+  if (file.empty()) {  // a path that names no host file
+    *error = kErrorPathNotFound;
+    return false;
+  }
   fs::path parent = file.parent_path();
   if (!parent.empty() && !fs::is_directory(parent, ec)) {
     *error = kErrorPathNotFound;
@@ -266,8 +260,7 @@ bool ProfileService::WriteString(const char* section, const char* key, const cha
   }
   fs::file_status status = fs::status(file, ec);
   bool exists = fs::exists(status);
-  if (fs::is_directory(status) ||
-      (exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none)) {
+  if (fs::is_directory(status) || (exists && IsReadOnly(file))) {
     *error = kErrorAccessDenied;
     return false;
   }
@@ -309,16 +302,17 @@ bool ProfileService::Replace(const fs::path& file, const std::string& bytes, uin
   fs::path temporary = file;
   temporary += ".~" + std::to_string(temporaryCount_++) + ".tmp";
   errno = 0;
-  std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *error = ErrorFromErrno(kErrorAccessDenied);
+  std::FILE* out = OpenHostFile(temporary, "wb");
+  if (out == nullptr) {
+    *error = WindowsErrorFromErrno(kErrorAccessDenied);
     return false;
   }
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  written = SyncHostFile(out) && written;
+  written = std::fclose(out) == 0 && written;
   std::error_code ec;
-  if (!out) {
-    *error = ErrorFromErrno(kErrorWriteFault);
+  if (!written) {
+    *error = WindowsErrorFromErrno(kErrorWriteFault);
     fs::remove(temporary, ec);
     return false;
   }
@@ -326,7 +320,7 @@ bool ProfileService::Replace(const fs::path& file, const std::string& bytes, uin
   if (fs::exists(old)) fs::permissions(temporary, old.permissions(), ec);
   fs::rename(temporary, file, ec);
   if (ec) {
-    *error = ErrorFrom(ec, kErrorAccessDenied);
+    *error = WindowsError(ec, kErrorAccessDenied);
     fs::remove(temporary, ec);
     return false;
   }

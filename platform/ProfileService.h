@@ -29,8 +29,12 @@ class ProfileService {
   bool WriteString(const char* section, const char* key, const char* value,
                    const std::filesystem::path& file, uint32_t* error);
 
-  // Larger files are refused (error 8) so that memory stays bounded.
-  static constexpr uintmax_t kMaxFileBytes = 64u << 20;
+  // How many times a file has been parsed (for tests and benchmarks).
+  uint64_t parses() const { return parses_; }
+
+  // Larger files are refused (error 8) so that memory stays bounded: a parse
+  // needs at most about ten times the file's size.
+  static constexpr uintmax_t kMaxFileBytes = 16u << 20;
 
  private:
   struct CacheEntry {
@@ -49,4 +53,5 @@ class ProfileService {
 
   std::vector<CacheEntry> cache_;
   uint64_t temporaryCount_ = 0;
+  uint64_t parses_ = 0;
 };

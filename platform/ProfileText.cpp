@@ -113,7 +113,9 @@ ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
 
 }  // namespace
 
-bool IsProfileBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool IsProfileBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 std::string_view TrimProfileBlanks(std::string_view text) {
   while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
@@ -161,9 +163,11 @@ void ProfileText::ParseLines() {
     while (start < end && IsProfileBlank(text[start])) ++start;
     pos = end + 1;
     if (start == end) continue;
-    if (text[start] == '[') {
-      size_t close = text.substr(0, end).rfind(']');
-      if (close != std::string_view::npos && close > start) {
+    std::string_view rest = text.substr(start, end - start);
+    if (rest.front() == '[') {
+      size_t close = rest.rfind(']');
+      if (close != std::string_view::npos && close > 0) {
+        close += start;
         ProfileSection section;
         section.name = CutAndTrim(text, start + 1, close);
         section.header = true;
@@ -173,13 +177,14 @@ void ProfileText::ParseLines() {
       }
     }
     ProfileLine line;
-    size_t equals = text.substr(0, end).find('=', start);
+    size_t equals = rest.find('=');
     if (equals != std::string_view::npos) {
-      line.name = CutAndTrim(text, start, equals);
-      line.value = CutAndTrim(text, equals + 1, end);
+      line.name = CutAndTrim(text, start, start + equals);
+      line.value = CutAndTrim(text, start + equals + 1, end);
       line.hasValue = true;
     } else {
       line.name = CutAndTrim(text, start, end);
+      if (line.name.size == 0) continue;  // nothing before a NUL: a blank line
     }
     lines_.push_back(line);
     ++sections_.back().lineCount;
@@ -290,6 +295,13 @@ void ProfileText::FormatSection(const ProfileSection& section, const ProfileEdit
 std::string ProfileText::Encode(std::string_view text) const {
   switch (encoding_) {
     case ProfileEncoding::kAnsi:
+      // Dropping the blank lines may bring bytes that look like a byte-order
+      // mark to the front, and the file would read back as another encoding:
+      // one blank line in front keeps it ANSI.
+      if (text.starts_with("\xEF\xBB\xBF") || text.starts_with("\xFF\xFE") ||
+          text.starts_with("\xFE\xFF")) {
+        return "\r\n" + std::string(text);
+      }
       return std::string(text);
     case ProfileEncoding::kUtf8:
       return "\xEF\xBB\xBF" + std::string(text);

@@ -40,7 +40,9 @@ bool SameName(std::string_view a, std::string_view b) {
 CIni::CIni(Env& env) : env_(env) {}
 CIni::CIni(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
 
-void CIni::SetPath(std::string path) { path_ = std::move(path); }
+void CIni::SetPath(std::string path) {
+  path_ = std::move(path);
+}
 
 std::string CIni::ReadString(const std::string& section, const std::string& key,
                              const char* def) const {
@@ -66,7 +68,11 @@ double CIni::ReadDouble(const std::string& section, const std::string& key, doub
 }
 
 // The list is read into a buffer that grows until the whole list fits, so
-// that no name is lost or cut short however long the section is.
+// that no name is lost or cut short however long the section is. A count of
+// size - 2 may mean a cut list, so only a smaller one is taken as whole.
+// Empty names (lines such as "=value", which no read by name tells apart)
+// are passed over and the walk goes on to the list's end, so that the keys
+// after them are not lost.
 bool CIni::ReadNameList(const std::string& section, StringList& names) const {
   std::vector<char> buffer;
   uint32_t size = kNameListBuffer, length = 0;
@@ -74,13 +80,17 @@ bool CIni::ReadNameList(const std::string& section, StringList& names) const {
     buffer.assign(size, '\0');
     length = env_.ProfileReadString(section.c_str(), nullptr, "", buffer.data(), size, path_);
     if (length == 0) return false;
-    if (length < size - 2 || size >= kNameListLimit) break;
+    if (length < size - 2) break;
+    if (size >= kNameListLimit) {
+      length = size - 2;
+      while (length > 0 && buffer[length - 1] != '\0') --length;  // drop the cut name
+      break;
+    }
     size *= 2;
   }
-  if (length >= size - 2) length = size - 2;  // never walk into the cut name
-  for (uint32_t pos = 0; pos < length && buffer[pos] != '\0';) {
+  for (uint32_t pos = 0; pos < length;) {
     size_t count = strnlen(buffer.data() + pos, length - pos);
-    names.emplace_back(buffer.data() + pos, count);
+    if (count > 0) names.emplace_back(buffer.data() + pos, count);
     pos += static_cast<uint32_t>(count) + 1;
   }
   return true;

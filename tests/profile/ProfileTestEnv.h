@@ -1,0 +1,81 @@
+// An Env for profile tests: the profile operations run the portable profile
+// service on files of a temporary host folder (a profile's path is taken
+// relative to it), message boxes are recorded, the system's error texts and
+// the string table are the program's own. Every other operation fails.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "messages/StringTable.h"
+#include "platform/Env.h"
+#include "platform/ProfileService.h"
+#include "platform/SystemMessages.h"
+#include "platform/WinError.h"
+#include "support/TempDir.h"
+
+class ProfileTestEnv : public Env {
+ public:
+  struct Message {
+    std::string text;
+    uint32_t type;
+  };
+
+  TempDir dir;
+  ProfileService service;
+  std::vector<Message> messages;
+  int profileCalls = 0;
+  uint32_t lastError = 0;
+
+  std::filesystem::path Host(const std::string& path) const { return dir / path; }
+
+  uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
+                             uint32_t size, const std::string& path) override {
+    ++profileCalls;
+    return service.ReadString(section, key, def, buffer, size, Host(path), &lastError);
+  }
+  uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
+                          const std::string& path) override {
+    ++profileCalls;
+    return service.ReadInt(section, key, def, Host(path), &lastError);
+  }
+  bool ProfileWriteString(const char* section, const char* key, const char* value,
+                          const std::string& path) override {
+    ++profileCalls;
+    return service.WriteString(section, key, value, Host(path), &lastError);
+  }
+  uint32_t LastError() override { return lastError; }
+  void SetLastErrorCode(uint32_t code) override { lastError = code; }
+  bool SystemMessage(uint32_t code, std::string* text) override {
+    uint32_t error = FindSystemMessage(code, text);
+    if (error != 0) lastError = error;
+    return error == 0;
+  }
+  bool LoadTableString(uint32_t id, std::string* text) override {
+    return FindTableString(id, text);
+  }
+  void ShowMessage(const std::string& text, uint32_t type) override {
+    messages.push_back({text, type});
+  }
+
+  uint32_t OpenKey(RegKey, const char*, RegKey*) override { return kErrorAccessDenied; }
+  uint32_t CreateKey(RegKey, const char*, RegKey*, bool*) override { return kErrorAccessDenied; }
+  uint32_t QueryKeyInfo(RegKey, uint32_t*, uint32_t*) override { return kErrorInvalidHandle; }
+  uint32_t EnumKey(RegKey, uint32_t, char*, uint32_t*) override { return kErrorInvalidHandle; }
+  uint32_t QueryValue(RegKey, const char*, uint32_t*, uint8_t*, uint32_t*) override {
+    return kErrorInvalidHandle;
+  }
+  uint32_t SetValue(RegKey, const char*, uint32_t, const uint8_t*, uint32_t) override {
+    return kErrorInvalidHandle;
+  }
+  uint32_t CloseKey(RegKey) override { return kErrorInvalidHandle; }
+  bool WindowsDirectory(std::string*) override { return false; }
+  bool ModuleFileName(std::string*) override { return false; }
+  bool ShortPathName(const std::string&, std::string*) override { return false; }
+  bool CreateDir(const std::string&) override { return false; }
+  bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
+  bool RemoveFile(const std::string&) override { return false; }
+  std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
+  std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }
+  void ShowProgress(const std::string&, const std::string&) override {}
+};
