@@ -8,6 +8,8 @@
 
 #include "messages/StringTable.h"
 #include "platform/HostFile.h"
+#include "platform/PortableRegistry.h"
+#include "platform/ProfileService.h"
 #include "platform/SystemMessages.h"
 #include "platform/Wildcard.h"
 #include "platform/WinError.h"
@@ -94,6 +96,8 @@ class PortableWritableFile : public WritableFile {
 EnvPortable::EnvPortable(PortableOptions options)
     : options_(std::move(options)),
       paths_(options_.image, ProgramFolder(options_.programPath)),
+      registry_(std::make_unique<PortableRegistry>()),
+      profiles_(std::make_unique<ProfileService>()),
       view_(options_.progress, options_.messages,
             options_.progress == &std::cout && StandardOutputIsTerminal()) {}
 
@@ -108,12 +112,12 @@ bool EnvPortable::LoadRegistry(std::string* error) {
   fs::path file = options_.image / "HKLM.reg";
   std::error_code ec;
   if (!fs::exists(file, ec)) return true;
-  return registry_.LoadFile(file, error);
+  return registry_->LoadFile(file, error);
 }
 
 bool EnvPortable::SaveRegistry(std::string* error) {
-  if (!registry_.Changed()) return true;
-  return registry_.SaveFile(options_.image / "HKLM.reg", error);
+  if (!registry_->Changed()) return true;
+  return registry_->SaveFile(options_.image / "HKLM.reg", error);
 }
 
 fs::path EnvPortable::HostPath(const std::string& windowsPath) const {
@@ -124,33 +128,33 @@ fs::path EnvPortable::HostPath(const std::string& windowsPath) const {
 // --- Registry: the image's own registry. ---
 
 uint32_t EnvPortable::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
-  return registry_.OpenKey(parent, subkey, result);
+  return registry_->OpenKey(parent, subkey, result);
 }
 
 uint32_t EnvPortable::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
-  return registry_.CreateKey(parent, subkey, result, created);
+  return registry_->CreateKey(parent, subkey, result, created);
 }
 
 uint32_t EnvPortable::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
-  return registry_.QueryKeyInfo(key, subkeys, maxSubkeyLen);
+  return registry_->QueryKeyInfo(key, subkeys, maxSubkeyLen);
 }
 
 uint32_t EnvPortable::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) {
-  return registry_.EnumKey(key, index, name, nameChars);
+  return registry_->EnumKey(key, index, name, nameChars);
 }
 
 uint32_t EnvPortable::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
                                  uint32_t* size) {
-  return registry_.QueryValue(key, name, type, data, size);
+  return registry_->QueryValue(key, name, type, data, size);
 }
 
 uint32_t EnvPortable::SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                                uint32_t size) {
-  return registry_.SetValue(key, name, type, data, size);
+  return registry_->SetValue(key, name, type, data, size);
 }
 
 uint32_t EnvPortable::CloseKey(RegKey key) {
-  return registry_.CloseKey(key);
+  return registry_->CloseKey(key);
 }
 
 // --- Private profiles: the profile service on the file's host path. ---
@@ -169,7 +173,7 @@ uint32_t EnvPortable::ProfileReadString(const char* section, const char* key, co
                                         char* buffer, uint32_t size, const std::string& path) {
   uint32_t error = kErrorUnset;
   uint32_t result =
-      profiles_.ReadString(section, key, def, buffer, size, ProfileHostPath(path), &error);
+      profiles_->ReadString(section, key, def, buffer, size, ProfileHostPath(path), &error);
   if (error != kErrorUnset) lastError_ = error;
   return result;
 }
@@ -177,7 +181,7 @@ uint32_t EnvPortable::ProfileReadString(const char* section, const char* key, co
 uint32_t EnvPortable::ProfileReadInt(const char* section, const char* key, int32_t def,
                                      const std::string& path) {
   uint32_t error = kErrorUnset;
-  uint32_t result = profiles_.ReadInt(section, key, def, ProfileHostPath(path), &error);
+  uint32_t result = profiles_->ReadInt(section, key, def, ProfileHostPath(path), &error);
   if (error != kErrorUnset) lastError_ = error;
   return result;
 }
@@ -185,7 +189,7 @@ uint32_t EnvPortable::ProfileReadInt(const char* section, const char* key, int32
 bool EnvPortable::ProfileWriteString(const char* section, const char* key, const char* value,
                                      const std::string& path) {
   uint32_t error = kErrorUnset;
-  bool result = profiles_.WriteString(section, key, value, ProfileHostPath(path), &error);
+  bool result = profiles_->WriteString(section, key, value, ProfileHostPath(path), &error);
   if (error != kErrorUnset) lastError_ = error;
   return result;
 }

@@ -23,8 +23,9 @@
 #include "platform/ConsoleView.h"
 #include "platform/Env.h"
 #include "platform/ImagePath.h"
-#include "platform/PortableRegistry.h"
-#include "platform/ProfileService.h"
+
+class PortableRegistry;
+class ProfileService;
 
 struct PortableOptions {
   std::filesystem::path image;                          // the image folder
@@ -92,8 +93,8 @@ class EnvPortable : public Env {
 
   PortableOptions options_;
   ImagePath paths_;
-  PortableRegistry registry_;
-  ProfileService profiles_;
+  std::unique_ptr<PortableRegistry> registry_;
+  std::unique_ptr<ProfileService> profiles_;
   ConsoleView view_;
   uint32_t lastError_ = 0;
 };
