@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     CCheckLUMDlg dlg(env);
     ok = dlg.RunWorkStep();
   }
+  env.EndProgress();
   if (!env.SaveRegistry(&error)) {
     std::cerr << "checklum: " << error << "\n";
     return kExitUsage;

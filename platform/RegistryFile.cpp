@@ -367,6 +367,13 @@ class Parser {
 
 // --- Writing ---
 
+// The text of a REG_SZ without its final NUL, if it has one.
+std::string_view QuotedText(const RegistryValue& value) {
+  std::string_view text = value.data;
+  if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  return text;
+}
+
 void AppendEscaped(std::string_view text, std::string* out) {
   out->push_back('"');
   for (char c : text) {
@@ -376,13 +383,15 @@ void AppendEscaped(std::string_view text, std::string* out) {
   out->push_back('"');
 }
 
-// A REG_SZ value can be written as "text" when reading that back gives the
-// same bytes: it ends with its only NUL and holds no control characters
-// other than tabs (line breaks in particular).
+// A REG_SZ value is written as "text" when it holds no NUL but a final one
+// and no control characters other than tabs (line breaks in particular).
+// Reading "text" back gives the text with its NUL, which is also what
+// `reg import` stores: a string written without its NUL (as the import's
+// typed values are) comes back as the same text, now terminated.
 bool FitsQuotedForm(const RegistryValue& value) {
-  if (value.type != kRegSz || value.data.empty() || value.data.back() != '\0') return false;
-  for (size_t i = 0; i + 1 < value.data.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(value.data[i]);
+  if (value.type != kRegSz) return false;
+  std::string_view text = QuotedText(value);
+  for (unsigned char c : text) {
     if (c < 0x20 && c != '\t') return false;
   }
   return true;
@@ -415,7 +424,7 @@ void AppendValue(const RegistryValue& value, std::string* out) {
   }
   out->push_back('=');
   if (FitsQuotedForm(value)) {
-    AppendEscaped(std::string_view(value.data).substr(0, value.data.size() - 1), out);
+    AppendEscaped(QuotedText(value), out);
   } else if (value.type == kRegDword && value.data.size() == 4) {
     uint32_t number = 0;
     for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value.data[i]);
