@@ -23,10 +23,7 @@ bool ImportCurrentJobs(Env& env, const CIni& mainProfile, RegKey productKey) {
   for (size_t i = 0; i < controlProfiles.size(); ++i) {
     CIni controlProfile(env, controlProfiles[i]);
     std::string name = controlProfile.ReadString("Settings", "ControlFileName");
-    uint32_t position = static_cast<uint32_t>(i);
-    uint8_t data[4] = {static_cast<uint8_t>(position), static_cast<uint8_t>(position >> 8),
-                       static_cast<uint8_t>(position >> 16), static_cast<uint8_t>(position >> 24)};
-    env.SetValue(currentJobs, name.c_str(), kRegDword, data, sizeof data);
+    WriteDwordValue(env, currentJobs, name, static_cast<uint32_t>(i));
   }
   env.CloseKey(currentJobs);
   return true;

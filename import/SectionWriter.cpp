@@ -28,15 +28,18 @@ bool IsAllDigits(std::string_view value) {
   return true;
 }
 
+void WriteDwordValue(Env& env, RegKey key, const std::string& name, uint32_t number) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                            static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+  env.SetValue(key, name.c_str(), kRegDword, bytes, sizeof bytes);
+}
+
 void WriteTypedValue(Env& env, RegKey key, const std::string& name, const std::string& value,
                      bool stringsOnly) {
   if (value.empty()) return;
   uint32_t number = 0;
   if (!stringsOnly && IsAllDigits(value) && ParseDword(value, &number)) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-                              static_cast<uint8_t>(number >> 16),
-                              static_cast<uint8_t>(number >> 24)};
-    env.SetValue(key, name.c_str(), kRegDword, bytes, sizeof bytes);
+    WriteDwordValue(env, key, name, number);
     return;
   }
   if (value.size() > std::numeric_limits<uint32_t>::max()) return;

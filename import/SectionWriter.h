@@ -12,6 +12,9 @@
 // True when `value` is non-empty and made only of the ASCII digits 0 to 9.
 bool IsAllDigits(std::string_view value);
 
+// Writes `number` as a REG_DWORD (4 bytes, little-endian).
+void WriteDwordValue(Env& env, RegKey key, const std::string& name, uint32_t number);
+
 // The typed value rule. An empty value writes nothing (an existing value of
 // that name stays as it is). Unless `stringsOnly` is set, a digit-only value
 // from 0 to 4294967295 becomes a REG_DWORD of that number (leading zeros

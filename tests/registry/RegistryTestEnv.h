@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Env.h"
 #include "platform/PortableRegistry.h"
 #include "platform/WinError.h"
+#include "support/UnavailableEnv.h"
 
-class RegistryTestEnv : public Env {
+class RegistryTestEnv : public UnavailableEnv {
  public:
   PortableRegistry registry;
   // CreateKey and OpenKey of these subkey paths fail with error 5.
@@ -88,27 +88,6 @@ class RegistryTestEnv : public Env {
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return static_cast<uint32_t>(text.size());
   }
-  uint32_t ProfileReadInt(const char*, const char*, int32_t def, const std::string&) override {
-    return static_cast<uint32_t>(def);
-  }
-  bool ProfileWriteString(const char*, const char*, const char*, const std::string&) override {
-    return false;
-  }
-
-  bool WindowsDirectory(std::string*) override { return false; }
-  bool ModuleFileName(std::string*) override { return false; }
-  bool ShortPathName(const std::string&, std::string*) override { return false; }
-  bool CreateDir(const std::string&) override { return false; }
-  bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
-  bool RemoveFile(const std::string&) override { return false; }
-  std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
-  std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }
-  uint32_t LastError() override { return kErrorInvalidFunction; }
-  void SetLastErrorCode(uint32_t) override {}
-  bool SystemMessage(uint32_t, std::string*) override { return false; }
-  bool LoadTableString(uint32_t, std::string*) override { return false; }
-  void ShowProgress(const std::string&, const std::string&) override {}
-  void ShowMessage(const std::string&, uint32_t) override {}
 
  private:
   uint32_t Track(uint32_t rc, RegKey* result) {
