@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -10,64 +9,39 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::atomic<int> scenarioCounter{0};
-
-}  // namespace
-
-Scenario::Scenario() {
-  root = fs::temp_directory_path() /
-         ("checklum-scenario-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-          "-" + std::to_string(scenarioCounter++) + "-" +
-          std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFFF));
-  fs::remove_all(root);
-  fs::create_directories(root / "C" / "WINDOWS");
-  fs::create_directories(root / "C" / "Setup");
+Scenario::Scenario() : root(dir_.path()) {
+  dir_.MakeFolder("C/WINDOWS");
+  dir_.MakeFolder("C/Setup");
   options.image = root;
 }
 
-Scenario::~Scenario() {
-  env_.reset();
-  std::error_code ec;
-  fs::remove_all(root, ec);
+Scenario::~Scenario() = default;
+
+std::string Scenario::Relative(const std::string& windowsPath) {
+  // Tests name paths as C:\A\B; letter case in the tests matches the files.
+  std::string relative = "C";
+  for (char c : windowsPath.substr(windowsPath.rfind(':') + 1)) relative += c == '\\' ? '/' : c;
+  return relative;
 }
 
 fs::path Scenario::Host(const std::string& windowsPath) const {
-  // Tests name paths as C:\A\B; letter case in the tests matches the files.
-  fs::path host = root / "C";
-  std::string rest = windowsPath.substr(windowsPath.rfind(':') + 1);
-  std::string part;
-  for (char c : rest + "\\") {
-    if (c == '\\') {
-      if (!part.empty()) host /= part;
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  return host;
+  return dir_ / Relative(windowsPath);
 }
 
 void Scenario::Write(const std::string& windowsPath, const std::string& content) {
-  fs::path host = Host(windowsPath);
-  fs::create_directories(host.parent_path());
-  std::ofstream out(host, std::ios::binary | std::ios::trunc);
-  out << content;
+  dir_.Write(Relative(windowsPath), content);
 }
 
 void Scenario::MakeDirectory(const std::string& windowsPath) {
-  fs::create_directories(Host(windowsPath));
+  dir_.MakeFolder(Relative(windowsPath));
 }
 
 std::optional<std::string> Scenario::Read(const std::string& windowsPath) const {
-  std::ifstream in(Host(windowsPath), std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return dir_.Read(Relative(windowsPath));
 }
 
 bool Scenario::Exists(const std::string& windowsPath) const {
-  return fs::exists(Host(windowsPath));
+  return dir_.Exists(Relative(windowsPath));
 }
 
 std::vector<std::string> Scenario::List(const std::string& windowsPath) const {

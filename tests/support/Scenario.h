@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/EnvPortable.h"
+#include "support/TempDir.h"
 
 struct RegValue {
   uint32_t type = 0;
@@ -26,6 +27,8 @@ inline std::ostream& operator<<(std::ostream& out, const RegValue& v) {
 }
 
 class Scenario {
+  TempDir dir_;  // first: everything else lives in it
+
  public:
   Scenario();
   ~Scenario();
@@ -56,6 +59,7 @@ class Scenario {
   std::filesystem::path root;
 
  private:
+  static std::string Relative(const std::string& windowsPath);
   std::filesystem::path Host(const std::string& windowsPath) const;
   std::unique_ptr<EnvPortable> env_;
   std::ostringstream progress_;
