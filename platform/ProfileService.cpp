@@ -49,11 +49,11 @@ uint32_t CopyValue(std::string_view value, char* buffer, uint32_t size) {
   return static_cast<uint32_t>(count);
 }
 
-// The caller's default loses its trailing spaces (one stays when it is all
-// spaces) and its outer quotes.
-uint32_t CopyDefault(const char* def, char* buffer, uint32_t size) {
+// The caller's default loses its outer quotes and, unless it stands in for a
+// key-name list, its trailing spaces (one stays when it is all spaces).
+uint32_t CopyDefault(const char* def, bool trim, char* buffer, uint32_t size) {
   std::string_view text = def ? def : "";
-  while (text.size() > 1 && text.back() == ' ') text.remove_suffix(1);
+  while (trim && text.size() > 1 && text.back() == ' ') text.remove_suffix(1);
   return CopyValue(text, buffer, size);
 }
 
@@ -87,8 +87,7 @@ std::vector<std::string> SectionNames(const ProfileText& text) {
   return names;
 }
 
-// Keys with a value, in file order; comment lines (";") are left out and a
-// run of empty names is listed once.
+// Keys with a value, in file order; comment lines (";") are left out.
 std::vector<std::string> KeyNames(const ProfileText& text, int index) {
   std::vector<std::string> names;
   const ProfileSection& section = text.sections()[index];
@@ -96,7 +95,6 @@ std::vector<std::string> KeyNames(const ProfileText& text, int index) {
     const ProfileLine& line = text.lines()[i];
     std::string_view name = text.Text(line.name);
     if (!line.hasValue || (!name.empty() && name.front() == ';')) continue;
-    if (name.empty() && !names.empty() && names.back().empty()) continue;
     names.push_back(text.ToAnsi(name));
   }
   return names;
@@ -108,7 +106,7 @@ std::string ReadWhole(const ProfileText& text, const char* section, const char* 
   if (section == nullptr) {
     names = SectionNames(text);
   } else {
-    int s = text.FindSection(text.FromAnsi(TrimProfileBlanks(section)));
+    int s = text.FindSection(text.FromAnsi(key ? TrimProfileBlanks(section) : section));
     if (s < 0) return "";
     if (key == nullptr) {
       names = KeyNames(text, s);
@@ -211,27 +209,36 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
   if (size == 0) return 0;
   auto text = file.empty() ? nullptr : Load(file, error);
   if (file.empty()) *error = kErrorPathNotFound;
+  bool list = key == nullptr;
   if (!text) {
     if (section == nullptr) return buffer[0] = '\0';
-    return CopyDefault(def, buffer, size);
+    return CopyDefault(def, !list, buffer, size);
   }
-  *error = kErrorSuccess;
+  // The service fails to decode a UTF-8 file that holds nothing but its
+  // byte-order mark, and says so in the last error.
+  bool bomOnly = text->encoding() == ProfileEncoding::kUtf8 && text->empty();
+  *error = bomOnly ? kErrorInvalidParameter : kErrorSuccess;
   if (section == nullptr) return CopyList(SectionNames(*text), buffer, size);
-  int s = text->FindSection(text->FromAnsi(TrimProfileBlanks(section)));
-  if (key == nullptr) {
-    if (size == 1) {
+  if (list) {
+    // The key-name list takes the section name as given: blanks around it
+    // count. An empty list, one whose first name is empty and one cut to
+    // nothing give the default instead.
+    // (An empty file has no sections at all, not even the unnamed one.)
+    int s = text->empty() ? -1 : text->FindSection(text->FromAnsi(section));
+    if (s >= 0 && size == 1) {
       *error = kErrorInvalidParameter;
       return buffer[0] = '\0';
     }
-    // An empty list, one whose first name is empty and one cut to nothing
-    // give the default instead.
     std::vector<std::string> names;
     if (s >= 0) names = KeyNames(*text, s);
-    if (names.empty() || names.front().empty() || size < 3) return CopyDefault(def, buffer, size);
+    if (names.empty() || names.front().empty() || size == 2) {
+      return CopyDefault(def, false, buffer, size);
+    }
     return CopyList(names, buffer, size);
   }
+  int s = text->FindSection(text->FromAnsi(TrimProfileBlanks(section)));
   int line = s < 0 ? -1 : text->FindLine(s, text->FromAnsi(TrimProfileBlanks(key)));
-  if (line < 0 || !text->lines()[line].hasValue) return CopyDefault(def, buffer, size);
+  if (line < 0 || !text->lines()[line].hasValue) return CopyDefault(def, true, buffer, size);
   return CopyValue(text->ToAnsi(text->Text(text->lines()[line].value)), buffer, size);
 }
 
@@ -243,7 +250,8 @@ uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t d
   *error = kErrorSuccess;
   std::string value = ReadWhole(*text, section, key);
   if (value.empty()) return static_cast<uint32_t>(def);
-  return ParseProfileInt(value);
+  // The number is read from the first 29 characters only.
+  return ParseProfileInt(std::string_view(value).substr(0, 29));
 }
 
 bool ProfileService::WriteString(const char* section, const char* key, const char* value,
@@ -284,13 +292,16 @@ bool ProfileService::WriteString(const char* section, const char* key, const cha
   } else {
     text = std::make_shared<const ProfileText>(ProfileText::Parse(""));
   }
-  edit.section = text->FromAnsi(TrimProfileBlanks(section));
-  if (key) edit.key = text->FromAnsi(TrimProfileBlanks(key));
-  if (value) {
-    std::string_view v = value;
+  // Names and the value are written without their leading blanks; trailing
+  // ones stay in a new name or value (existing names are matched trimmed).
+  auto spelled = [&](const char* given) {
+    std::string_view v = given;
     while (!v.empty() && IsProfileBlank(v.front())) v.remove_prefix(1);
-    edit.value = text->FromAnsi(v);
-  }
+    return text->FromAnsi(v);
+  };
+  edit.section = spelled(section);
+  if (key) edit.key = spelled(key);
+  if (value) edit.value = spelled(value);
   std::string bytes;
   if (!text->Apply(edit, &bytes)) return true;
   Forget(file);

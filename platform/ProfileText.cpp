@@ -114,7 +114,7 @@ ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
 }  // namespace
 
 bool IsProfileBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
 std::string_view TrimProfileBlanks(std::string_view text) {
@@ -184,7 +184,13 @@ void ProfileText::ParseLines() {
       line.hasValue = true;
     } else {
       line.name = CutAndTrim(text, start, end);
-      if (line.name.size == 0) continue;  // nothing before a NUL: a blank line
+    }
+    // A line with an empty name right after another one is dropped: the
+    // service never shows it and a rewrite leaves it out.
+    const ProfileSection& current = sections_.back();
+    if (line.hasValue && line.name.size == 0 && current.lineCount > 0 && lines_.back().hasValue &&
+        lines_.back().name.size == 0) {
+      continue;
     }
     lines_.push_back(line);
     ++sections_.back().lineCount;
@@ -237,12 +243,13 @@ std::string ProfileText::ToAnsi(std::string_view text) const {
 }
 
 bool ProfileText::Apply(const ProfileEdit& edit, std::string* bytes) const {
-  int section = FindSection(edit.section);
-  int line = section < 0 ? -1 : FindLine(section, edit.key);
+  // A value is set under the names trimmed; deletes take them as spelled.
+  bool trim = edit.kind == ProfileEdit::kSetValue;
+  int section = FindSection(trim ? TrimProfileBlanks(edit.section) : edit.section);
+  int line = section < 0 ? -1 : FindLine(section, trim ? TrimProfileBlanks(edit.key) : edit.key);
   switch (edit.kind) {
     case ProfileEdit::kDeleteSection:
       if (section < 0) return false;
-      if (!sections_[section].header && sections_[section].lineCount == 0) return false;
       break;
     case ProfileEdit::kDeleteKey:
       if (line < 0) return false;

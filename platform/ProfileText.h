@@ -41,9 +41,12 @@ struct ProfileSection {
 struct ProfileEdit {
   enum Kind { kSetValue, kDeleteKey, kDeleteSection };
   Kind kind = kSetValue;
-  std::string section;  // trimmed
-  std::string key;      // trimmed
-  std::string value;    // leading blanks removed
+  // Each without its leading blanks. A value is set under the names with
+  // their trailing blanks trimmed too (a new name is written with them);
+  // deletes match the names as they are here.
+  std::string section;
+  std::string key;
+  std::string value;
 };
 
 class ProfileText {
@@ -52,6 +55,7 @@ class ProfileText {
   static ProfileText Parse(std::string_view bytes);
 
   ProfileEncoding encoding() const { return encoding_; }
+  bool empty() const { return text_.empty(); }
   const std::vector<ProfileSection>& sections() const { return sections_; }
   const std::vector<ProfileLine>& lines() const { return lines_; }
   std::string_view Text(ProfileSpan span) const {
@@ -86,7 +90,8 @@ class ProfileText {
   std::vector<ProfileLine> lines_;
 };
 
-// Blank characters of profile files: space, TAB, VT and FF.
+// Blank characters of profile files: space, TAB, VT, FF and the end-of-file
+// mark 0x1A.
 bool IsProfileBlank(char c);
 std::string_view TrimProfileBlanks(std::string_view text);
 bool SameProfileName(std::string_view a, std::string_view b);

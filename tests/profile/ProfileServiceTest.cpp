@@ -200,6 +200,10 @@ TEST_F(ProfileServiceTest, DefaultsAndMissingThings) {
   EXPECT_EQ(Gps(file, "S", "empty", "DEF"), "0 \\0#");
   EXPECT_EQ(Gps(file, "S", "blank", "DEF"), "0 \\0#");
   EXPECT_EQ(Gps(file, "E", nullptr, "D"), "1 D\\0#");
+  // The key-name list takes the section name and the default as given.
+  EXPECT_EQ(Gps(file, " S", nullptr, "DEF  "), "5 DEF  \\0#");
+  EXPECT_EQ(Gps(file, "S ", nullptr, "\"D\"", 1), "0 \\0");
+  EXPECT_EQ(error_, kErrorSuccess);
   EXPECT_EQ(Gps(file, "E", nullptr, "", 4096), "0 \\0#");
   EXPECT_EQ(Gps(file, "S", "x", "DEF   "), "3 DEF\\0#");
   EXPECT_EQ(Gps(file, "S", "x", "   DEF"), "6    DEF\\0#");
@@ -326,7 +330,8 @@ TEST_F(ProfileServiceTest, WritesCreateReplaceAndDelete) {
   EXPECT_EQ(Wps("", "Sec", "Key", "Val"), "[Sec]\r\nKey=Val\r\n");
   EXPECT_EQ(Wps("[Sec]\r\nKey=Val\r\n", "Sec2", "a", "1"), "[Sec]\r\nKey=Val\r\n[Sec2]\r\na=1\r\n");
   EXPECT_EQ(Wps("[Sec]\r\nKey=Val\r\n", "SEC", "KEY", "Upper"), "[Sec]\r\nKey=Upper\r\n");
-  EXPECT_EQ(Wps("[Sec]\r\n", " Sec ", " K2 ", " spaced "), "[Sec]\r\nK2=spaced \r\n");
+  EXPECT_EQ(Wps("[Sec]\r\nK2=1\r\n", " Sec ", " K2 ", " spaced "), "[Sec]\r\nK2=spaced \r\n");
+  EXPECT_EQ(Wps("", " New ", " k ", "v"), "[New ]\r\nk =v\r\n");
   EXPECT_EQ(Wps("[S]\r\n", "S", "b", "\tx\t"), "[S]\r\nb=x\t\r\n");
   EXPECT_EQ(Wps("[S]\r\n", "S", "E", ""), "[S]\r\nE=\r\n");
   EXPECT_EQ(Wps("[S]\r\n", "S", "NL", "a\r\nb=c"), "[S]\r\nNL=a\r\nb=c\r\n");
@@ -357,7 +362,7 @@ TEST_F(ProfileServiceTest, RewritesNormaliseAndNoChangeKeepsTheBytes) {
             "; c0\r\n[S]\r\na=2\r\nb=\"q\"\r\nt=x\r\n[T]\r\nx=y\r\n[U]\r\nnoeq\r\n=e\r\n");
   EXPECT_EQ(Wps("[S]\na=1\rb=2", "S", "c", "3"), "[S]\r\na=1\r\nb=2\r\nc=3\r\n");
   EXPECT_EQ(Wps("[S]\r\n[T\r\n", "S", "k", "v"), "[S]\r\n[T\r\nk=v\r\n");
-  EXPECT_EQ(Wps("[S]\r\na=x\0y\r\n\0\r\n"s, "S", "b", "1"), "[S]\r\na=x\r\nb=1\r\n");
+  EXPECT_EQ(Wps("[S]\r\na=x\0y\r\n\0\r\n"s, "S", "b", "1"), "[S]\r\na=x\r\n\r\nb=1\r\n");
 
   for (const char* unchanged : {"a|1", "zz|", "X|"}) {
     std::string call = unchanged;
