@@ -9,6 +9,10 @@
 #include <random>
 #include <string_view>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "platform/HostFile.h"
 #include "platform/WinError.h"
 
@@ -22,6 +26,20 @@ namespace {
 constexpr auto kTimeResolution = std::chrono::seconds(2);
 constexpr size_t kCacheEntries = 8;
 constexpr uintmax_t kMaxCachedBytes = 8u << 20;
+
+// The host's identity of a file: device and inode mixed, so that a file
+// renamed or copied over another one is told apart even with the same size
+// and time. 0 where the host has no such number.
+uint64_t FileIdentity(const fs::path& file) {
+#ifdef _WIN32
+  (void)file;
+  return 0;
+#else
+  struct stat status;
+  if (stat(file.c_str(), &status) != 0) return 0;
+  return static_cast<uint64_t>(status.st_ino) * 1000003u ^ static_cast<uint64_t>(status.st_dev);
+#endif
+}
 
 bool ReadBytes(const fs::path& file, uintmax_t size, std::string* bytes, uint32_t* error) {
   errno = 0;
@@ -170,19 +188,24 @@ std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, ui
   uintmax_t size = fs::file_size(file, ec);
   if (ec) size = 0;
   fs::file_time_type written = fs::last_write_time(file, ec);
+  uint64_t identity = FileIdentity(file);
   if (size > kMaxFileBytes) {
     *error = kErrorNotEnoughMemory;
     return nullptr;
   }
   auto entry = std::find_if(cache_.begin(), cache_.end(),
                             [&](const CacheEntry& e) { return e.file == file; });
-  bool same = entry != cache_.end() && entry->size == size && entry->written == written;
+  bool same = entry != cache_.end() && entry->identity == identity && entry->size == size &&
+              entry->written == written;
   if (same && entry->settled) return entry->text;
 
   std::string bytes;
   if (!ReadBytes(file, size, &bytes, error)) return nullptr;
   size_t hash = std::hash<std::string_view>()(bytes);
-  bool settled = fs::file_time_type::clock::now() - written > kTimeResolution;
+  // Without an identity a file replaced by another one of the same size and
+  // time would go unnoticed: such files are always checked against their
+  // content.
+  bool settled = identity != 0 && fs::file_time_type::clock::now() - written > kTimeResolution;
   if (same && entry->hash == hash) {
     entry->settled = settled;
     return entry->text;
@@ -192,9 +215,10 @@ std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, ui
   if (entry == cache_.end()) {
     if (bytes.size() > kMaxCachedBytes) return text;
     if (cache_.size() >= kCacheEntries) cache_.erase(cache_.begin());
-    entry = cache_.insert(cache_.end(), CacheEntry{file, size, written, hash, settled, text});
+    entry =
+        cache_.insert(cache_.end(), CacheEntry{file, identity, size, written, hash, settled, text});
   } else {
-    *entry = CacheEntry{file, size, written, hash, settled, text};
+    *entry = CacheEntry{file, identity, size, written, hash, settled, text};
   }
   return text;
 }

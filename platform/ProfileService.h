@@ -4,8 +4,9 @@
 // Linux and for Windows (where the conformance test compares it with the real
 // service).
 //
-// A file is parsed once and served from a cache for as long as its size and
-// last-write time stay the same; a write through the service drops the entry.
+// A file is parsed once and served from a cache for as long as its identity
+// (device and inode where the host has them), size and last-write time stay
+// the same; a write through the service drops the entry.
 // A write replaces the whole file at once: the new content goes to a
 // temporary file beside it, which is then renamed over it.
 #pragma once
@@ -39,6 +40,7 @@ class ProfileService {
  private:
   struct CacheEntry {
     std::filesystem::path file;
+    uint64_t identity = 0;
     uintmax_t size = 0;
     std::filesystem::file_time_type written;
     size_t hash = 0;

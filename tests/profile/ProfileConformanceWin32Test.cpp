@@ -10,6 +10,7 @@
 // fits, headers with an empty name in a rewrite, bytes that are not UTF-8
 // in a UTF-8 file. Read-only files are not compared: Wine running as root
 // writes them.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -432,7 +433,7 @@ TEST(ProfileConformanceWin32, PortableServiceAgreesWithTheRealService) {
   for (const std::string& content : HandCorpus()) conformance.Check(content, gen, true);
   int hand = conformance.profiles();
   const char* count = std::getenv("CHECKLUM_PROFILE_CASES");
-  int generated = count ? std::atoi(count) : 1800;
+  int generated = count ? std::atoi(count) : 2500;
   for (int i = 0; i < generated; ++i) conformance.Check(gen.Profile(), gen, false);
   conformance.MissingFileCalls();
 

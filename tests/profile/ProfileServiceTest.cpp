@@ -3,6 +3,7 @@
 // syntax, how writes rewrite a file, failures and the cache.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -432,6 +433,14 @@ TEST_F(ProfileServiceTest, ChangesByOthersAreSeenAtOnce) {
   dir_.Write("p.ini", "[S]\r\nk=4\r\n");
   fs::last_write_time(file, time);
   EXPECT_EQ(Gps(file, "S", "k", "D", 10), "1 4\\0#");
+  // An old file replaced by another one of the same size and time: seen.
+  auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  fs::last_write_time(file, old);
+  EXPECT_EQ(Gps(file, "S", "k", "D", 10), "1 4\\0#");
+  dir_.Write("other.ini", "[S]\r\nk=5\r\n");
+  fs::last_write_time(dir_ / "other.ini", old);
+  fs::rename(dir_ / "other.ini", file);
+  EXPECT_EQ(Gps(file, "S", "k", "D", 10), "1 5\\0#");
   fs::remove(file);
   EXPECT_EQ(Gps(file, "S", "k", "D", 10), "1 D\\0#");
 }
