@@ -133,6 +133,9 @@ TEST_F(ProfileServiceTest, EmptyNamesDuplicatesAndTheTopOfTheFile) {
   EXPECT_EQ(Gps("[S]\r\nz=1\r\n=a\r\nx=0\r\n  =b\r\ny=2", "S", nullptr),
             "8 z\\0\\0x\\0\\0y\\0\\0#");
   EXPECT_EQ(Gps("[S]\r\nz=1\r\n=a\r\n=b", "S", ""), "1 a\\0#");
+  // A second empty name right after the first is gone for good.
+  EXPECT_EQ(Wps("[S]\r\nz=1\r\n=a\r\n=b\r\n;c=1\r\n=d\r\n", "S", "y", "2"),
+            "[S]\r\nz=1\r\n=a\r\n;c=1\r\n=d\r\ny=2\r\n");
 
   const std::string top = "g1=a\r\n\r\n  \r\ng2=b\r\n[S]\r\n\r\nk=v\r\n\r\n\r\n[T]\r\nx=y";
   EXPECT_EQ(Gps(top, "", "g1"), "1 a\\0#");
@@ -165,6 +168,13 @@ TEST_F(ProfileServiceTest, LineEndsAndOddBytes) {
   EXPECT_EQ(Gps("[S]\r\nv=\x81\x8D\x8F\x90\x9D", "S", "v"), "5 \x81\x8D\x8F\x90\x9D\\0#");
 }
 
+TEST_F(ProfileServiceTest, EndOfFileMarksCountAsBlanks) {
+  const std::string file = "\x1A[S]\r\nk=\x1Av\x1A\r\n\x1A k2=1\r\n  \x1A[T]\r\nt=1\r\n\x1A";
+  EXPECT_EQ(Gps(file, "S", "k"), "1 v\\0#");
+  EXPECT_EQ(Gps(file, nullptr, nullptr), "4 S\\0T\\0\\0#");
+  EXPECT_EQ(Gps(file, "S", nullptr), "5 k\\0k2\\0\\0#");
+}
+
 TEST_F(ProfileServiceTest, UnicodeFilesAreReadInTheAnsiCodePage) {
   EXPECT_EQ(Gps("\xEF\xBB\xBF[S]\r\nk=\xC3\xA9\xE2\x82\xAC\r\n[T]\r\nt=1\r\n", "S", "k"),
             "2 \xE9\x80\\0#");
@@ -175,11 +185,16 @@ TEST_F(ProfileServiceTest, UnicodeFilesAreReadInTheAnsiCodePage) {
   std::string utf16be("\xFE\xFF", 2);
   for (char c : std::string("[S]\r\nk=v\r\n")) utf16be += std::string{'\0', c};
   EXPECT_EQ(Gps(utf16be, "S", "k"), "1 v\\0#");
+  // A UTF-8 file holding only its mark reads as empty, with error 87.
+  EXPECT_EQ(Gps("\xEF\xBB\xBF", "S", "k"), "1 D\\0#");
+  EXPECT_EQ(error_, kErrorInvalidParameter);
   // An odd trailing byte of a UTF-16 file is ignored, not read past.
   EXPECT_EQ(Gps(utf16be + "x", "S", "k"), "1 v\\0#");
 
-  // Writes keep the encoding.
-  EXPECT_EQ(Wps("\xEF\xBB\xBF[S]\r\n", "S", "k", "\xE9"), "\xEF\xBB\xBF[S]\r\nk=\xC3\xA9\r\n");
+  // Writes keep the encoding, and bytes of a UTF-8 file that are not UTF-8
+  // are kept as they are (Wine writes U+FFFD for them).
+  EXPECT_EQ(Wps("\xEF\xBB\xBF[S]\r\nv=\xC9\r\n", "S", "k", "\xE9"),
+            "\xEF\xBB\xBF[S]\r\nv=\xC9\r\nk=\xC3\xA9\r\n");
   std::string written = Wps(utf16le, "S", "n", "1");
   EXPECT_EQ(written.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(Gps(dir_ / "p.ini", "S", "n", "D", 100), "1 1\\0#");
@@ -319,6 +334,9 @@ TEST_F(ProfileServiceTest, IntegerSyntax) {
         << c.value;
   }
   EXPECT_EQ(Gpi("[S]\r\nnoeq", "S", "noeq"), 77);
+  // Only the first 29 characters count.
+  EXPECT_EQ(static_cast<uint32_t>(Gpi("[S]\r\nk=123456789012345678901234567890", "S", "k")),
+            1849262357u);
   EXPECT_EQ(Gpi("[S]\r\nk=1", "S", "x", -5), -5);
   EXPECT_EQ(Gpi("[S]\r\nk=1", "X", "k"), 77);
   EXPECT_EQ(Gpi("[S]\r\na=1", "S", nullptr), 0);
@@ -349,6 +367,15 @@ TEST_F(ProfileServiceTest, WritesCreateReplaceAndDelete) {
   EXPECT_EQ(Wps(dup, "S", nullptr, nullptr), "[T]\r\n[S]\r\na=3\r\n");
   EXPECT_EQ(Wps(dup, "S", nullptr, "ignored"), "[T]\r\n[S]\r\na=3\r\n");
   EXPECT_EQ(Wps("[S]\r\na=1\r\n", "S", "a", nullptr), "[S]\r\n");
+  // Deletes take the names as given, blanks after them included.
+  EXPECT_EQ(Wps("[S]\r\na=1\r\n", "S ", nullptr, nullptr), "[S]\r\na=1\r\n");
+  EXPECT_EQ(Wps("[S]\r\na=1\r\n", " S", "a ", nullptr), "[S]\r\na=1\r\n");
+  EXPECT_EQ(Wps("[S]\r\na=1\r\n", " S", " a", nullptr), "[S]\r\n");
+  // Deleting the unnamed section rewrites the file even when it is empty.
+  EXPECT_EQ(Wps("\r\n[S]\r\n a = 1", "", nullptr, nullptr), "[S]\r\na=1\r\n");
+  // Headers with an empty name stay (Wine drops them, so that their keys
+  // would slip into the section above).
+  EXPECT_EQ(Wps("k=1\r\n[]\r\nk=2\r\n", "T", "t", "3"), "k=1\r\n[]\r\nk=2\r\n[T]\r\nt=3\r\n");
   EXPECT_EQ(Wps("[S]\r\nk=v\r\n[T]\r\nt=1", "S", "new", "1"),
             "[S]\r\nk=v\r\nnew=1\r\n[T]\r\nt=1\r\n");
 }
