@@ -33,7 +33,9 @@ class CIni {
   // significant digits.
   double ReadDouble(const std::string& section, const std::string& key, double def) const;
   // Appends the section's key names in file order; returns the list's new size,
-  // or 0 (list untouched) when the section is missing or has no keys.
+  // or 0 (list untouched) when the section is missing or has no keys. A list
+  // longer than the 4096-character buffer is read whole; empty names (lines
+  // such as "=value") are passed over and the names after them still count.
   int ReadKeyNames(const std::string& section, StringList& names) const;
   // Adds or replaces one entry per key; returns the map's new size, or 0 (map
   // untouched) when the section is missing or has no keys.
@@ -64,7 +66,7 @@ class CIni {
   int Dirty() const { return dirty_; }
 
  private:
-  // The section's key-name list, read whole, as the walk over it yields it.
+  // The section's key-name list, read whole, without its empty names.
   bool ReadNameList(const std::string& section, StringList& names) const;
   bool Write(const char* section, const char* key, const char* value);
 

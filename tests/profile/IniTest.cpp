@@ -116,7 +116,9 @@ TEST_F(IniTest, WritesAndTheDirtyFlag) {
 
   CIni other(env_);
   other.SetPath("other.ini");
+  env_.profileCalls = 0;
   other.WriteSection("T", SectionMap{});
+  EXPECT_EQ(env_.profileCalls, 0);
   EXPECT_EQ(other.Dirty(), 1);
   EXPECT_FALSE(env_.dir.Exists("other.ini"));
   env_.profileCalls = 0;
