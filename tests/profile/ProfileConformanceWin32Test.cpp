@@ -273,6 +273,13 @@ class Conformance {
     CompareWrite(dir_ / "nodir" / "x.ini", dir_ / "nodir" / "x.ini", "S", "k", "v");
     CompareWrite(dir_ / "nodir" / "x.ini", dir_ / "nodir" / "x.ini", "S", nullptr, nullptr);
     fs::create_directory(dir_ / (base_ + "folder.ini"));
+    for (const fs::path& odd : {dir_ / "nodir" / "x.ini", dir_ / (base_ + "folder.ini")}) {
+      content_ = "(" + odd.filename().string() + ")";
+      ReadCalls(odd, "S", "k", gen);
+      ReadCalls(odd, "S", nullptr, gen);
+      ReadCalls(odd, nullptr, nullptr, gen);
+      CompareInt(odd, "S", "k", 77);
+    }
     CompareWrite(dir_ / (base_ + "folder.ini"), dir_ / (base_ + "folder.ini"), "S", "k", "v");
   }
 
