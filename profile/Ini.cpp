@@ -1,5 +1,6 @@
 #include "profile/Ini.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
