@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "platform/Env.h"
 #include "platform/ProfileService.h"
 #include "platform/SystemMessages.h"
 #include "platform/WinError.h"
 #include "support/TempDir.h"
+#include "support/UnavailableEnv.h"
 
-class ProfileTestEnv : public Env {
+class ProfileTestEnv : public UnavailableEnv {
  public:
   struct Message {
     std::string text;
@@ -57,25 +57,4 @@ class ProfileTestEnv : public Env {
   void ShowMessage(const std::string& text, uint32_t type) override {
     messages.push_back({text, type});
   }
-
-  uint32_t OpenKey(RegKey, const char*, RegKey*) override { return kErrorAccessDenied; }
-  uint32_t CreateKey(RegKey, const char*, RegKey*, bool*) override { return kErrorAccessDenied; }
-  uint32_t QueryKeyInfo(RegKey, uint32_t*, uint32_t*) override { return kErrorInvalidHandle; }
-  uint32_t EnumKey(RegKey, uint32_t, char*, uint32_t*) override { return kErrorInvalidHandle; }
-  uint32_t QueryValue(RegKey, const char*, uint32_t*, uint8_t*, uint32_t*) override {
-    return kErrorInvalidHandle;
-  }
-  uint32_t SetValue(RegKey, const char*, uint32_t, const uint8_t*, uint32_t) override {
-    return kErrorInvalidHandle;
-  }
-  uint32_t CloseKey(RegKey) override { return kErrorInvalidHandle; }
-  bool WindowsDirectory(std::string*) override { return false; }
-  bool ModuleFileName(std::string*) override { return false; }
-  bool ShortPathName(const std::string&, std::string*) override { return false; }
-  bool CreateDir(const std::string&) override { return false; }
-  bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
-  bool RemoveFile(const std::string&) override { return false; }
-  std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
-  std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }
-  void ShowProgress(const std::string&, const std::string&) override {}
 };
