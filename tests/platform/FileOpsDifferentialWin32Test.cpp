@@ -36,14 +36,7 @@ TEST(FileOpsDifferential, BothBackendsAnswerAlike) {
   EnvWin32 win32;
   FileOpsOutcomes expected = RunFileOps(win32, real.path().string(), real.path());
 
-  TempDir image;
-  std::filesystem::path tree = image.path() / "C" / "T";
-  std::filesystem::create_directories(tree);
-  BuildFileOpsTree(tree);
-  PortableOptions options;
-  options.image = image.path();
-  EnvPortable portable(options);
-  FileOpsOutcomes actual = RunFileOps(portable, "C:\\T", tree);
+  FileOpsOutcomes actual = RunFileOpsOnImage();
 
   ASSERT_EQ(expected.size(), actual.size());
   for (size_t i = 0; i < expected.size(); ++i) {

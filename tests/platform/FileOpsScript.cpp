@@ -4,6 +4,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/EnvPortable.h"
+#include "support/TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -229,4 +232,15 @@ void BuildFileOpsTree(const fs::path& host) {
 
 FileOpsOutcomes RunFileOps(Env& env, const std::string& root, const fs::path& host) {
   return Script(env, root, host).Run();
+}
+
+FileOpsOutcomes RunFileOpsOnImage() {
+  TempDir image;
+  std::filesystem::path tree = image.path() / "C" / "T";
+  std::filesystem::create_directories(tree);
+  BuildFileOpsTree(tree);
+  PortableOptions options;
+  options.image = image.path();
+  EnvPortable env(options);
+  return RunFileOps(env, "C:\\T", tree);
 }

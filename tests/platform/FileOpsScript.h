@@ -18,3 +18,6 @@ void BuildFileOpsTree(const std::filesystem::path& host);
 // Runs the script on the tree that the Windows path `root` names for `env`
 // and that lies at `host`.
 FileOpsOutcomes RunFileOps(Env& env, const std::string& root, const std::filesystem::path& host);
+
+// The script over EnvPortable, on a fresh image whose folder C:\T holds the tree.
+FileOpsOutcomes RunFileOpsOnImage();

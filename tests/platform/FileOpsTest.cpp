@@ -111,14 +111,7 @@ const FileOpsOutcomes kExpected = {
 }  // namespace
 
 TEST(FileOps, PortableBackendAnswersAsWindows) {
-  TempDir image;
-  std::filesystem::path tree = image.path() / "C" / "T";
-  std::filesystem::create_directories(tree);
-  BuildFileOpsTree(tree);
-  PortableOptions options;
-  options.image = image.path();
-  EnvPortable env(options);
-  FileOpsOutcomes actual = RunFileOps(env, "C:\\T", tree);
+  FileOpsOutcomes actual = RunFileOpsOnImage();
   ASSERT_EQ(actual.size(), kExpected.size());
   for (size_t i = 0; i < actual.size(); ++i) {
     EXPECT_EQ(actual[i], kExpected[i]);
