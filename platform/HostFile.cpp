@@ -86,17 +86,47 @@ uint32_t CopyBytes(std::FILE* in, std::FILE* out) {
   }
 }
 
+// A name for a temporary file in `folder` that nothing else uses yet.
+fs::path UnusedTemporary(const fs::path& folder) {
+  fs::path temporary;
+  std::error_code ec;
+  do {
+    temporary = folder / (".~copy" + std::to_string(temporaryCounter++) + ".tmp");
+  } while (fs::exists(fs::symlink_status(temporary, ec)));
+  return temporary;
+}
+
 }  // namespace
+
+uint32_t ReplaceHostFile(const fs::path& file, std::string_view bytes) {
+  fs::path temporary = UnusedTemporary(file.parent_path());
+  errno = 0;
+  std::FILE* out = OpenHostFile(temporary, "wb");
+  if (out == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
+  uint32_t error = kErrorSuccess;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || !SyncHostFile(out)) {
+    error = WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  if (std::fclose(out) != 0 && error == kErrorSuccess) {
+    error = WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  std::error_code ec;
+  if (error == kErrorSuccess) {
+    fs::file_status old = fs::status(file, ec);
+    if (fs::exists(old)) fs::permissions(temporary, old.permissions(), ec);
+    fs::rename(temporary, file, ec);
+    if (ec) error = WindowsError(ec, kErrorAccessDenied);
+  }
+  if (error != kErrorSuccess) fs::remove(temporary, ec);
+  return error;
+}
 
 uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
   std::FILE* in = OpenHostFile(from, "rb");
   if (in == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
 
-  fs::path temporary;
+  fs::path temporary = UnusedTemporary(to.parent_path());
   std::error_code ec;
-  do {
-    temporary = to.parent_path() / (".~copy" + std::to_string(temporaryCounter++) + ".tmp");
-  } while (fs::exists(fs::symlink_status(temporary, ec)));
   std::FILE* out = OpenHostFile(temporary, "wb");
   if (out == nullptr) {
     uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);

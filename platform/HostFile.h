@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 // fopen of a host path ("rb" or "wb"); null with errno set on failure.
@@ -19,6 +20,11 @@ uint32_t WindowsErrorFromErrno(uint32_t fallback);
 // explicitly: the superuser could write it anyway).
 bool IsReadOnly(const std::filesystem::path& path);
 void MakeReadOnly(const std::filesystem::path& path);
+
+// Replaces `file` with `bytes` through a temporary file beside it that is
+// synced and then renamed over it, so `file` is always either the old or the
+// new content. An existing file keeps its permissions. 0 or an error code.
+uint32_t ReplaceHostFile(const std::filesystem::path& file, std::string_view bytes);
 
 // Copies `from` over `to` through a temporary file in the target's folder that
 // is synced and then renamed, so `to` is never left half written. The copy

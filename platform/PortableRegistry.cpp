@@ -1,7 +1,6 @@
 #include "platform/PortableRegistry.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,15 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/HostFile.h"
 #include "platform/RegistryFile.h"
 #include "platform/RegistryTree.h"
+#include "platform/SystemMessages.h"
 #include "platform/WinError.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -219,29 +214,13 @@ bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* 
   if (!FormatRegistryFile(*state_->root, &text, error)) return false;
   // Written beside the file and renamed over it, so a failure at any point
   // leaves the previous file whole.
-  std::filesystem::path temporary = file;
-  temporary += ".tmp";
-  std::FILE* out = std::fopen(temporary.string().c_str(), "wb");
-  if (out == nullptr) {
-    *error = temporary.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  bool written =
-      std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
-#ifdef _WIN32
-  written = written && _commit(_fileno(out)) == 0;
-#else
-  written = written && fsync(fileno(out)) == 0;
-#endif
-  written = std::fclose(out) == 0 && written;
-  std::error_code ec;
-  if (written) std::filesystem::rename(temporary, file, ec);
-  if (!written || ec) {
-    *error = file.string() + ": " + (ec ? ec.message() : "the registry file cannot be written");
-    std::filesystem::remove(temporary, ec);
-    return false;
-  }
-  return true;
+  uint32_t result = ReplaceHostFile(file, text);
+  if (result == kErrorSuccess) return true;
+  std::string reason;
+  *error = file.string() + ": " +
+           (FindSystemMessage(result, &reason) == 0 ? reason.substr(0, reason.find_first_of("\r\n"))
+                                                    : "the registry file cannot be written");
+  return false;
 }
 
 bool PortableRegistry::Changed() const {

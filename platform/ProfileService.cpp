@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <string_view>
 
 #ifndef _WIN32
@@ -333,31 +332,7 @@ bool ProfileService::WriteString(const char* section, const char* key, const cha
 }
 
 bool ProfileService::Replace(const fs::path& file, const std::string& bytes, uint32_t* error) {
-  if (temporaryCount_ == 0) temporaryCount_ = std::random_device()() | 1ull << 40;
-  fs::path temporary = file;
-  temporary += ".~" + std::to_string(temporaryCount_++) + ".tmp";
-  errno = 0;
-  std::FILE* out = OpenHostFile(temporary, "wb");
-  if (out == nullptr) {
-    *error = WindowsErrorFromErrno(kErrorAccessDenied);
-    return false;
-  }
-  bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  written = SyncHostFile(out) && written;
-  written = std::fclose(out) == 0 && written;
-  std::error_code ec;
-  if (!written) {
-    *error = WindowsErrorFromErrno(kErrorWriteFault);
-    fs::remove(temporary, ec);
-    return false;
-  }
-  fs::file_status old = fs::status(file, ec);
-  if (fs::exists(old)) fs::permissions(temporary, old.permissions(), ec);
-  fs::rename(temporary, file, ec);
-  if (ec) {
-    *error = WindowsError(ec, kErrorAccessDenied);
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
+  uint32_t result = ReplaceHostFile(file, bytes);
+  if (result != kErrorSuccess) *error = result;
+  return result == kErrorSuccess;
 }

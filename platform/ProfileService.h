@@ -54,6 +54,5 @@ class ProfileService {
   bool Replace(const std::filesystem::path& file, const std::string& bytes, uint32_t* error);
 
   std::vector<CacheEntry> cache_;
-  uint64_t temporaryCount_ = 0;
   uint64_t parses_ = 0;
 };
