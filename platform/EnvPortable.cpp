@@ -286,16 +286,19 @@ std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, F
       if (WildcardMatch(name, dots)) found.push_back({dots, true});
     }
   }
-  std::vector<FoundFile> entries;
+  // Sorted as NTFS returns names: by their upper-case form, then by bytes.
+  std::vector<std::pair<std::string, FoundFile>> sorted;
   for (ImageEntry& entry : ImagePath::List(location.parent)) {
     if (wildcard ? WildcardMatch(name, entry.name) : SameName(name, entry.name)) {
-      entries.push_back({std::move(entry.name), entry.directory});
+      std::string upper = UpperName(entry.name);
+      sorted.push_back({std::move(upper), {std::move(entry.name), entry.directory}});
     }
   }
-  std::sort(entries.begin(), entries.end(), [](const FoundFile& a, const FoundFile& b) {
-    std::string upperA = UpperName(a.name), upperB = UpperName(b.name);
-    return upperA != upperB ? upperA < upperB : a.name < b.name;
+  std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
   });
+  std::vector<FoundFile> entries;
+  for (auto& [upper, entry] : sorted) entries.push_back(std::move(entry));
   if (!wildcard && entries.size() > 1) {
     // A plain name names one entry: the one spelled exactly so, if any.
     auto exact = std::find_if(entries.begin(), entries.end(),
