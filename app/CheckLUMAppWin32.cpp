@@ -4,7 +4,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "app/CheckLUMDlgWin32.h"
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 
 bool CCheckLUMApp::InitInstance() {
   InitCommonControls();  // the three-dimensional control look

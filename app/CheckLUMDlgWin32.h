@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "app/CheckLUMDlg.h"
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 
 class CCheckLUMDlgWindow {
  public:

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/CheckLUMDlg.h"
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProfileService.h"
+#include "platform/portable/profile/ProfileService.h"
 
 namespace fs = std::filesystem;
 

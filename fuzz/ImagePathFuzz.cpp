@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/ImagePath.h"
-#include "platform/Wildcard.h"
+#include "platform/portable/files/ImagePath.h"
+#include "platform/portable/files/Wildcard.h"
 
 namespace fs = std::filesystem;
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ProfileService.h"
-#include "platform/ProfileText.h"
+#include "platform/portable/profile/ProfileService.h"
+#include "platform/portable/profile/ProfileText.h"
 
 namespace fs = std::filesystem;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RegistryFile.h"
-#include "platform/RegistryTree.h"
+#include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryTree.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "import/ImportDriver.h"
-#include "platform/FaultInjectionEnv.h"
+#include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
 TEST(ImportPaths, PointerProfileInTheWindowsDirectory) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "import/RestoreJournal.h"
-#include "platform/FaultInjectionEnv.h"
+#include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
 TEST(RestoreLine, TypicalPathsStayUnquoted) {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CheckLUMDlg.h"
-#include "platform/FaultInjectionEnv.h"
+#include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <map>
 
 #include "app/CheckLUMDlg.h"
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 #include "support/Scenario.h"
 
 namespace fs = std::filesystem;

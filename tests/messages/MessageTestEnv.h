@@ -8,7 +8,7 @@
 
 #include "messages/StringTable.h"
 #include "platform/WinError.h"
-#include "support/UnavailableEnv.h"
+#include "platform/testing/UnavailableEnv.h"
 
 class MessageTestEnv : public UnavailableEnv {
  public:

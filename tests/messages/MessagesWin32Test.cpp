@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "messages/Messages.h"
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "platform/ConsoleView.h"
+#include "platform/portable/ConsoleView.h"
 
 TEST(ConsoleView, PlainLinesAreWrittenOnlyWhenTheyChange) {
   std::ostringstream progress;

@@ -2,7 +2,7 @@
 // services and the image's registry file.
 #include <gtest/gtest.h>
 
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 #include "platform/WinError.h"
 #include "support/TempDir.h"
 

@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "platform/EnvPortable.h"
-#include "platform/EnvWin32.h"
+#include "platform/portable/EnvPortable.h"
+#include "platform/win32/EnvWin32.h"
 #include "platform/FileOpsScript.h"
 #include "support/TempDir.h"
 

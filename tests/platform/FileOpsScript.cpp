@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -3,7 +3,7 @@
 // compared with the real API).
 #include <gtest/gtest.h>
 
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 #include "platform/FileOpsScript.h"
 #include "support/TempDir.h"
 

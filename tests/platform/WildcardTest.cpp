@@ -1,7 +1,7 @@
 // Pattern matching beyond what the file-operation script's searches cover.
 #include <gtest/gtest.h>
 
-#include "platform/Wildcard.h"
+#include "platform/portable/files/Wildcard.h"
 
 TEST(Wildcard, StarsGiveBackCharactersAndLettersIgnoreCase) {
   struct Case {

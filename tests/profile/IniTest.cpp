@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/HostFile.h"
+#include "platform/portable/files/HostFile.h"
 #include "profile/Ini.h"
 #include "profile/ProfileTestEnv.h"
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProfileService.h"
-#include "platform/ProfileText.h"
+#include "platform/portable/profile/ProfileService.h"
+#include "platform/portable/profile/ProfileText.h"
 #include "platform/WinError.h"
 #include "support/TempDir.h"
 

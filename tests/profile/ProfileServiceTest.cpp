@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/HostFile.h"
-#include "platform/ProfileService.h"
+#include "platform/portable/files/HostFile.h"
+#include "platform/portable/profile/ProfileService.h"
 #include "platform/WinError.h"
 #include "support/TempDir.h"
 

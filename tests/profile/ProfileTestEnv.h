@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "platform/ProfileService.h"
-#include "platform/SystemMessages.h"
+#include "platform/portable/profile/ProfileService.h"
+#include "platform/portable/SystemMessages.h"
 #include "platform/WinError.h"
 #include "support/TempDir.h"
-#include "support/UnavailableEnv.h"
+#include "platform/testing/UnavailableEnv.h"
 
 class ProfileTestEnv : public UnavailableEnv {
  public:

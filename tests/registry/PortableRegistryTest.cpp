@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PortableRegistry.h"
+#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/EnvWin32.h"
-#include "platform/PortableRegistry.h"
+#include "platform/win32/EnvWin32.h"
+#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
 
 namespace {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "RegistryTestEnv.h"
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/PortableRegistry.h"
-#include "platform/RegistryFile.h"
+#include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/registry/RegistryFile.h"
 #include "platform/WinError.h"
 
 namespace fs = std::filesystem;

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/PortableRegistry.h"
+#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
-#include "support/UnavailableEnv.h"
+#include "platform/testing/UnavailableEnv.h"
 
 class RegistryTestEnv : public UnavailableEnv {
  public:

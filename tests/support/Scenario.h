@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 #include "support/TempDir.h"
 
 struct RegValue {

@@ -1,4 +1,4 @@
-#include "platform/PortableRegistry.h"
+#include "platform/portable/registry/PortableRegistry.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,10 +8,10 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/HostFile.h"
-#include "platform/RegistryFile.h"
-#include "platform/RegistryTree.h"
-#include "platform/SystemMessages.h"
+#include "platform/portable/files/HostFile.h"
+#include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryTree.h"
+#include "platform/portable/SystemMessages.h"
 #include "platform/WinError.h"
 
 namespace {

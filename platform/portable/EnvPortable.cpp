@@ -1,4 +1,4 @@
-#include "platform/EnvPortable.h"
+#include "platform/portable/EnvPortable.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "platform/HostFile.h"
-#include "platform/PortableRegistry.h"
-#include "platform/ProfileService.h"
-#include "platform/SystemMessages.h"
-#include "platform/Wildcard.h"
+#include "platform/portable/files/HostFile.h"
+#include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/profile/ProfileService.h"
+#include "platform/portable/SystemMessages.h"
+#include "platform/portable/files/Wildcard.h"
 #include "platform/WinError.h"
 
 namespace fs = std::filesystem;

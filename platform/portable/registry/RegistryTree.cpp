@@ -1,6 +1,6 @@
-#include "platform/RegistryTree.h"
+#include "platform/portable/registry/RegistryTree.h"
 
-#include "platform/RegistryCodePage.h"
+#include "platform/portable/registry/RegistryCodePage.h"
 #include "platform/WinError.h"
 
 RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view subkey) const {

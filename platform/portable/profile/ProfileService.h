@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProfileText.h"
+#include "platform/portable/profile/ProfileText.h"
 
 class ProfileService {
  public:

@@ -1,10 +1,10 @@
-#include "platform/ImagePath.h"
+#include "platform/portable/files/ImagePath.h"
 
 #include <algorithm>
 #include <cstring>
 #include <system_error>
 
-#include "platform/Wildcard.h"
+#include "platform/portable/files/Wildcard.h"
 #include "platform/WinError.h"
 
 namespace fs = std::filesystem;

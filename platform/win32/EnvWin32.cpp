@@ -1,4 +1,4 @@
-#include "platform/EnvWin32.h"
+#include "platform/win32/EnvWin32.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "platform/ConsoleView.h"
+#include "platform/portable/ConsoleView.h"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "platform/RegistryCodePage.h"
+#include "platform/portable/registry/RegistryCodePage.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/ProfileText.h"
+#include "platform/portable/profile/ProfileText.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/FaultInjectionEnv.h"
+#include "platform/testing/FaultInjectionEnv.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/ProfileService.h"
+#include "platform/portable/profile/ProfileService.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "platform/HostFile.h"
+#include "platform/portable/files/HostFile.h"
 #include "platform/WinError.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/HostFile.h"
+#include "platform/portable/files/HostFile.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,11 +1,11 @@
-#include "platform/RegistryFile.h"
+#include "platform/portable/registry/RegistryFile.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "platform/Env.h"
-#include "platform/RegistryCodePage.h"
+#include "platform/portable/registry/RegistryCodePage.h"
 
 namespace {
 

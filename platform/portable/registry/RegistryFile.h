@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RegistryTree.h"
+#include "platform/portable/registry/RegistryTree.h"
 
 // Adds the keys and values of a registry file's bytes to `root`, the key
 // HKEY_LOCAL_MACHINE. False, with `error` naming the line, when the file

@@ -1,4 +1,4 @@
-#include "platform/Wildcard.h"
+#include "platform/portable/files/Wildcard.h"
 
 namespace {
 

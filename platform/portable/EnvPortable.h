@@ -20,9 +20,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/ConsoleView.h"
+#include "platform/portable/ConsoleView.h"
 #include "platform/Env.h"
-#include "platform/ImagePath.h"
+#include "platform/portable/files/ImagePath.h"
 
 class PortableRegistry;
 class ProfileService;

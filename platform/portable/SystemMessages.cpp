@@ -1,4 +1,4 @@
-#include "platform/SystemMessages.h"
+#include "platform/portable/SystemMessages.h"
 
 #include "platform/WinError.h"
 
