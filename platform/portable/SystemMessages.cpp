@@ -30,7 +30,7 @@ const SystemText kTexts[] = {
     {kErrorAlreadyExists, "File already exists.\r\n"},
     {kErrorMoreData, "More data available.\r\n"},
     {kErrorNoMoreItems, "No more data available.\r\n"},
-    {998, "No access to memory location.\r\n"},  // ERROR_NOACCESS, from the registry
+    {kErrorNoAccess, "No access to memory location.\r\n"},
     {kErrorBadDbFormat, "Registry corrupt.\r\n"},
     {kErrorKeyDeleted, "Key deleted.\r\n"},
 };

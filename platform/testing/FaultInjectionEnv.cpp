@@ -41,41 +41,41 @@ bool FaultInjectionEnv::Inject(const char* operation) {
   if (count_++ != failAt_ && !byName) return false;
   if (byName) failName_.clear();
   failed_ = operation;
-  target_.SetLastErrorCode(error_);
+  target().SetLastErrorCode(error_);
   return true;
 }
 
 uint32_t FaultInjectionEnv::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
   if (Inject("OpenKey")) return error_;
-  return target_.OpenKey(parent, subkey, result);
+  return target().OpenKey(parent, subkey, result);
 }
 
 uint32_t FaultInjectionEnv::CreateKey(RegKey parent, const char* subkey, RegKey* result,
                                       bool* created) {
   if (Inject("CreateKey")) return error_;
-  return target_.CreateKey(parent, subkey, result, created);
+  return target().CreateKey(parent, subkey, result, created);
 }
 
 uint32_t FaultInjectionEnv::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
   if (Inject("QueryKeyInfo")) return error_;
-  return target_.QueryKeyInfo(key, subkeys, maxSubkeyLen);
+  return target().QueryKeyInfo(key, subkeys, maxSubkeyLen);
 }
 
 uint32_t FaultInjectionEnv::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) {
   if (Inject("EnumKey")) return error_;
-  return target_.EnumKey(key, index, name, nameChars);
+  return target().EnumKey(key, index, name, nameChars);
 }
 
 uint32_t FaultInjectionEnv::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
                                        uint32_t* size) {
   if (Inject("QueryValue")) return error_;
-  return target_.QueryValue(key, name, type, data, size);
+  return target().QueryValue(key, name, type, data, size);
 }
 
 uint32_t FaultInjectionEnv::SetValue(RegKey key, const char* name, uint32_t type,
                                      const uint8_t* data, uint32_t size) {
   if (Inject("SetValue")) return error_;
-  return target_.SetValue(key, name, type, data, size);
+  return target().SetValue(key, name, type, data, size);
 }
 
 uint32_t FaultInjectionEnv::ProfileReadString(const char* section, const char* key, const char* def,
@@ -89,57 +89,57 @@ uint32_t FaultInjectionEnv::ProfileReadString(const char* section, const char* k
     buffer[length] = '\0';
     return static_cast<uint32_t>(length);
   }
-  return target_.ProfileReadString(section, key, def, buffer, size, path);
+  return target().ProfileReadString(section, key, def, buffer, size, path);
 }
 
 uint32_t FaultInjectionEnv::ProfileReadInt(const char* section, const char* key, int32_t def,
                                            const std::string& path) {
   if (Inject("ProfileReadInt")) return static_cast<uint32_t>(def);
-  return target_.ProfileReadInt(section, key, def, path);
+  return target().ProfileReadInt(section, key, def, path);
 }
 
 bool FaultInjectionEnv::ProfileWriteString(const char* section, const char* key, const char* value,
                                            const std::string& path) {
   if (Inject("ProfileWriteString")) return false;
-  return target_.ProfileWriteString(section, key, value, path);
+  return target().ProfileWriteString(section, key, value, path);
 }
 
 bool FaultInjectionEnv::WindowsDirectory(std::string* dir) {
-  return !Inject("WindowsDirectory") && target_.WindowsDirectory(dir);
+  return !Inject("WindowsDirectory") && target().WindowsDirectory(dir);
 }
 
 bool FaultInjectionEnv::ModuleFileName(std::string* path) {
-  return !Inject("ModuleFileName") && target_.ModuleFileName(path);
+  return !Inject("ModuleFileName") && target().ModuleFileName(path);
 }
 
 bool FaultInjectionEnv::ShortPathName(const std::string& longPath, std::string* shortPath) {
-  return !Inject("ShortPathName") && target_.ShortPathName(longPath, shortPath);
+  return !Inject("ShortPathName") && target().ShortPathName(longPath, shortPath);
 }
 
 bool FaultInjectionEnv::CreateDir(const std::string& path) {
-  return !Inject("CreateDir") && target_.CreateDir(path);
+  return !Inject("CreateDir") && target().CreateDir(path);
 }
 
 bool FaultInjectionEnv::CopyFileTo(const std::string& from, const std::string& to,
                                    bool failIfExists) {
-  return !Inject("CopyFileTo") && target_.CopyFileTo(from, to, failIfExists);
+  return !Inject("CopyFileTo") && target().CopyFileTo(from, to, failIfExists);
 }
 
 bool FaultInjectionEnv::RemoveFile(const std::string& path) {
-  return !Inject("RemoveFile") && target_.RemoveFile(path);
+  return !Inject("RemoveFile") && target().RemoveFile(path);
 }
 
 std::unique_ptr<FileSearch> FaultInjectionEnv::FindFirst(const std::string& pattern,
                                                          FoundFile* first) {
   if (Inject("FindFirst")) return nullptr;
-  std::unique_ptr<FileSearch> search = target_.FindFirst(pattern, first);
+  std::unique_ptr<FileSearch> search = target().FindFirst(pattern, first);
   if (!search) return nullptr;
   return std::make_unique<FaultySearch>(*this, std::move(search));
 }
 
 std::unique_ptr<WritableFile> FaultInjectionEnv::CreateWritable(const std::string& path) {
   if (Inject("CreateWritable")) return nullptr;
-  std::unique_ptr<WritableFile> file = target_.CreateWritable(path);
+  std::unique_ptr<WritableFile> file = target().CreateWritable(path);
   if (!file) return nullptr;
   return std::make_unique<FaultyFile>(*this, std::move(file));
 }

@@ -1,5 +1,5 @@
-// FaultInjectionEnv: wraps another Env, counts its operations and makes a
-// chosen one fail, as a full disk, a locked file or a refused registry key
+// FaultInjectionEnv: wraps another Env, counts its operations that can fail
+// and makes a chosen one fail, as a full disk, a locked file or a refused registry key
 // would. Tests use it to check that no failure at any point loses a file.
 #pragma once
 
@@ -7,22 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "platform/Env.h"
+#include "platform/EnvWrapper.h"
+#include "platform/WinError.h"
 
-class FaultInjectionEnv : public Env {
+class FaultInjectionEnv : public EnvWrapper {
  public:
-  explicit FaultInjectionEnv(Env& target) : target_(target) {}
+  explicit FaultInjectionEnv(Env& target) : EnvWrapper(target) {}
 
   // Makes operation number `index` (counted from 0 since construction or
   // Reset) fail with `error`; -1 fails nothing.
-  void FailOperation(long index, uint32_t error = 5) {
+  void FailOperation(long index, uint32_t error = kErrorAccessDenied) {
     failAt_ = index;
     error_ = error;
   }
   // Makes an operation called `operation` (as FailedOperation names them:
   // "CopyFileTo", "QueryKeyInfo", ...) fail with `error`: the first one, or
   // the one after `skip` others of that name.
-  void FailFirst(std::string operation, uint32_t error = 5, int skip = 0) {
+  void FailFirst(std::string operation, uint32_t error = kErrorAccessDenied, int skip = 0) {
     failName_ = std::move(operation);
     error_ = error;
     skip_ = skip;
@@ -43,7 +44,6 @@ class FaultInjectionEnv : public Env {
                       uint32_t* size) override;
   uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                     uint32_t size) override;
-  uint32_t CloseKey(RegKey key) override { return target_.CloseKey(key); }
 
   uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
                              uint32_t size, const std::string& path) override;
@@ -60,30 +60,15 @@ class FaultInjectionEnv : public Env {
   bool RemoveFile(const std::string& path) override;
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
   std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
-  uint32_t LastError() override { return target_.LastError(); }
-  void SetLastErrorCode(uint32_t code) override { target_.SetLastErrorCode(code); }
-  bool SystemMessage(uint32_t code, std::string* text) override {
-    return target_.SystemMessage(code, text);
-  }
-  bool LoadTableString(uint32_t id, std::string* text) override {
-    return target_.LoadTableString(id, text);
-  }
-  void ShowProgress(const std::string& status, const std::string& detail) override {
-    target_.ShowProgress(status, detail);
-  }
-  void ShowMessage(const std::string& text, uint32_t type) override {
-    target_.ShowMessage(text, type);
-  }
 
   // True when the next operation is the one to fail; counts it either way.
   bool Inject(const char* operation);
 
  private:
-  Env& target_;
   long count_ = 0;
   long failAt_ = -1;
   std::string failName_;
   int skip_ = 0;
-  uint32_t error_ = 5;
+  uint32_t error_ = kErrorAccessDenied;
   std::string failed_;
 };

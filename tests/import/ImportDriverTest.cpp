@@ -120,7 +120,7 @@ TEST_F(ImportDriverTest, EmptySetupDirectoryWorksAtTheRootOfTheCurrentDrive) {
 TEST_F(ImportDriverTest, RestoreScriptThatCannotBeCreatedStopsBeforeAnyMove) {
   WriteTypicalInstallation(s);
   FaultInjectionEnv faulty(s.env());
-  faulty.FailFirst("CreateWritable", 5);
+  faulty.FailFirst("CreateWritable", kErrorAccessDenied);
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
   EXPECT_FALSE(ImportSettings(dlg));

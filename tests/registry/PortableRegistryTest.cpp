@@ -138,7 +138,7 @@ TEST_F(PortableRegistryTest, StringValuesKeepExactlyTheBytesWritten) {
   reg_.SetValue(key, "custom", 0x1234, Bytes("xy"), 2);
   EXPECT_EQ(Query(key, "custom", &type, &size), "xy##");
   EXPECT_EQ(type, 0x1234u);
-  EXPECT_EQ(reg_.SetValue(key, "bad", kRegBinary, nullptr, 3), 998u);
+  EXPECT_EQ(reg_.SetValue(key, "bad", kRegBinary, nullptr, 3), kErrorNoAccess);
   reg_.CloseKey(key);
 }
 

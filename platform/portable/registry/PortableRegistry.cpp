@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t kErrorNoAccess = 998;  // ERROR_NOACCESS: unreadable data pointer
 // Registry files larger than this are not read (a registry of this program's
 // size is a few kilobytes).
 constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
