@@ -2,13 +2,19 @@
 
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/CheckLUMDlg.h"
 #include "app/CheckLUMDlgWin32.h"
+#include "messages/StringTable.h"
 #include "platform/win32/EnvWin32.h"
 
 bool CCheckLUMApp::InitInstance() {
   InitCommonControls();  // the three-dimensional control look
   EnvWin32 env;
+  std::string caption;
+  env.LoadTableString(kMsgProgramName, &caption);
+  env.SetMessageCaption(caption);
   CCheckLUMDlg dialog(env);
   CCheckLUMDlgWindow window(instance_, env, dialog);
   window.DoModal();

@@ -4,19 +4,30 @@
 #include "messages/Messages.h"
 #include "uninstall/UninstallHandOver.h"
 
-CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e), restoreScript(e) {}
+CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e), run(e, *this) {}
 
 void CCheckLUMDlg::UpdateData() {
   env.ShowProgress(statusLine, detailLine);
+}
+
+void CCheckLUMDlg::ShowStatus(const std::string& text) {
+  statusLine = text;
+  UpdateData();
+}
+
+void CCheckLUMDlg::ShowDetail(const std::string& text) {
+  detailLine = text;
+  UpdateData();
 }
 
 bool CCheckLUMDlg::DiscoverDirectories() {
   std::string windowsDirectory;
   if (!env.WindowsDirectory(&windowsDirectory)) {
     uint32_t error = env.LastError();
-    std::string text;
+    std::string text, message;
     GetSystemErrorText(env, text, error);
-    env.ShowMessage("Error getting Windows directory:\n" + text, kMbOk);
+    AppendTableMessage(env, message, kMsgWindowsDirectoryError, text.c_str());
+    env.ShowMessage(message, kMbOk);
     return false;
   }
   // Without the program's path the setup directory stays empty and the
@@ -24,7 +35,7 @@ bool CCheckLUMDlg::DiscoverDirectories() {
   std::string program;
   if (env.ModuleFileName(&program)) {
     size_t slash = program.rfind('\\');
-    setupDirectory = slash == std::string::npos ? program : program.substr(0, slash + 1);
+    run.setupDirectory = slash == std::string::npos ? program : program.substr(0, slash + 1);
   }
   return true;
 }
@@ -32,5 +43,5 @@ bool CCheckLUMDlg::DiscoverDirectories() {
 bool CCheckLUMDlg::RunWorkStep() {
   HandOverUninstallEntry(env);  // its result does not change the course
   if (!DiscoverDirectories()) return false;
-  return ImportSettings(*this);
+  return ImportSettings(run);
 }

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "import/RestoreJournal.h"
+#include "import/ImportRun.h"
 #include "platform/Env.h"
 
-class CCheckLUMDlg {
+class CCheckLUMDlg : public ImportProgress {
  public:
   explicit CCheckLUMDlg(Env& env);
 
@@ -24,11 +24,15 @@ class CCheckLUMDlg {
   // and the setup directory.
   bool DiscoverDirectories();
 
+  // The import's progress: each line is shown as soon as it changes.
+  void ShowStatus(const std::string& text) override;
+  void ShowDetail(const std::string& text) override;
+
   Env& env;
   std::string statusLine;
   std::string detailLine;
-  std::string setupDirectory;    // the program's directory, ending with a backslash
-  std::string backupDirectory;   // setup directory + "\Backup"
-  std::string spoolDirectory;    // setup directory + "\Spool\"
-  RestoreJournal restoreScript;  // closed at the latest when the dialog goes
+  // The import's state: the setup directory that discovery fills, the spool
+  // and backup directories and the restore script, which is closed at the
+  // latest when the dialog goes.
+  ImportRun run;
 };

@@ -51,7 +51,7 @@ INT_PTR CCheckLUMDlgWindow::OnMessage(UINT message, WPARAM wParam) {
 }
 
 void CCheckLUMDlgWindow::OnInitDialog() {
-  env_.SetProgressWindow(window_);
+  env_.SetProgressWindow(window_, IDC_STATUS_LINE, IDC_DETAIL_LINE);
   dialog_.UpdateData();  // both lines start empty
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/CheckLUMDlg.h"
+#include "messages/Messages.h"
 #include "platform/portable/EnvPortable.h"
 
 namespace {
@@ -14,25 +15,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitCancel = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "Usage: checklum [--windows-dir WINPATH] [--program WINPATH] IMAGE\n"
-    "\n"
-    "Carries an old LUM installation's INI configuration over into the registry,\n"
-    "inside IMAGE, a folder that stands for one Windows machine: IMAGE/C is drive\n"
-    "C:, IMAGE/HKLM.reg holds HKEY_LOCAL_MACHINE (read at start, saved at the end).\n"
-    "\n"
-    "  --windows-dir WINPATH  the Windows directory (default C:\\WINDOWS)\n"
-    "  --program WINPATH      the program's own path; its directory receives the\n"
-    "                         Spool and Backup directories (default\n"
-    "                         C:\\Setup\\CheckLUM.exe)\n"
-    "  --help                 show this text\n"
-    "  --version              show the version\n"
-    "\n"
-    "Exit status: 0 when the run ends with OK, 1 when it ends with Cancel (nothing\n"
-    "to import, or the import stopped), 2 for a usage error or an unusable image.\n";
-
-int UsageError(const std::string& text) {
-  std::cerr << "checklum: " << text << "\nTry 'checklum --help'.\n";
+int UsageError(const std::string& reason) {
+  std::cerr << FormatTableString(kMsgCliUsageError, reason.c_str());
   return kExitUsage;
 }
 
@@ -44,38 +28,41 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << FormatTableString(kMsgCliUsage);
       return kExitOk;
     }
     if (arg == "--version") {
-      std::cout << "checklum " << CHECKLUM_VERSION << "\n";
+      std::cout << FormatTableString(kMsgCliVersion, CHECKLUM_VERSION);
       return kExitOk;
     }
     if (arg == "--windows-dir" || arg == "--program") {
-      if (i + 1 >= argc) return UsageError(arg + " needs a Windows path");
+      if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
       (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
       continue;
     }
-    if (arg.size() > 1 && arg[0] == '-') return UsageError("unknown option " + arg);
-    if (!image.empty()) return UsageError("only one IMAGE can be given");
+    if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(FormatTableString(kMsgCliUnknownOption, arg.c_str()));
+    }
+    if (!image.empty()) return UsageError(FormatTableString(kMsgCliOneImage));
     image = arg;
   }
-  if (image.empty()) return UsageError("no IMAGE given");
+  if (image.empty()) return UsageError(FormatTableString(kMsgCliNoImage));
 
   std::error_code ec;
   if (!std::filesystem::is_directory(image, ec)) {
-    std::cerr << "checklum: " << image << " is not a folder (an image is a folder with one "
-              << "folder per drive, such as " << image << "/C)\n";
+    std::cerr << FormatTableString(kMsgCliNotAnImage, image.c_str(), image.c_str());
     return kExitUsage;
   }
   options.image = image;
   options.progress = &std::cout;
   options.messages = &std::cerr;
+  options.caption = FormatTableString(kMsgProgramName);
+  options.strings = FindTableString;
 
   EnvPortable env(options);
   std::string error;
   if (!env.LoadRegistry(&error)) {
-    std::cerr << "checklum: " << error << "\nNothing has been changed.\n";
+    std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
     return kExitUsage;
   }
 
@@ -86,9 +73,9 @@ int main(int argc, char** argv) {
   }
   env.EndProgress();
   if (!env.SaveRegistry(&error)) {
-    std::cerr << "checklum: " << error << "\n";
+    std::cerr << FormatTableString(kMsgCliRegistryNotSaved, error.c_str());
     return kExitUsage;
   }
-  std::cout << (ok ? "Finished: the run ends with OK.\n" : "Finished: the run ends with Cancel.\n");
+  std::cout << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);
   return ok ? kExitOk : kExitCancel;
 }

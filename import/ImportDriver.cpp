@@ -1,6 +1,5 @@
 #include "import/ImportDriver.h"
 
-#include "app/CheckLUMDlg.h"
 #include "import/GeneralSettings.h"
 #include "import/ProductKey.h"
 #include "import/QueueImport.h"
@@ -45,55 +44,53 @@ std::string OldInstallationDirectory(const std::string& iniValue, const std::str
   return slash == std::string::npos ? "" : iniValue.substr(0, slash + 1);
 }
 
-bool ImportSettings(CCheckLUMDlg& dlg) {
-  Env& env = dlg.env;
+bool ImportSettings(ImportRun& run) {
+  Env& env = run.env;
   RegKey productKey = 0;
   if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return false;
 
-  dlg.statusLine.clear();
-  env.LoadTableString(kMsgImportingFile, &dlg.statusLine);
-  dlg.UpdateData();
+  std::string status;
+  env.LoadTableString(kMsgImportingFile, &status);
+  run.progress.ShowStatus(status);
 
   if (QueuesExist(env, productKey)) {
     env.CloseKey(productKey);
     return false;
   }
 
-  dlg.spoolDirectory = dlg.setupDirectory + "\\Spool";
-  env.CreateDir(dlg.spoolDirectory);
-  dlg.spoolDirectory += "\\";
+  run.spoolDirectory = run.setupDirectory + "\\Spool";
+  env.CreateDir(run.spoolDirectory);
+  run.spoolDirectory += "\\";
 
   std::string windowsDirectory;
   env.WindowsDirectory(&windowsDirectory);
   std::string pointerProfile = PointerProfilePath(windowsDirectory);
-  dlg.detailLine = pointerProfile;
-  dlg.UpdateData();
+  run.progress.ShowDetail(pointerProfile);
 
   CIni profile(env, pointerProfile);
   std::string iniValue = profile.ReadString("Settings", "Ini");
   std::string oldDirectory = OldInstallationDirectory(iniValue, FoundName(env, iniValue));
 
-  dlg.backupDirectory = dlg.setupDirectory + "\\Backup";
-  env.CreateDir(dlg.backupDirectory);
-  if (!dlg.restoreScript.Open(dlg.backupDirectory)) {
+  run.backupDirectory = run.setupDirectory + "\\Backup";
+  env.CreateDir(run.backupDirectory);
+  if (!run.restoreScript.Open(run.backupDirectory)) {
     env.CloseKey(productKey);
     return false;
   }
 
   profile.SetPath(iniValue);
-  dlg.detailLine = iniValue;
-  dlg.UpdateData();
-  dlg.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
+  run.progress.ShowDetail(iniValue);
+  run.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
 
   ImportGeneralSettings(env, profile, productKey);
   if (!ImportCurrentJobs(env, profile, productKey)) {
     env.CloseKey(productKey);
     return false;
   }
-  ImportQueues(dlg, profile, productKey);
-  ImportTableProfiles(dlg, oldDirectory);
+  ImportQueues(run, profile, productKey);
+  ImportTableProfiles(run, oldDirectory);
 
-  dlg.restoreScript.Close();
+  run.restoreScript.Close();
   env.CloseKey(productKey);
   return true;
 }

@@ -6,11 +6,11 @@
 
 #include <string>
 
-class CCheckLUMDlg;
+#include "import/ImportRun.h"
 
 // True when every phase has run; false when the import declined (the product
 // key already holds queues, or cannot be opened) or stopped early.
-bool ImportSettings(CCheckLUMDlg& dlg);
+bool ImportSettings(ImportRun& run);
 
 // The pointer profile lum.ini in the Windows directory.
 std::string PointerProfilePath(const std::string& windowsDirectory);

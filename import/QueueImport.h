@@ -1,11 +1,10 @@
 // The queue phase: every queue of the main profile's [Queues] list.
 #pragma once
 
-#include "platform/Env.h"
+#include "import/ImportRun.h"
 
-class CCheckLUMDlg;
 class CIni;
 
 // Reads the queue list, moves the main profile to backup as lum.ini, then
 // imports queue by queue.
-void ImportQueues(CCheckLUMDlg& dlg, const CIni& mainProfile, RegKey productKey);
+void ImportQueues(ImportRun& run, const CIni& mainProfile, RegKey productKey);

@@ -61,10 +61,10 @@ bool RestoreJournal::Open(const std::string& backupDirectory) {
   std::string path = backupDirectory + "\\restore.bat";
   script_ = env_.CreateWritable(path);
   if (script_) return true;
-  std::string error;
+  std::string error, text;
   GetSystemErrorText(env_, error, env_.LastError());
-  Report("Error creating the restore script " + path + ":\n" + error +
-         "\nNothing has been imported or moved.");
+  AppendTableMessage(env_, text, kMsgRestoreScriptNotCreated, path.c_str(), error.c_str());
+  Report(text);
   return false;
 }
 
@@ -127,8 +127,9 @@ void RestoreJournal::Report(const std::string& text) {
 void RestoreJournal::MoveToBackup(const std::string& source, const std::string& backupName) {
   if (!script_) return;  // never move a file whose way back cannot be written
   if (!IsPlainFileName(backupName)) {
-    Report("Cannot move " + source + " to the backup directory: \"" + backupName +
-           "\" is not a valid file name. The file stays where it is.");
+    std::string text;
+    AppendTableMessage(env_, text, kMsgBackupNameInvalid, source.c_str(), backupName.c_str());
+    Report(text);
     return;
   }
   std::string name = UnusedBackupName(backupName);
@@ -137,10 +138,11 @@ void RestoreJournal::MoveToBackup(const std::string& source, const std::string& 
   if (!env_.CopyFileTo(source, backupPath, false)) {
     uint32_t copyError = env_.LastError();
     if (SourceExists(source)) {
-      std::string error;
+      std::string error, text;
       GetSystemErrorText(env_, error, copyError);
-      Report("Error copying " + source + " to " + backupPath + ":\n" + error +
-             "\nThe file stays where it is.");
+      AppendTableMessage(env_, text, kMsgBackupCopyFailed, source.c_str(), backupPath.c_str(),
+                         error.c_str());
+      Report(text);
       return;
     }
     // Nothing to move; the line is still written, so the script names every
@@ -151,10 +153,11 @@ void RestoreJournal::MoveToBackup(const std::string& source, const std::string& 
   }
   usedNames_.insert(Folded(name));
   if (!AppendLine(CopyLine(name, source, false))) {
-    std::string error;
+    std::string error, text;
     GetSystemErrorText(env_, error, env_.LastError());
-    Report("Error writing the restore script:\n" + error + "\n" + source +
-           " stays where it is; its copy is in the backup directory as " + name + ".");
+    AppendTableMessage(env_, text, kMsgRestoreLineNotWritten, error.c_str(), source.c_str(),
+                       name.c_str());
+    Report(text);
     return;
   }
   env_.RemoveFile(source);

@@ -2,4 +2,4 @@
 
 // Not built yet: the table profiles stay where they are; nothing of them is
 // written or moved.
-void ImportTableProfiles(CCheckLUMDlg&, const std::string&) {}
+void ImportTableProfiles(ImportRun&, const std::string&) {}

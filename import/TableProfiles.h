@@ -4,6 +4,6 @@
 
 #include <string>
 
-class CCheckLUMDlg;
+#include "import/ImportRun.h"
 
-void ImportTableProfiles(CCheckLUMDlg& dlg, const std::string& oldInstallationDirectory);
+void ImportTableProfiles(ImportRun& run, const std::string& oldInstallationDirectory);

@@ -83,6 +83,16 @@ int AppendMessage(Env& env, std::string& target, const char* format, ...) {
   return result;
 }
 
+std::string FormatTableString(uint32_t id, ...) {
+  std::string templateText, text;
+  if (!FindTableString(id, &templateText)) return text;
+  va_list args;
+  va_start(args, id);
+  AppendFormatted(text, templateText.c_str(), args);
+  va_end(args);
+  return text;
+}
+
 int ReplaceAll(std::string& text, std::string_view search, std::string_view replacement) {
   if (search.empty()) return 0;
   int count = 0;

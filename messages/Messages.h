@@ -5,14 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "messages/StringTable.h"
 #include "platform/Env.h"
-
-// String table ids (the texts live in messages/StringTable.inc).
-constexpr uint32_t kMsgUnknownWin32Error = 6;  // "Unknown Win32 error: %lu"
-constexpr uint32_t kMsgImportingFile = 9;      // "Importing file"
-constexpr uint32_t kMsgQueueDirectoryMissing = 273;
-constexpr uint32_t kMsgQueueConfigMissing = 274;
-constexpr uint32_t kMsgErrorWritingProfile = 290;  // "Error writing to profile %s:\n%s"
 
 // Replaces `target` with the first line of the system's text for `code`
 // (0 = env.LastError()) and returns it; "Unknown Win32 error: <code>" when
@@ -26,6 +20,10 @@ const std::string& GetSystemErrorText(Env& env, std::string& target, uint32_t co
 int AppendTableMessage(Env& env, std::string& target, uint32_t id, ...);
 // The same with a template given as text.
 int AppendMessage(Env& env, std::string& target, const char* format, ...);
+// Formats the string-table entry `id` with the arguments, without an error
+// text and without an Env: for the Linux program's own texts, which it shows
+// before its Env exists. Empty for an id without an entry.
+std::string FormatTableString(uint32_t id, ...);
 // Replaces every occurrence of `search` and returns the count; text just
 // inserted is not searched again. An empty `search` changes nothing.
 int ReplaceAll(std::string& text, std::string_view search, std::string_view replacement);

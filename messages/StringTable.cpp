@@ -8,7 +8,7 @@ struct TableEntry {
 };
 
 constexpr TableEntry kTable[] = {
-#define CHECKLUM_STRING(id, text) {id, text},
+#define CHECKLUM_STRING(name, id, text) {id, text},
 #include "messages/StringTable.inc"
 #undef CHECKLUM_STRING
 };

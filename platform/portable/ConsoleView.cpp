@@ -1,6 +1,7 @@
 #include "platform/portable/ConsoleView.h"
 
 #include <ostream>
+#include <utility>
 
 #ifdef _WIN32
 #include <io.h>
@@ -39,8 +40,9 @@ bool StandardOutputIsTerminal() {
 #endif
 }
 
-ConsoleView::ConsoleView(std::ostream* progress, std::ostream* messages, bool terminal)
-    : progress_(progress), messages_(messages), terminal_(terminal) {}
+ConsoleView::ConsoleView(std::ostream* progress, std::ostream* messages, bool terminal,
+                         std::string caption)
+    : progress_(progress), messages_(messages), terminal_(terminal), caption_(std::move(caption)) {}
 
 ConsoleView::~ConsoleView() {
   EndLine();
@@ -75,7 +77,8 @@ void ConsoleView::Message(const std::string& text) {
     shown += text[i];
   }
   while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-  *messages_ << "CheckLUM: " << shown << '\n';
+  if (!caption_.empty()) *messages_ << caption_ << ": ";
+  *messages_ << shown << '\n';
   messages_->flush();
 }
 

@@ -6,7 +6,6 @@
 #include <system_error>
 #include <vector>
 
-#include "messages/StringTable.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/profile/ProfileService.h"
@@ -99,7 +98,7 @@ EnvPortable::EnvPortable(PortableOptions options)
       registry_(std::make_unique<PortableRegistry>()),
       profiles_(std::make_unique<ProfileService>()),
       view_(options_.progress, options_.messages,
-            options_.progress == &std::cout && StandardOutputIsTerminal()) {}
+            options_.progress == &std::cout && StandardOutputIsTerminal(), options_.caption) {}
 
 EnvPortable::~EnvPortable() = default;
 
@@ -345,7 +344,7 @@ bool EnvPortable::SystemMessage(uint32_t code, std::string* text) {
 }
 
 bool EnvPortable::LoadTableString(uint32_t id, std::string* text) {
-  return FindTableString(id, text);
+  return options_.strings != nullptr && options_.strings(id, text);
 }
 
 // --- Progress view: the console. ---

@@ -27,12 +27,17 @@
 class PortableRegistry;
 class ProfileService;
 
+// The program's string table, as LoadTableString reads it.
+using StringTableLoader = bool (*)(uint32_t id, std::string* text);
+
 struct PortableOptions {
   std::filesystem::path image;                          // the image folder
   std::string windowsDirectory = "C:\\WINDOWS";         // GetWindowsDirectoryA
   std::string programPath = "C:\\Setup\\CheckLUM.exe";  // GetModuleFileNameA
   std::ostream* progress = nullptr;                     // status/detail lines; null: no output
   std::ostream* messages = nullptr;                     // message-box texts; null: no output
+  std::string caption;                                  // the message boxes' caption
+  StringTableLoader strings = nullptr;                  // null: the program has no string table
 };
 
 class EnvPortable : public Env {

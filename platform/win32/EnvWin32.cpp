@@ -223,13 +223,13 @@ bool EnvWin32::LoadTableString(uint32_t id, std::string* text) {
 
 void EnvWin32::ShowProgress(const std::string& status, const std::string& detail) {
   if (window_ == nullptr) return;
-  SetDlgItemTextA(window_, 1000, status.c_str());
-  SetDlgItemTextA(window_, 1001, detail.c_str());
+  SetDlgItemTextA(window_, statusControl_, status.c_str());
+  SetDlgItemTextA(window_, detailControl_, detail.c_str());
 }
 
 void EnvWin32::ShowMessage(const std::string& text, uint32_t type) {
   // Like the class library's message box: the program's name as caption, and
   // the exclamation icon when the caller asked for no icon.
   if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;
-  MessageBoxA(window_, text.c_str(), "CheckLUM", type | MB_TASKMODAL);
+  MessageBoxA(window_, text.c_str(), caption_.c_str(), type | MB_TASKMODAL);
 }

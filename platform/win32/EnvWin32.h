@@ -3,13 +3,23 @@
 
 #include <windows.h>
 
+#include <string>
+#include <utility>
+
 #include "platform/Env.h"
 
 class EnvWin32 : public Env {
  public:
-  // The window whose static controls 1000 and 1001 show the progress lines,
-  // and which owns message boxes; may stay null (no progress shown).
-  void SetProgressWindow(HWND window) { window_ = window; }
+  // The window whose static controls `statusControl` and `detailControl`
+  // show the progress lines, and which owns message boxes; may stay null (no
+  // progress shown).
+  void SetProgressWindow(HWND window, int statusControl, int detailControl) {
+    window_ = window;
+    statusControl_ = statusControl;
+    detailControl_ = detailControl;
+  }
+  // The caption of every message box.
+  void SetMessageCaption(std::string caption) { caption_ = std::move(caption); }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
@@ -46,4 +56,7 @@ class EnvWin32 : public Env {
 
  private:
   HWND window_ = nullptr;
+  int statusControl_ = 0;
+  int detailControl_ = 0;
+  std::string caption_;
 };

@@ -8,7 +8,7 @@ TEST(WorkStep, SetupDirectoryIsTheProgramsDirectory) {
   s.options.programPath = "C:\\Setup\\CheckLUM.exe";
   CCheckLUMDlg dlg(s.env());
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_EQ(dlg.setupDirectory, "C:\\Setup\\");
+  EXPECT_EQ(dlg.run.setupDirectory, "C:\\Setup\\");
 }
 
 TEST(WorkStep, MissingWindowsDirectoryEndsWithCancelAndSaysWhy) {

@@ -34,7 +34,7 @@ TEST_F(ImportDriverTest, DeclinesWhenQueuesAreConfigured) {
   s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues\\Alpha");
   CCheckLUMDlg dlg(s.env());
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_FALSE(ImportSettings(dlg.run));
   EXPECT_EQ(dlg.statusLine, "Importing file");
   EXPECT_FALSE(s.Exists("C:\\Setup\\Spool"));
   EXPECT_FALSE(s.Exists("C:\\Setup\\Backup"));
@@ -54,7 +54,7 @@ TEST_F(ImportDriverTest, UnknownQueueCountCountsAsConfiguredQueues) {
   faulty.FailFirst("QueryKeyInfo");
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_FALSE(ImportSettings(dlg.run));
   EXPECT_FALSE(s.Exists("C:\\Setup\\Backup"));
 }
 
@@ -62,10 +62,10 @@ TEST_F(ImportDriverTest, DirectoriesAreJoinedAsBuilt) {
   WriteTypicalInstallation(s);
   CCheckLUMDlg dlg(s.env());
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_EQ(dlg.setupDirectory, "C:\\Setup\\");
-  ASSERT_TRUE(ImportSettings(dlg));
-  EXPECT_EQ(dlg.spoolDirectory, "C:\\Setup\\\\Spool\\");
-  EXPECT_EQ(dlg.backupDirectory, "C:\\Setup\\\\Backup");
+  EXPECT_EQ(dlg.run.setupDirectory, "C:\\Setup\\");
+  ASSERT_TRUE(ImportSettings(dlg.run));
+  EXPECT_EQ(dlg.run.spoolDirectory, "C:\\Setup\\\\Spool\\");
+  EXPECT_EQ(dlg.run.backupDirectory, "C:\\Setup\\\\Backup");
   EXPECT_TRUE(s.Exists("C:\\Setup\\Spool"));
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\winlum.ini"), "[Settings]\r\nIni=C:\\OLD\\lum.ini\r\n");
   EXPECT_FALSE(s.Exists("C:\\WINDOWS\\lum.ini"));
@@ -110,10 +110,10 @@ TEST_F(ImportDriverTest, EmptySetupDirectoryWorksAtTheRootOfTheCurrentDrive) {
   faulty.FailFirst("ModuleFileName");
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_EQ(dlg.setupDirectory, "");
-  ASSERT_TRUE(ImportSettings(dlg));
-  EXPECT_EQ(dlg.spoolDirectory, "\\Spool\\");
-  EXPECT_EQ(dlg.backupDirectory, "\\Backup");
+  EXPECT_EQ(dlg.run.setupDirectory, "");
+  ASSERT_TRUE(ImportSettings(dlg.run));
+  EXPECT_EQ(dlg.run.spoolDirectory, "\\Spool\\");
+  EXPECT_EQ(dlg.run.backupDirectory, "\\Backup");
   EXPECT_TRUE(s.Exists("C:\\Backup\\winlum.ini"));
 }
 
@@ -123,7 +123,7 @@ TEST_F(ImportDriverTest, RestoreScriptThatCannotBeCreatedStopsBeforeAnyMove) {
   faulty.FailFirst("CreateWritable", kErrorAccessDenied);
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_FALSE(ImportSettings(dlg.run));
   EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
   EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
   EXPECT_NE(s.Messages().find("Error creating the restore script"), std::string::npos);
@@ -136,7 +136,7 @@ TEST_F(ImportDriverTest, CurrentJobsKeyThatCannotBeCreatedEndsTheImport) {
   faulty.FailFirst("CreateKey", 5, 1);  // the product key opens; CurrentJobs does not
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
-  EXPECT_FALSE(ImportSettings(dlg));
+  EXPECT_FALSE(ImportSettings(dlg.run));
   EXPECT_EQ(faulty.FailedOperation(), "CreateKey");
   EXPECT_FALSE(s.KeyExists("SOFTWARE\\Tandrel\\LUM\\CurrentJobs"));
   EXPECT_TRUE(s.Value("SOFTWARE\\Tandrel\\LUM", "Port").has_value());

@@ -7,7 +7,7 @@
 TEST(ConsoleView, PlainLinesAreWrittenOnlyWhenTheyChange) {
   std::ostringstream progress;
   {
-    ConsoleView view(&progress, nullptr, false);
+    ConsoleView view(&progress, nullptr, false, "CheckLUM");
     view.Show("Importing file", "C:\\WINDOWS\\lum.ini");
     view.Show("Importing file", "C:\\WINDOWS\\lum.ini");
     view.Show("Importing file", "C:\\OLD\\lum.ini");
@@ -21,7 +21,7 @@ TEST(ConsoleView, PlainLinesAreWrittenOnlyWhenTheyChange) {
 TEST(ConsoleView, TerminalLineIsRewrittenInPlace) {
   std::ostringstream progress, messages;
   {
-    ConsoleView view(&progress, &messages, true);
+    ConsoleView view(&progress, &messages, true, "CheckLUM");
     view.Show("Importing file", "C:\\OLD\\lum.ini");
     view.Show("Importing file", "C:\\A");
     view.Message("Stop");
@@ -36,7 +36,7 @@ TEST(ConsoleView, TerminalLineIsRewrittenInPlace) {
 
 TEST(ConsoleView, MessagesKeepTheirLinesAndNeverWait) {
   std::ostringstream messages;
-  ConsoleView view(nullptr, &messages, false);
+  ConsoleView view(nullptr, &messages, false, "CheckLUM");
   view.Message("Error getting Windows directory:\nPath not found.\r\n");
   view.Message("Error writing to profile C:\\x.ini:\r\nAccess denied.");
   EXPECT_EQ(messages.str(),

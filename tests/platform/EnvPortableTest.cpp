@@ -237,6 +237,7 @@ TEST_F(EnvPortableTest, ProgressGoesToTheConsoleStreams) {
   std::ostringstream progress, messages;
   options.progress = &progress;
   options.messages = &messages;
+  options.caption = "CheckLUM";
   env().ShowProgress("Importing file", "C:\\OLD\\lum.ini");
   env().ShowMessage("Error getting Windows directory:\nPath not found.", kMbOk);
   EXPECT_EQ(progress.str(), "Importing file\n  C:\\OLD\\lum.ini\n");

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "app/CheckLUMDlg.h"
+#include "messages/Messages.h"
 
 namespace fs = std::filesystem;
 
@@ -73,6 +74,8 @@ EnvPortable& Scenario::env() {
   if (!env_) {
     options.progress = &progress_;
     options.messages = &messages_;
+    options.caption = FormatTableString(kMsgProgramName);
+    options.strings = FindTableString;
     env_ = std::make_unique<EnvPortable>(options);
     std::string error;
     EXPECT_TRUE(env_->LoadRegistry(&error)) << error;

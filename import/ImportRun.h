@@ -1,0 +1,29 @@
+// ImportRun: what one settings import works with. Its owner (the progress
+// dialog) fills the setup directory and shows the progress; the import fills
+// the spool and backup directories and writes the restore script.
+#pragma once
+
+#include <string>
+
+#include "import/RestoreJournal.h"
+#include "platform/Env.h"
+
+// Where the import reports how far it has got: the status line says what it
+// is doing, the detail line which file it is working on.
+class ImportProgress {
+ public:
+  virtual ~ImportProgress() = default;
+  virtual void ShowStatus(const std::string& text) = 0;
+  virtual void ShowDetail(const std::string& text) = 0;
+};
+
+struct ImportRun {
+  ImportRun(Env& e, ImportProgress& p) : env(e), progress(p), restoreScript(e) {}
+
+  Env& env;
+  ImportProgress& progress;
+  std::string setupDirectory;    // the program's directory, ending with a backslash, or empty
+  std::string spoolDirectory;    // setup directory + "\Spool\"
+  std::string backupDirectory;   // setup directory + "\Backup"
+  RestoreJournal restoreScript;  // closed at the latest when the run goes
+};
