@@ -86,19 +86,19 @@ class Env {
 
   // --- Files and system. A false or null result leaves the reason in
   // LastError(). ---
-  virtual bool WindowsDirectory(std::string* dir) = 0;    // GetWindowsDirectoryA
-  virtual bool ModuleFileName(std::string* path) = 0;     // GetModuleFileNameA
+  virtual bool WindowsDirectory(std::string* dir) = 0;  // GetWindowsDirectoryA
+  virtual bool ModuleFileName(std::string* path) = 0;   // GetModuleFileNameA
   virtual bool ShortPathName(const std::string& longPath,
                              std::string* shortPath) = 0;  // GetShortPathNameA
-  virtual bool CreateDir(const std::string& path) = 0;    // CreateDirectoryA
+  virtual bool CreateDir(const std::string& path) = 0;     // CreateDirectoryA
   virtual bool CopyFileTo(const std::string& from, const std::string& to,
-                          bool failIfExists) = 0;         // CopyFileA
+                          bool failIfExists) = 0;        // CopyFileA
   virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA
   // FindFirstFileA: null when nothing matches.
   virtual std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) = 0;
   // CreateFileA(CREATE_ALWAYS, GENERIC_WRITE, no sharing): null on failure.
   virtual std::unique_ptr<WritableFile> CreateWritable(const std::string& path) = 0;
-  virtual uint32_t LastError() = 0;                 // GetLastError
+  virtual uint32_t LastError() = 0;                  // GetLastError
   virtual void SetLastErrorCode(uint32_t code) = 0;  // SetLastError
   // FormatMessageA(FROM_SYSTEM | ALLOCATE_BUFFER, code, LANG_SYSTEM_DEFAULT):
   // the system's text, line end included; false (error 317) when it has none.

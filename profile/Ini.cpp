@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "messages/Messages.h"
+#include "platform/ProfileNames.h"
 
 namespace {
 
@@ -15,26 +16,6 @@ constexpr uint32_t kNameListBuffer = 4096;
 // A key-name list larger than this is not read further; no profile the
 // service accepts comes near it.
 constexpr uint32_t kNameListLimit = 1u << 27;
-
-// Whether the profile service treats two names as one: blanks around them do
-// not count, ASCII letters compare without case.
-bool SameName(std::string_view a, std::string_view b) {
-  auto trim = [](std::string_view s) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-  };
-  a = trim(a);
-  b = trim(b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -162,7 +143,7 @@ void CIni::Flush() {
 void CIni::RenameSection(const std::string& from, const std::string& to) {
   dirty_ = 1;
   StringList names;
-  if (SameName(from, to) || !ReadNameList(from, names)) return;
+  if (SameProfileNameTrimmed(from, to) || !ReadNameList(from, names)) return;
   bool allMoved = true;
   for (const std::string& name : names) {
     if (Write(to.c_str(), name.c_str(), ReadString(from, name).c_str())) {
@@ -176,7 +157,7 @@ void CIni::RenameSection(const std::string& from, const std::string& to) {
 
 void CIni::RenameKey(const std::string& section, const std::string& from, const std::string& to) {
   dirty_ = 1;
-  if (SameName(from, to)) return;
+  if (SameProfileNameTrimmed(from, to)) return;
   if (Write(section.c_str(), to.c_str(), ReadString(section, from).c_str())) {
     DeleteKey(section, from.c_str());
   }

@@ -6,12 +6,13 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/portable/files/HostFile.h"
-#include "platform/portable/registry/PortableRegistry.h"
-#include "platform/portable/profile/ProfileService.h"
-#include "platform/portable/SystemMessages.h"
-#include "platform/portable/files/Wildcard.h"
 #include "platform/WinError.h"
+#include "platform/portable/SystemMessages.h"
+#include "platform/portable/files/HostFile.h"
+#include "platform/portable/files/Wildcard.h"
+#include "platform/portable/profile/ProfileService.h"
+#include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -25,12 +26,6 @@ constexpr uint32_t kErrorUnset = 0xFFFFFFFF;
 std::string ProgramFolder(const std::string& programPath) {
   size_t slash = programPath.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : programPath.substr(0, slash + 1);
-}
-
-bool IsAbsolute(const std::string& path) {
-  return path.size() >= 3 &&
-         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-         path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
 // The Windows directory as GetWindowsDirectoryA spells it: no trailing
@@ -198,7 +193,7 @@ bool EnvPortable::ProfileWriteString(const char* section, const char* key, const
 bool EnvPortable::WindowsDirectory(std::string* dir) {
   std::string configured = WithoutTrailingSeparator(options_.windowsDirectory);
   ImageLocation location = paths_.Locate(configured);
-  if (!IsAbsolute(configured) || location.error != kErrorSuccess || !location.directory) {
+  if (!IsAbsolutePath(configured) || location.error != kErrorSuccess || !location.directory) {
     return Fail(kErrorPathNotFound);
   }
   *dir = configured;
@@ -286,11 +281,11 @@ std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, F
     }
   }
   // Sorted as NTFS returns names: by their upper-case form, then by bytes.
-  std::vector<std::pair<std::string, FoundFile>> sorted;
+  std::vector<std::pair<std::u16string, FoundFile>> sorted;
   for (ImageEntry& entry : ImagePath::List(location.parent)) {
     if (wildcard ? WildcardMatch(name, entry.name) : SameName(name, entry.name)) {
-      std::string upper = UpperName(entry.name);
-      sorted.push_back({std::move(upper), {std::move(entry.name), entry.directory}});
+      std::u16string key = NameKey(entry.name);
+      sorted.push_back({std::move(key), {std::move(entry.name), entry.directory}});
     }
   }
   std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {

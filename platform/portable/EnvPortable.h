@@ -20,8 +20,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/portable/ConsoleView.h"
 #include "platform/Env.h"
+#include "platform/portable/ConsoleView.h"
 #include "platform/portable/files/ImagePath.h"
 
 class PortableRegistry;

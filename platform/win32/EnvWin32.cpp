@@ -4,8 +4,12 @@
 
 namespace {
 
-HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
-RegKey FromHkey(HKEY key) { return reinterpret_cast<RegKey>(key); }
+HKEY ToHkey(RegKey key) {
+  return reinterpret_cast<HKEY>(key);
+}
+RegKey FromHkey(HKEY key) {
+  return reinterpret_cast<RegKey>(key);
+}
 
 class Win32FileSearch : public FileSearch {
  public:
@@ -80,8 +84,8 @@ uint32_t EnvWin32::CreateKey(RegKey parent, const char* subkey, RegKey* result, 
 uint32_t EnvWin32::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) {
   DWORD count = 0, longest = 0;
   LONG rc = RegQueryInfoKeyA(ToHkey(key), nullptr, nullptr, nullptr, subkeys ? &count : nullptr,
-                             maxSubkeyLen ? &longest : nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr);
+                             maxSubkeyLen ? &longest : nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr);
   if (rc == ERROR_SUCCESS) {
     if (subkeys) *subkeys = count;
     if (maxSubkeyLen) *maxSubkeyLen = longest;
@@ -176,7 +180,9 @@ bool EnvWin32::CopyFileTo(const std::string& from, const std::string& to, bool f
   return CopyFileA(from.c_str(), to.c_str(), failIfExists) != 0;
 }
 
-bool EnvWin32::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool EnvWin32::RemoveFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0;
+}
 
 std::unique_ptr<FileSearch> EnvWin32::FindFirst(const std::string& pattern, FoundFile* first) {
   WIN32_FIND_DATAA data;
@@ -194,9 +200,13 @@ std::unique_ptr<WritableFile> EnvWin32::CreateWritable(const std::string& path) 
   return std::make_unique<Win32WritableFile>(handle);
 }
 
-uint32_t EnvWin32::LastError() { return GetLastError(); }
+uint32_t EnvWin32::LastError() {
+  return GetLastError();
+}
 
-void EnvWin32::SetLastErrorCode(uint32_t code) { SetLastError(code); }
+void EnvWin32::SetLastErrorCode(uint32_t code) {
+  SetLastError(code);
+}
 
 bool EnvWin32::SystemMessage(uint32_t code, std::string* text) {
   char* buffer = nullptr;

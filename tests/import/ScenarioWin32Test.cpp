@@ -3,9 +3,8 @@
 // registry key) and over the emulated machine, and both must leave the same
 // registry values, the same files and the same restore.bat. On the real side
 // restore.bat is then run by cmd itself.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <fstream>
@@ -53,10 +52,10 @@ const Tree kInstallation = {
 };
 
 const std::vector<std::pair<std::string, std::string>> kValues = {
-    {"SOFTWARE\\Tandrel\\LUM", "Port"},         {"SOFTWARE\\Tandrel\\LUM", "Name"},
-    {"SOFTWARE\\Tandrel\\LUM", "Big"},          {"SOFTWARE\\Tandrel\\LUM", "LogLevel"},
-    {"SOFTWARE\\Tandrel\\LUM", "CheckHosts"},   {"SOFTWARE\\Tandrel\\LUM", "Desktop size"},
-    {"SOFTWARE\\Tandrel\\LUM", "Main"},         {"SOFTWARE\\Tandrel\\LUM\\CurrentJobs", "J1"},
+    {"SOFTWARE\\Tandrel\\LUM", "Port"},       {"SOFTWARE\\Tandrel\\LUM", "Name"},
+    {"SOFTWARE\\Tandrel\\LUM", "Big"},        {"SOFTWARE\\Tandrel\\LUM", "LogLevel"},
+    {"SOFTWARE\\Tandrel\\LUM", "CheckHosts"}, {"SOFTWARE\\Tandrel\\LUM", "Desktop size"},
+    {"SOFTWARE\\Tandrel\\LUM", "Main"},       {"SOFTWARE\\Tandrel\\LUM\\CurrentJobs", "J1"},
 };
 
 std::string Substitute(std::string text, const std::string& from, const std::string& to) {
@@ -83,7 +82,8 @@ Tree ReadTree(const fs::path& base, const std::string& root) {
       if (c == '/') c = '\\';
     }
     std::ifstream in(entry.path(), std::ios::binary);
-    tree[relative] = Substitute(std::string(std::istreambuf_iterator<char>(in), {}), root, "{ROOT}");
+    tree[relative] =
+        Substitute(std::string(std::istreambuf_iterator<char>(in), {}), root, "{ROOT}");
   }
   return tree;
 }
@@ -116,7 +116,8 @@ struct Outcome {
 Outcome RunOnWindows() {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  std::string root = std::string(temp) + "checklum-scenario-" + std::to_string(GetCurrentProcessId());
+  std::string root =
+      std::string(temp) + "checklum-scenario-" + std::to_string(GetCurrentProcessId());
   fs::remove_all(root);
   WriteTree(root, root, kInstallation);
 
@@ -132,7 +133,8 @@ Outcome RunOnWindows() {
     CCheckLUMDlg dlg(env);
     outcome.ok = dlg.RunWorkStep();
   }
-  for (const auto& [key, name] : kValues) outcome.values[key + "|" + name] = ReadValue(env, key, name);
+  for (const auto& [key, name] : kValues)
+    outcome.values[key + "|" + name] = ReadValue(env, key, name);
   outcome.files = ReadTree(root, root);
 
   // cmd itself runs restore.bat from the backup directory.

@@ -2,8 +2,8 @@
 // services and the image's registry file.
 #include <gtest/gtest.h>
 
-#include "platform/portable/EnvPortable.h"
 #include "platform/WinError.h"
+#include "platform/portable/EnvPortable.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -5,9 +5,9 @@
 
 #include <set>
 
+#include "platform/FileOpsScript.h"
 #include "platform/portable/EnvPortable.h"
 #include "platform/win32/EnvWin32.h"
-#include "platform/FileOpsScript.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -63,6 +63,7 @@ class Script {
   }
 
   void Searches();
+  void Names();
   void Directories();
   void Copies();
   void Deletions();
@@ -111,6 +112,25 @@ void Script::Searches() {
   Find("find.doubledBackslash", "fdir\\\\cf1.ini");
   Find("find.blank", "fdir\\Sub Dir");
   Find("find.dotDot", "fdir\\Sub Dir\\..\\cf1.ini");
+}
+
+// Names beyond ASCII: which of them are one name in other letter case, and
+// in which order a search lists them.
+void Script::Names() {
+  CreateDir("names.directory", "names");
+  for (const char* name : {"\xFFy", "\x9Ay", "\xB5y", "\x83y", "\x80y", "\xE0y", "\xDFy", "Zy",
+                           "_y", "\x9Cy", "\xE6y"}) {
+    Create(std::string("names.create ") + name, std::string("names\\") + name);
+  }
+  Find("names.order", "names\\*");
+  Find("names.yDiaeresis", "names\\\x9FY");
+  Find("names.sCaron", "names\\\x8AY");
+  Find("names.oe", "names\\\x8CY");
+  Find("names.aGrave", "names\\\xC0Y");
+  Find("names.ae", "names\\\xC6Y");
+  Find("names.patternUpper", "names\\\x9F*");
+  Create("names.recreateUpper", "names\\\x8AY");
+  Find("names.recreateKeepsName", "names\\\x9A*");
 }
 
 void Script::Directories() {
@@ -199,6 +219,7 @@ void Script::Writes() {
 
 FileOpsOutcomes Script::Run() {
   Searches();
+  Names();
   Directories();
   Copies();
   Deletions();

@@ -3,8 +3,8 @@
 // compared with the real API).
 #include <gtest/gtest.h>
 
-#include "platform/portable/EnvPortable.h"
 #include "platform/FileOpsScript.h"
+#include "platform/portable/EnvPortable.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -46,6 +46,30 @@ const FileOpsOutcomes kExpected = {
     {"find.doubledBackslash", "[cf1.ini] 18"},
     {"find.blank", "[Sub Dir/] 18"},
     {"find.dotDot", "[cf1.ini] 18"},
+    {"names.directory", "ok"},
+    {"names.create \xFFy", "ok"},
+    {"names.create \x9Ay", "ok"},
+    {"names.create \xB5y", "ok"},
+    {"names.create \x83y", "ok"},
+    {"names.create \x80y", "ok"},
+    {"names.create \xE0y", "ok"},
+    {"names.create \xDFy", "ok"},
+    {"names.create Zy", "ok"},
+    {"names.create _y", "ok"},
+    {"names.create \x9Cy", "ok"},
+    {"names.create \xE6y", "ok"},
+    // Wine's answer: the micro sign has no capital, the other letters sort
+    // by their Unicode capitals.
+    {"names.order",
+     "[./, ../, Zy, _y, \xB5y, \xE0y, \xE6y, \xDFy, \x9Cy, \x9Ay, \xFFy, \x83y, \x80y] 18"},
+    {"names.yDiaeresis", "[\xFFy] 18"},
+    {"names.sCaron", "[\x9Ay] 18"},
+    {"names.oe", "[\x9Cy] 18"},
+    {"names.aGrave", "[\xE0y] 18"},
+    {"names.ae", "[\xE6y] 18"},
+    {"names.patternUpper", "[\xFFy] 18"},
+    {"names.recreateUpper", "ok"},
+    {"names.recreateKeepsName", "[\x9Ay] 18"},
     {"dir.new", "ok"},
     {"dir.existing", "error 183"},
     {"dir.otherCase", "error 183"},

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/portable/profile/ProfileService.h"
 #include "platform/portable/profile/ProfileText.h"
-#include "platform/WinError.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/profile/ProfileService.h"
-#include "platform/WinError.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "messages/StringTable.h"
-#include "platform/portable/profile/ProfileService.h"
-#include "platform/portable/SystemMessages.h"
 #include "platform/WinError.h"
-#include "support/TempDir.h"
+#include "platform/portable/SystemMessages.h"
+#include "platform/portable/profile/ProfileService.h"
 #include "platform/testing/UnavailableEnv.h"
+#include "support/TempDir.h"
 
 class ProfileTestEnv : public UnavailableEnv {
  public:

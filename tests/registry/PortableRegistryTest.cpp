@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
+#include "platform/portable/registry/PortableRegistry.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/EnvWin32.h"
-#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
+#include "platform/portable/registry/PortableRegistry.h"
+#include "platform/win32/EnvWin32.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WinError.h"
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryFile.h"
-#include "platform/WinError.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/WinError.h"
+#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/testing/UnavailableEnv.h"
 
 class RegistryTestEnv : public UnavailableEnv {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/portable/files/Wildcard.h"
 #include "platform/WinError.h"
+#include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -14,12 +14,15 @@ namespace {
 enum class Kind { kFile, kDirectory, kRefused };
 
 struct HostEntry {
-  std::string name;
+  std::string name;  // as the machine sees it, in code page 1252
+  fs::path host;     // as the host stores it
   Kind kind = Kind::kRefused;
 };
 
-bool IsLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+// Host names are UTF-8; the machine's names are code page 1252.
+fs::path HostName(const std::string& name) {
+  std::string utf8 = Cp1252ToUtf8(name);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 bool HasForbiddenCharacter(const std::string& part) {
@@ -31,11 +34,11 @@ bool HasForbiddenCharacter(const std::string& part) {
 
 // CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, also with an extension.
 bool IsDeviceName(const std::string& part) {
-  std::string base = UpperName(part.substr(0, part.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+  std::u16string base = NameKey(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL") return true;
+  return base.size() == 4 && (base.starts_with(u"COM") || base.starts_with(u"LPT")) &&
+         base[3] >= u'1' && base[3] <= u'9';
 }
 
 // A host name that a Windows path can name exactly.
@@ -56,11 +59,19 @@ std::vector<HostEntry> ReadFolder(const fs::path& folder) {
   fs::directory_iterator it(folder, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     HostEntry entry;
+    entry.host = it->path().filename();
+    std::string utf8;
     try {
-      entry.name = it->path().filename().string();
+      std::u8string name = entry.host.u8string();
+      utf8.assign(name.begin(), name.end());
     } catch (const std::exception&) {
-      continue;  // a name the narrow character set cannot hold
+      continue;  // a name that is no Unicode text
     }
+    // A name that is not UTF-8, or holds a character code page 1252 lacks,
+    // has no name the A functions could spell ('?' stands in, which no name
+    // may hold).
+    if (FirstMalformedUtf8(utf8) != std::string::npos) continue;
+    entry.name = Utf8ToCp1252(utf8);
     if (!IsReachableName(entry.name)) continue;
     std::error_code statusError;
     entry.kind = KindOf(it->symlink_status(statusError));
@@ -78,9 +89,10 @@ bool FindEntry(const fs::path& folder, const std::string& name, HostEntry* found
   // A host that tells letter case apart finds an exactly spelled name without
   // reading the whole folder (which matters in folders of many jobs).
   std::error_code ec;
-  fs::file_status status = fs::symlink_status(folder / name, ec);
+  fs::path host = HostName(name);
+  fs::file_status status = fs::symlink_status(folder / host, ec);
   if (!ec && fs::exists(status)) {
-    *found = {name, KindOf(status)};
+    *found = {name, host, KindOf(status)};
     return true;
   }
 #endif
@@ -112,10 +124,8 @@ bool ExistsAtAll(const fs::path& path) {
 ImagePath::ImagePath(fs::path image, const std::string& currentDirectory)
     : image_(std::move(image)) {
   Parsed parsed;
-  bool absolute = currentDirectory.size() >= 3 && IsLetter(currentDirectory[0]) &&
-                  currentDirectory[1] == ':' &&
-                  (currentDirectory[2] == '\\' || currentDirectory[2] == '/');
-  if (absolute && Parse(currentDirectory, false, &parsed) == kErrorSuccess) current_ = parsed;
+  if (IsAbsolutePath(currentDirectory) && Parse(currentDirectory, false, &parsed) == kErrorSuccess)
+    current_ = parsed;
 }
 
 uint32_t ImagePath::Parse(const std::string& path, bool pattern, Parsed* parsed) const {
@@ -126,8 +136,8 @@ uint32_t ImagePath::Parse(const std::string& path, bool pattern, Parsed* parsed)
   if (text.size() >= 2 && text[0] == '\\' && text[1] == '\\') return kErrorPathNotFound;
   Parsed result;
   size_t pos = 0;
-  if (text.size() >= 2 && text[1] == ':' && IsLetter(text[0])) {
-    result.drive = UpperName(text.substr(0, 1))[0];
+  if (text.size() >= 2 && text[1] == ':' && IsDriveLetter(text[0])) {
+    result.drive = static_cast<char>(text[0] & ~0x20);  // the letter in capitals
     pos = 2;
     // "D:name" is relative to the current directory when that is on D:.
     if ((pos >= text.size() || text[pos] != '\\') && result.drive == current_.drive) {
@@ -184,11 +194,11 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
     HostEntry entry;
     if (walk == Walk::kMissing || !FindEntry(folder, part, &entry)) {
       walk = Walk::kMissing;
-      folder /= part;
+      folder /= HostName(part);
     } else if (entry.kind == Kind::kRefused) {
       walk = Walk::kRefused;
     } else {
-      folder /= entry.name;
+      folder /= entry.host;
       if (entry.kind == Kind::kFile) {
         walk = Walk::kMissing;
         location.parentIsFile = i + 1 == folders;
@@ -198,7 +208,7 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   if (walk != Walk::kFound) {
     location.error = kErrorPathNotFound;
     if (walk == Walk::kMissing) {
-      location.host = parsed.parts.empty() ? folder : folder / parsed.parts.back();
+      location.host = parsed.parts.empty() ? folder : folder / HostName(parsed.parts.back());
     }
     return location;
   }
@@ -211,7 +221,7 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
     return location;
   }
   location.name = parsed.parts.back();
-  location.host = folder / location.name;
+  location.host = folder / HostName(location.name);
   HostEntry entry;
   if (pattern || !FindEntry(folder, location.name, &entry)) return location;
   if (entry.kind == Kind::kRefused) {
@@ -219,7 +229,7 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
     location.host.clear();
     return location;
   }
-  location.host = folder / entry.name;
+  location.host = folder / entry.host;
   location.exists = true;
   location.directory = entry.kind == Kind::kDirectory;
   return location;

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #endif
 
-#include "platform/portable/files/HostFile.h"
 #include "platform/WinError.h"
+#include "platform/portable/files/HostFile.h"
 
 namespace fs = std::filesystem;
 

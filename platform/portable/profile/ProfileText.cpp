@@ -2,104 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/portable/text/Text.h"
+
 namespace {
-
-// Code page 1252's characters 0x80 to 0x9F; the five unassigned bytes stand
-// for the control characters of the same number, as Windows maps them.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-// Decodes one UTF-8 character at `*pos`; a malformed sequence gives U+FFFD
-// and consumes one byte.
-char32_t NextUtf8(std::string_view text, size_t* pos) {
-  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(*pos);
-  if (lead < 0x80) {
-    ++*pos;
-    return lead;
-  }
-  size_t extra = lead >= 0xF0 && lead < 0xF5   ? 3
-                 : lead >= 0xE0 && lead < 0xF0 ? 2
-                 : lead >= 0xC2 && lead < 0xE0 ? 1
-                                               : 0;
-  if (extra == 0 || text.size() - *pos <= extra) {
-    ++*pos;
-    return 0xFFFD;
-  }
-  char32_t c = lead & (0x3F >> extra);
-  for (size_t i = 1; i <= extra; ++i) {
-    unsigned char next = byte(*pos + i);
-    if ((next & 0xC0) != 0x80) {
-      ++*pos;
-      return 0xFFFD;
-    }
-    c = (c << 6) | (next & 0x3F);
-  }
-  constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-    ++*pos;
-    return 0xFFFD;
-  }
-  *pos += extra + 1;
-  return c;
-}
-
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-  std::string out;
-  out.reserve(bytes.size());
-  size_t count = bytes.size() / 2;
-  auto unit = [&](size_t i) -> char16_t {
-    auto hi = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 0 : 1)]);
-    auto lo = static_cast<unsigned char>(bytes[2 * i + (bigEndian ? 1 : 0)]);
-    return static_cast<char16_t>(hi << 8 | lo);
-  };
-  for (size_t i = 0; i < count; ++i) {
-    char32_t c = unit(i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && unit(i + 1) >= 0xDC00 &&
-        unit(i + 1) < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 1) - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(c, &out);
-  }
-  return out;
-}
-
-void AppendUtf16(char32_t c, bool bigEndian, std::string* out) {
-  auto put = [&](char32_t u) {
-    char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-    out->push_back(bigEndian ? hi : lo);
-    out->push_back(bigEndian ? lo : hi);
-  };
-  if (c >= 0x10000) {
-    put(0xD800 + ((c - 0x10000) >> 10));
-    put(0xDC00 + ((c - 0x10000) & 0x3FF));
-  } else {
-    put(c);
-  }
-}
 
 // Cuts a span at its first NUL byte and trims its blanks.
 ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
@@ -112,27 +17,6 @@ ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
 }
 
 }  // namespace
-
-bool IsProfileBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
-}
-
-std::string_view TrimProfileBlanks(std::string_view text) {
-  while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool SameProfileName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 ProfileText ProfileText::Parse(std::string_view bytes) {
   ProfileText profile;
@@ -214,32 +98,12 @@ int ProfileText::FindLine(int section, std::string_view key) const {
 
 std::string ProfileText::FromAnsi(std::string_view text) const {
   if (encoding_ == ProfileEncoding::kAnsi) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, &out);
-  }
-  return out;
+  return Cp1252ToUtf8(text);
 }
 
 std::string ProfileText::ToAnsi(std::string_view text) const {
   if (encoding_ == ProfileEncoding::kAnsi) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  size_t pos = 0;
-  while (pos < text.size()) {
-    char32_t c = NextUtf8(text, &pos);
-    if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    const char16_t* found = std::find(std::begin(kCp1252High), std::end(kCp1252High), c);
-    out.push_back(found == std::end(kCp1252High)
-                      ? '?'
-                      : static_cast<char>(0x80 + (found - std::begin(kCp1252High))));
-  }
-  return out;
+  return Utf8ToCp1252(text);
 }
 
 bool ProfileText::Apply(const ProfileEdit& edit, std::string* bytes) const {

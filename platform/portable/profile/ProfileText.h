@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ProfileNames.h"
+
 enum class ProfileEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
 // One text span of the held content.
@@ -89,9 +91,3 @@ class ProfileText {
   std::vector<ProfileSection> sections_;
   std::vector<ProfileLine> lines_;
 };
-
-// Blank characters of profile files: space, TAB, VT, FF and the end-of-file
-// mark 0x1A.
-bool IsProfileBlank(char c);
-std::string_view TrimProfileBlanks(std::string_view text);
-bool SameProfileName(std::string_view a, std::string_view b);

@@ -8,11 +8,11 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/WinError.h"
+#include "platform/portable/SystemMessages.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryTree.h"
-#include "platform/portable/SystemMessages.h"
-#include "platform/WinError.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/Env.h"
-#include "platform/portable/registry/RegistryCodePage.h"
+#include "platform/portable/text/Text.h"
 
 namespace {
 
@@ -23,28 +23,14 @@ int LineOf(std::string_view text) {
   return line;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return RegistryNameKey(a) == RegistryNameKey(b);
-}
-
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
 // --- Decoding: every form of file becomes code page 1252 text. ---
 
 bool DecodeUtf16(std::string_view bytes, std::string* text, std::string* error) {
-  text->clear();
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char32_t unit = static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
-                                                               << 8;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-      char32_t low =
-          static_cast<unsigned char>(bytes[i + 2]) | static_cast<unsigned char>(bytes[i + 3]) << 8;
-      if (low >= 0xDC00 && low <= 0xDFFF) i += 2;  // a pair: one character, not in cp1252
-    }
-    text->push_back(Cp1252FromUnicode(unit));
-  }
+  *text = Utf8ToCp1252(Utf16ToUtf8(bytes, false));
   if (bytes.size() % 2 != 0) {
     *error = LineError(LineOf(*text), "the file ends inside a UTF-16 character");
     return false;
@@ -55,41 +41,9 @@ bool DecodeUtf16(std::string_view bytes, std::string* text, std::string* error) 
 // Decodes UTF-8; false at the first malformed sequence, whose offset in
 // `bytes` goes to `bad`.
 bool DecodeUtf8(std::string_view bytes, std::string* text, size_t* bad) {
-  text->clear();
-  size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    int extra = -1;
-    if (lead < 0x80) {
-      extra = 0;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-    }
-    if (extra < 0 || i + extra >= bytes.size()) {
-      *bad = i;
-      return false;
-    }
-    char32_t ch = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        *bad = i;
-        return false;
-      }
-      ch = ch << 6 | (next & 0x3F);
-    }
-    static constexpr char32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
-    if (ch < kSmallest[extra] || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF)) {
-      *bad = i;
-      return false;
-    }
-    text->push_back(Cp1252FromUnicode(ch));
-    i += extra + 1;
-  }
+  *bad = FirstMalformedUtf8(bytes);
+  if (*bad != std::string_view::npos) return false;
+  *text = Utf8ToCp1252(bytes);
   return true;
 }
 

@@ -1,15 +1,15 @@
 #include "platform/portable/registry/RegistryTree.h"
 
-#include "platform/portable/registry/RegistryCodePage.h"
 #include "platform/WinError.h"
+#include "platform/portable/text/Text.h"
 
 RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view subkey) const {
-  auto it = subkeys.find(RegistryNameKey(subkey));
+  auto it = subkeys.find(NameKey(subkey));
   return it == subkeys.end() ? nullptr : it->second.get();
 }
 
 RegistryKeyNode* RegistryKeyNode::AddSubkey(std::string_view subkey, bool* created) {
-  auto [it, inserted] = subkeys.try_emplace(RegistryNameKey(subkey));
+  auto [it, inserted] = subkeys.try_emplace(NameKey(subkey));
   if (inserted) {
     it->second = std::make_shared<RegistryKeyNode>();
     it->second->name = subkey;
@@ -20,12 +20,12 @@ RegistryKeyNode* RegistryKeyNode::AddSubkey(std::string_view subkey, bool* creat
 }
 
 const RegistryValue* RegistryKeyNode::FindValue(std::string_view value) const {
-  auto it = values.find(RegistryNameKey(value));
+  auto it = values.find(NameKey(value));
   return it == values.end() ? nullptr : &it->second;
 }
 
 void RegistryKeyNode::SetValue(std::string_view value, uint32_t type, std::string data) {
-  auto [it, inserted] = values.try_emplace(RegistryNameKey(value));
+  auto [it, inserted] = values.try_emplace(NameKey(value));
   if (inserted) it->second.name = value;
   it->second.type = type;
   it->second.data = std::move(data);
@@ -37,14 +37,14 @@ void RegistryKeyNode::MarkDeleted() {
 }
 
 void RegistryKeyNode::RemoveSubkey(std::string_view subkey) {
-  auto it = subkeys.find(RegistryNameKey(subkey));
+  auto it = subkeys.find(NameKey(subkey));
   if (it == subkeys.end()) return;
   it->second->MarkDeleted();
   subkeys.erase(it);
 }
 
 void RegistryKeyNode::RemoveValue(std::string_view value) {
-  values.erase(RegistryNameKey(value));
+  values.erase(NameKey(value));
 }
 
 uint32_t SplitRegistryPath(std::string_view path, std::vector<std::string_view>* names) {

@@ -25,7 +25,7 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   std::string name;  // as first created
   size_t depth = 0;  // 0 for HKEY_LOCAL_MACHINE itself
   bool deleted = false;
-  // Both maps are keyed by RegistryNameKey(name), which also gives the
+  // Both maps are keyed by NameKey(name), which also gives the
   // order of enumeration.
   std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
   std::map<std::u16string, RegistryValue> values;

@@ -1,0 +1,68 @@
+// Text of the emulated machine, in one place for the profile service, the
+// registry and the file system: code page 1252 (the ANSI code page the A
+// functions speak), UTF-8 and UTF-16, the one rule by which Windows compares
+// names without regard to letter case, and drive letters.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// --- Code page 1252. ---
+
+// The Unicode character a code page 1252 byte stands for. The five bytes the
+// code page leaves undefined (81, 8D, 8F, 90, 9D) stand for the C1 control
+// characters of the same number, as Windows maps them.
+char16_t Cp1252ToUnicode(unsigned char byte);
+// True when code page 1252 holds `ch`.
+bool Cp1252Holds(char32_t ch);
+// The code page 1252 byte for `ch`, or '?' when the code page has none (the
+// default character WideCharToMultiByte puts in its place).
+char Cp1252FromUnicode(char32_t ch);
+
+// --- UTF-8 and UTF-16. ---
+
+// U+FFFD, which stands for a malformed sequence.
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+void AppendUtf8(char32_t ch, std::string* out);
+// The character at `*pos`, which moves past it. A malformed sequence (an
+// overlong form, a surrogate, a cut sequence) gives U+FFFD and moves one
+// byte; `malformed`, when given, is then set.
+char32_t NextUtf8(std::string_view text, size_t* pos, bool* malformed = nullptr);
+// The offset of the first malformed sequence, or npos when `text` is UTF-8.
+size_t FirstMalformedUtf8(std::string_view text);
+
+void AppendUtf16(char32_t ch, bool bigEndian, std::string* out);
+// The character at byte offset `*pos` of UTF-16 `bytes`, which moves past
+// it: a surrogate pair is one character, a lone surrogate gives U+FFFD. A
+// last odd byte is not read (`*pos` stops before it).
+char32_t NextUtf16(std::string_view bytes, size_t* pos, bool bigEndian);
+
+// Whole texts between the encodings. '?' stands for a character that code
+// page 1252 cannot hold.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+std::string Cp1252ToUtf8(std::string_view ansi);
+std::string Utf8ToCp1252(std::string_view utf8);
+
+// --- Names. ---
+
+// The upper-case form of `ch` by which Windows compares names without regard
+// to letter case: file names, registry key and value names alike. The
+// letters of code page 1252 map to their Unicode capitals, also where the
+// capital lies outside the code page (f with hook); the micro sign has none,
+// as in the system's own table: a search lists it between "_" and the
+// capital A with grave, not after the capital Y with diaeresis where capital
+// mu would sort. (The file-operation differential test shows both.)
+char16_t UpperCase(char16_t ch);
+// The key by which a code page 1252 name compares and sorts: each character
+// in its upper-case form, as Unicode. Names with equal keys are the same
+// name, and Windows lists entries in the order of their keys.
+std::u16string NameKey(std::string_view ansiName);
+bool SameName(std::string_view a, std::string_view b);
+
+// --- Paths. ---
+
+// A drive letter, A to Z in either case.
+bool IsDriveLetter(char c);
+// True for "X:\" or "X:/" at the start of `path`: a path from a drive's root.
+bool IsAbsolutePath(std::string_view path);

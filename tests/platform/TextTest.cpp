@@ -1,0 +1,91 @@
+// The text module: code page 1252 through UTF-8 and UTF-16 and back, and the
+// rule by which names compare and sort.
+#include <gtest/gtest.h>
+
+#include "platform/portable/text/Text.h"
+
+namespace {
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+TEST(Text, EveryCodePageByteSurvivesEveryEncoding) {
+  const std::string bytes = AllBytes();
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(bytes)), bytes);
+  for (bool bigEndian : {false, true}) {
+    std::string utf16;
+    for (char c : bytes)
+      AppendUtf16(Cp1252ToUnicode(static_cast<unsigned char>(c)), bigEndian, &utf16);
+    EXPECT_EQ(Utf8ToCp1252(Utf16ToUtf8(utf16, bigEndian)), bytes);
+  }
+  for (int b = 0; b < 256; ++b) {
+    char16_t ch = Cp1252ToUnicode(static_cast<unsigned char>(b));
+    EXPECT_TRUE(Cp1252Holds(ch)) << b;
+    EXPECT_EQ(static_cast<unsigned char>(Cp1252FromUnicode(ch)), b) << b;
+  }
+  // The euro sign and the five bytes the code page leaves undefined.
+  EXPECT_EQ(Cp1252ToUnicode(0x80), 0x20AC);
+  EXPECT_EQ(Cp1252ToUnicode(0x81), 0x81);
+  EXPECT_FALSE(Cp1252Holds(0x0416));  // Cyrillic Zhe
+  EXPECT_EQ(Cp1252FromUnicode(0x0416), '?');
+}
+
+TEST(Text, MalformedUtf8AndLoneSurrogatesBecomeReplacementCharacters) {
+  EXPECT_EQ(FirstMalformedUtf8("ok \xC3\xA9"), std::string::npos);
+  EXPECT_EQ(FirstMalformedUtf8("ab\xC3"), 2u);            // cut short
+  EXPECT_EQ(FirstMalformedUtf8("a\xC0\xAF"), 1u);         // overlong
+  EXPECT_EQ(FirstMalformedUtf8("\xED\xA0\x80"), 0u);      // a surrogate
+  EXPECT_EQ(FirstMalformedUtf8("\xF4\x90\x80\x80"), 0u);  // beyond U+10FFFF
+  EXPECT_EQ(Utf8ToCp1252("a\xFF"
+                         "b"),
+            "a?b");
+  // A surrogate pair is one character; a lone one stands for U+FFFD.
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8\x00\xDE", 4), false), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x00\xD8\x41\x00", 4), false),
+            "\xEF\xBF\xBD"
+            "A");
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x00\x41\x00", 3), true), "A");  // the odd byte is not read
+}
+
+TEST(Text, NamesCompareByOneUpperCaseRule) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case cases[] = {
+      {"abc", "ABC", true},    {"\xE9", "\xC9", true},  // e acute
+      {"\x9A", "\x8A", true},                           // s caron
+      {"\x9C", "\x8C", true},                           // oe
+      {"\x9E", "\x8E", true},                           // z caron
+      {"\xFF", "\x9F", true},                           // y diaeresis, whose capital lies at 0x9F
+      {"\xF7", "\xD7", false},  // division and multiplication signs are no letters
+      {"\xDF", "SS", false},    // sharp s has no one-letter capital
+      {"\xB5", "M", false},     // the micro sign has no capital at all
+      {"\x83", "F", false},     // f with hook is not F
+      {"a ", "a", false},       // blanks count
+  };
+  for (const Case& c : cases) EXPECT_EQ(SameName(c.a, c.b), c.same) << c.a << " " << c.b;
+  // Names sort by their Unicode capitals.
+  EXPECT_LT(NameKey("_"), NameKey("\xB5"));
+  EXPECT_LT(NameKey("\xB5"), NameKey("\xE0"));
+  EXPECT_LT(NameKey("\x9A"), NameKey("\xFF"));
+  EXPECT_LT(NameKey("\xFF"), NameKey("\x83"));
+  EXPECT_LT(NameKey("\x83"), NameKey("\x80"));
+}
+
+TEST(Text, DriveLettersAndAbsolutePaths) {
+  EXPECT_TRUE(IsAbsolutePath("C:\\"));
+  EXPECT_TRUE(IsAbsolutePath("z:/x"));
+  EXPECT_FALSE(IsAbsolutePath("C:"));
+  EXPECT_FALSE(IsAbsolutePath("C:x"));
+  EXPECT_FALSE(IsAbsolutePath("1:\\"));
+  EXPECT_FALSE(IsAbsolutePath("\\\\server\\share"));
+  EXPECT_FALSE(IsDriveLetter('@'));
+  EXPECT_FALSE(IsDriveLetter('['));
+}
+
+}  // namespace
