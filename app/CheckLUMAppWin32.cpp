@@ -6,6 +6,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "app/CheckLUMDlgWin32.h"
+#include "app/SingleInstanceWin32.h"
 #include "messages/StringTable.h"
 #include "platform/win32/EnvWin32.h"
 
@@ -15,6 +16,13 @@ bool CCheckLUMApp::InitInstance() {
   std::string caption;
   env.LoadTableString(kMsgProgramName, &caption);
   env.SetMessageCaption(caption);
+  SingleInstance instance;
+  if (!instance.Acquire()) {
+    std::string text;
+    env.LoadTableString(kMsgAlreadyRunning, &text);
+    env.ShowMessage(text, kMbOk);
+    return false;
+  }
   CCheckLUMDlg dialog(env);
   CCheckLUMDlgWindow window(instance_, env, dialog);
   window.DoModal();

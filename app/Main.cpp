@@ -60,20 +60,40 @@ int main(int argc, char** argv) {
   options.strings = FindTableString;
 
   EnvPortable env(options);
+  if (!env.LockImage()) {
+    std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
+    return kExitUsage;
+  }
   std::string error;
   if (!env.LoadRegistry(&error)) {
     std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
     return kExitUsage;
   }
+  // Files move during the run and the registry is saved at its end: make
+  // sure before anything moves that the save can happen.
+  if (uint32_t code = env.CheckRegistryWritable(); code != 0) {
+    std::string reason;
+    GetSystemErrorText(env, reason, code);
+    std::string file = (options.image / "HKLM.reg").string();
+    std::cerr << FormatTableString(kMsgCliRegistryNotWritable, file.c_str(), reason.c_str());
+    return kExitUsage;
+  }
 
   bool ok;
+  std::string backupDirectory;
   {
     CCheckLUMDlg dlg(env);
     ok = dlg.RunWorkStep();
+    if (dlg.run.restoreScript.LinesWritten() > 0) backupDirectory = dlg.run.backupDirectory;
   }
   env.EndProgress();
   if (!env.SaveRegistry(&error)) {
-    std::cerr << FormatTableString(kMsgCliRegistryNotSaved, error.c_str());
+    if (backupDirectory.empty()) {
+      std::cerr << FormatTableString(kMsgCliRegistryNotSaved, error.c_str());
+    } else {
+      std::cerr << FormatTableString(kMsgCliRegistryNotSavedAfterMoves, error.c_str(),
+                                     backupDirectory.c_str());
+    }
     return kExitUsage;
   }
   std::cout << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);

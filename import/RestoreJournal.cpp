@@ -102,7 +102,9 @@ bool RestoreJournal::IsPlainFileName(const std::string& name) {
 }
 
 bool RestoreJournal::AppendLine(const std::string& line) {
-  return script_ && script_->Append(line) && script_->Sync();
+  if (!script_ || !script_->Append(line) || !script_->Sync()) return false;
+  ++linesWritten_;
+  return true;
 }
 
 std::string RestoreJournal::UnusedBackupName(const std::string& name) const {

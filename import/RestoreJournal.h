@@ -23,6 +23,9 @@ class RestoreJournal {
   // user is told why and the journal stays closed.
   bool Open(const std::string& backupDirectory);
   bool IsOpen() const { return script_ != nullptr; }
+  // How many lines this run has written: each stands for a file moved into
+  // the backup directory or copied into the spool directory.
+  int LinesWritten() const { return linesWritten_; }
   void Close();
 
   // Moves `source` into the backup directory as `backupName`. The source is
@@ -51,5 +54,6 @@ class RestoreJournal {
   Env& env_;
   std::string backupDirectory_;
   std::unique_ptr<WritableFile> script_;
-  std::set<std::string> usedNames_;  // upper-cased: the file system ignores case
+  std::set<std::string> usedNames_;
+  int linesWritten_ = 0;  // upper-cased: the file system ignores case
 };

@@ -102,11 +102,26 @@ bool EnvPortable::Fail(uint32_t error) {
   return false;
 }
 
+bool EnvPortable::LockImage() {
+  return lock_.Acquire(options_.image);
+}
+
 bool EnvPortable::LoadRegistry(std::string* error) {
   fs::path file = options_.image / "HKLM.reg";
   std::error_code ec;
-  if (!fs::exists(file, ec)) return true;
+  fs::file_status status = fs::symlink_status(file, ec);
+  if (!fs::exists(status)) return true;
+  if (!fs::is_regular_file(status)) {
+    *error = file.string() + ": not a plain file (a link or a folder); it is not read";
+    return false;
+  }
   return registry_->LoadFile(file, error);
+}
+
+uint32_t EnvPortable::CheckRegistryWritable() {
+  // The file is replaced by renaming a new one over it, so what counts is
+  // whether a file can be made beside it.
+  return ProbeHostFolderWritable(options_.image);
 }
 
 bool EnvPortable::SaveRegistry(std::string* error) {

@@ -22,6 +22,7 @@
 
 #include "platform/Env.h"
 #include "platform/portable/ConsoleView.h"
+#include "platform/portable/files/HostFile.h"
 #include "platform/portable/files/ImagePath.h"
 
 class PortableRegistry;
@@ -45,8 +46,16 @@ class EnvPortable : public Env {
   explicit EnvPortable(PortableOptions options);
   ~EnvPortable() override;
 
+  // Takes the image for this Env alone, for as long as it lives: false when
+  // another run holds it (or the image folder cannot be opened).
+  bool LockImage();
   // Reads IMAGE/HKLM.reg when present (else starts with an empty registry).
+  // Like every image path, the file must not be a link: a link could lead out
+  // of the image.
   bool LoadRegistry(std::string* error);
+  // 0 when SaveRegistry will be able to replace IMAGE/HKLM.reg, else the
+  // error code that stands in its way.
+  uint32_t CheckRegistryWritable();
   // Writes IMAGE/HKLM.reg when anything changed.
   bool SaveRegistry(std::string* error);
   // The host path a Windows path resolves to (for tests and tools): the
@@ -98,6 +107,7 @@ class EnvPortable : public Env {
 
   PortableOptions options_;
   ImagePath paths_;
+  HostFolderLock lock_;
   std::unique_ptr<PortableRegistry> registry_;
   std::unique_ptr<ProfileService> profiles_;
   ConsoleView view_;

@@ -8,7 +8,10 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -97,6 +100,46 @@ fs::path UnusedTemporary(const fs::path& folder) {
 }
 
 }  // namespace
+
+HostFolderLock::~HostFolderLock() {
+  if (handle_ == -1) return;
+#ifdef _WIN32
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+#else
+  close(static_cast<int>(handle_));
+#endif
+}
+
+bool HostFolderLock::Acquire(const fs::path& folder) {
+  if (handle_ != -1) return true;
+#ifdef _WIN32
+  // A folder opened with no sharing cannot be opened again until closed.
+  HANDLE handle = CreateFileW(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(handle);
+#else
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+#endif
+  return true;
+}
+
+uint32_t ProbeHostFolderWritable(const fs::path& folder) {
+  fs::path probe = UnusedTemporary(folder);
+  errno = 0;
+  std::FILE* file = OpenHostFile(probe, "wb");
+  if (file == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
+  std::fclose(file);
+  std::error_code ec;
+  fs::remove(probe, ec);
+  return kErrorSuccess;
+}
 
 uint32_t ReplaceHostFile(const fs::path& file, std::string_view bytes) {
   fs::path temporary = UnusedTemporary(file.parent_path());

@@ -2,6 +2,7 @@
 // host files, and the Windows error codes for host failures.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +21,26 @@ uint32_t WindowsErrorFromErrno(uint32_t fallback);
 // explicitly: the superuser could write it anyway).
 bool IsReadOnly(const std::filesystem::path& path);
 void MakeReadOnly(const std::filesystem::path& path);
+
+// An exclusive lock on a host folder, held until the object goes. A second
+// lock on the same folder, by this process or another, fails at once.
+class HostFolderLock {
+ public:
+  HostFolderLock() = default;
+  ~HostFolderLock();
+  HostFolderLock(const HostFolderLock&) = delete;
+  HostFolderLock& operator=(const HostFolderLock&) = delete;
+
+  // False when another lock holds the folder or it cannot be opened.
+  bool Acquire(const std::filesystem::path& folder);
+
+ private:
+  std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
+};
+
+// 0 when a new file can be made in `folder` (one is made and removed again),
+// else the error code.
+uint32_t ProbeHostFolderWritable(const std::filesystem::path& folder);
 
 // Replaces `file` with `bytes` through a temporary file beside it that is
 // synced and then renamed over it, so `file` is always either the old or the
