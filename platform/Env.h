@@ -90,7 +90,13 @@ class Env {
   virtual bool ModuleFileName(std::string* path) = 0;   // GetModuleFileNameA
   virtual bool ShortPathName(const std::string& longPath,
                              std::string* shortPath) = 0;  // GetShortPathNameA
-  virtual bool CreateDir(const std::string& path) = 0;     // CreateDirectoryA
+  // GetFullPathNameA: `path` taken from the current directory (and drive),
+  // "." and ".." applied; the disk is not asked.
+  virtual bool FullPathName(const std::string& path, std::string* fullPath) = 0;
+  // CompareStringOrdinal with letter case ignored: the order in which the
+  // file system takes two names, 0 when it takes them for one.
+  virtual int CompareFileNames(std::string_view a, std::string_view b) = 0;
+  virtual bool CreateDir(const std::string& path) = 0;  // CreateDirectoryA
   virtual bool CopyFileTo(const std::string& from, const std::string& to,
                           bool failIfExists) = 0;        // CopyFileA
   virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA

@@ -52,6 +52,12 @@ class EnvWrapper : public Env {
     return target_.ShortPathName(longPath, shortPath);
   }
   bool CreateDir(const std::string& path) override { return target_.CreateDir(path); }
+  bool FullPathName(const std::string& path, std::string* fullPath) override {
+    return target_.FullPathName(path, fullPath);
+  }
+  int CompareFileNames(std::string_view a, std::string_view b) override {
+    return target_.CompareFileNames(a, b);
+  }
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override {
     return target_.CopyFileTo(from, to, failIfExists);
   }

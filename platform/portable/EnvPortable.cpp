@@ -229,6 +229,15 @@ bool EnvPortable::ShortPathName(const std::string& longPath, std::string* shortP
   return true;
 }
 
+bool EnvPortable::FullPathName(const std::string& path, std::string* fullPath) {
+  uint32_t error = paths_.FullPath(path, fullPath);
+  return error == kErrorSuccess || Fail(error);
+}
+
+int EnvPortable::CompareFileNames(std::string_view a, std::string_view b) {
+  return NameKey(a).compare(NameKey(b));
+}
+
 bool EnvPortable::CreateDir(const std::string& path) {
   ImageLocation location = paths_.Locate(path);
   if (location.error == kErrorAccessDenied) return Fail(kErrorAlreadyExists);

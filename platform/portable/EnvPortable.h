@@ -87,6 +87,8 @@ class EnvPortable : public Env {
   bool ModuleFileName(std::string* path) override;
   bool ShortPathName(const std::string& longPath, std::string* shortPath) override;
   bool CreateDir(const std::string& path) override;
+  bool FullPathName(const std::string& path, std::string* fullPath) override;
+  int CompareFileNames(std::string_view a, std::string_view b) override;
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;

@@ -37,6 +37,8 @@ class UnavailableEnv : public Env {
   bool ModuleFileName(std::string*) override { return false; }
   bool ShortPathName(const std::string&, std::string*) override { return false; }
   bool CreateDir(const std::string&) override { return false; }
+  bool FullPathName(const std::string&, std::string*) override { return false; }
+  int CompareFileNames(std::string_view a, std::string_view b) override { return a.compare(b); }
   bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
   bool RemoveFile(const std::string&) override { return false; }
   std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }

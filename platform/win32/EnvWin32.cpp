@@ -172,6 +172,29 @@ bool EnvWin32::ShortPathName(const std::string& longPath, std::string* shortPath
   return true;
 }
 
+bool EnvWin32::FullPathName(const std::string& path, std::string* fullPath) {
+  DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::vector<char> buffer(needed);
+  DWORD length = GetFullPathNameA(path.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return false;
+  fullPath->assign(buffer.data(), length);
+  return true;
+}
+
+int EnvWin32::CompareFileNames(std::string_view a, std::string_view b) {
+  auto wide = [](std::string_view text) {
+    int length = static_cast<int>(text.size());
+    std::wstring out(MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), static_cast<int>(out.size()));
+    return out;
+  };
+  std::wstring wa = wide(a), wb = wide(b);
+  int result = CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                    static_cast<int>(wb.size()), TRUE);
+  return result == 0 ? a.compare(b) : result - CSTR_EQUAL;
+}
+
 bool EnvWin32::CreateDir(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }

@@ -271,3 +271,23 @@ TEST_F(EnvPortableTest, ProfilesAreFoundWhereWindowsLooks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EnvPortableTest, FullPathsStartFromTheProgramsDirectory) {
+  options.programPath = "C:\\Setup\\CheckLUM.exe";
+  auto full = [&](const std::string& path) {
+    std::string result;
+    return env().FullPathName(path, &result) ? result
+                                             : "error " + std::to_string(env().LastError());
+  };
+  EXPECT_EQ(full("lum2.ini"), "C:\\Setup\\lum2.ini");
+  EXPECT_EQ(full("LUM\\lum.ini"), "C:\\Setup\\LUM\\lum.ini");
+  EXPECT_EQ(full("C:lum.ini"), "C:\\Setup\\lum.ini");
+  EXPECT_EQ(full("\\OLD\\lum.ini"), "C:\\OLD\\lum.ini");
+  EXPECT_EQ(full("d:\\x\\..\\y"), "D:\\y");
+  EXPECT_EQ(full("D:y"), "D:\\y");  // the current directory is on C:
+  EXPECT_EQ(full("\\\\server\\share\\x"), "error 3");
+}
+
+}  // namespace

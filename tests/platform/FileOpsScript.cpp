@@ -62,6 +62,17 @@ class Script {
     Record(step, Outcome(env_.ShortPathName(Path(path), &shortPath)));
   }
 
+  void Full(const std::string& step, const std::string& path) {
+    std::string full;
+    if (!env_.FullPathName(Path(path), &full)) return Record(step, Outcome(false));
+    bool underRoot = full.compare(0, root_.size(), root_) == 0;
+    Record(step, underRoot ? "<root>" + full.substr(root_.size()) : full);
+  }
+  void Compare(const std::string& step, const std::string& a, const std::string& b) {
+    int order = env_.CompareFileNames(a, b);
+    Record(step, order < 0 ? "less" : order > 0 ? "greater" : "same");
+  }
+
   void Searches();
   void Names();
   void Directories();
@@ -131,6 +142,16 @@ void Script::Names() {
   Find("names.patternUpper", "names\\\x9F*");
   Create("names.recreateUpper", "names\\\x8AY");
   Find("names.recreateKeepsName", "names\\\x9A*");
+  Compare("names.compareCase", "Backup\\restore.BAT", "BACKUP\\Restore.bat");
+  Compare("names.compareYDiaeresis", "\xFFy", "\x9FY");
+  Compare("names.compareMicro", "\xB5", "M");
+  Compare("names.compareOrder", "_", "\xB5");
+  Compare("names.compareLength", "ab", "abc");
+  Full("full.dots", "x\\.\\y\\..\\z");
+  Full("full.slashes", "x/y//z");
+  Full("full.trailingSeparator", "x\\y\\");
+  Full("full.trailingDotsAndBlanks", "x.\\y. .");
+  Full("full.aboveRoot", "..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\q");
 }
 
 void Script::Directories() {

@@ -176,6 +176,18 @@ uint32_t ImagePath::Parse(const std::string& path, bool pattern, Parsed* parsed)
   return kErrorSuccess;
 }
 
+uint32_t ImagePath::FullPath(const std::string& windowsPath, std::string* fullPath) const {
+  Parsed parsed;
+  uint32_t error = Parse(windowsPath, false, &parsed);
+  if (error != kErrorSuccess) return error;
+  std::string full(1, parsed.drive);
+  full += ":";
+  for (const std::string& part : parsed.parts) full += "\\" + part;
+  if (parsed.parts.empty() || parsed.trailingSeparator) full += "\\";
+  *fullPath = std::move(full);
+  return kErrorSuccess;
+}
+
 ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) const {
   ImageLocation location;
   Parsed parsed;

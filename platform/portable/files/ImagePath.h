@@ -54,6 +54,10 @@ class ImagePath {
   // With `pattern`, the last part is a search pattern: it is neither checked
   // nor looked up.
   ImageLocation Locate(const std::string& windowsPath, bool pattern = false) const;
+  // The path as GetFullPathName spells it: drive, backslashes, "." and ".."
+  // applied, trailing dots and blanks of its parts dropped; a trailing
+  // separator stays. 0, or the error Locate would give for the path.
+  uint32_t FullPath(const std::string& windowsPath, std::string* fullPath) const;
 
   // The entries of a host folder that Windows can see, in host order.
   static std::vector<ImageEntry> List(const std::filesystem::path& folder);
