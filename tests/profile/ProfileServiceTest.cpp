@@ -290,6 +290,16 @@ TEST_F(ProfileServiceTest, ListsAreCutToTheBuffer) {
   EXPECT_EQ(std::string(buffer.data() + 4088, 8), std::string("key051\0\0", 8));
 }
 
+// Windows closes a list cut to a 16-byte buffer with two NULs, the second
+// one in the buffer's last byte (Wine leaves that byte unwritten, so a caller
+// walking the names would run past the buffer).
+TEST_F(ProfileServiceTest, ListsCutToSixteenBytesEndInTwoNuls) {
+  const std::string file =
+      "[Alpha]\r\nkey1=1\r\nkey2=2\r\nkey3=3\r\nkey4=4\r\n[Beta]\r\n[Gamma]\r\n";
+  EXPECT_EQ(Gps(file, nullptr, nullptr, "D", 16), "14 Alpha\\0Beta\\0Gam\\0\\0");
+  EXPECT_EQ(Gps(file, "Alpha", nullptr, "D", 16), "14 key1\\0key2\\0key3\\0\\0");
+}
+
 TEST_F(ProfileServiceTest, IntegerSyntax) {
   struct Case {
     const char* value;
