@@ -69,17 +69,25 @@ bool ImportSettings(ImportRun& run) {
 
   CIni profile(env, pointerProfile);
   std::string iniValue = profile.ReadString("Settings", "Ini");
-  std::string oldDirectory = OldInstallationDirectory(iniValue, FoundName(env, iniValue));
+  // The main profile as the profile functions find it: reading, moving and
+  // the restore line all name this one file.
+  std::string mainProfile = iniValue.empty() ? "" : ProfileFullPath(env, iniValue);
+  std::string oldDirectory = OldInstallationDirectory(mainProfile, FoundName(env, mainProfile));
 
   run.backupDirectory = run.setupDirectory + "\\Backup";
   env.CreateDir(run.backupDirectory);
-  if (!run.restoreScript.Open(run.backupDirectory)) {
+  if (!run.restoreScript.Open(run.backupDirectory, run.spoolDirectory)) {
     env.CloseKey(productKey);
     return false;
   }
 
-  profile.SetPath(iniValue);
-  run.progress.ShowDetail(iniValue);
+  profile.SetPath(mainProfile);
+  run.progress.ShowDetail(mainProfile);
+  if (iniValue.empty() && !FoundName(env, pointerProfile).empty()) {
+    std::string text;
+    AppendTableMessage(env, text, kMsgNoMainProfile, pointerProfile.c_str());
+    env.ShowMessage(text, kMbOk);
+  }
   run.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
 
   ImportGeneralSettings(env, profile, productKey);

@@ -5,16 +5,6 @@
 
 namespace {
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string Folded(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) c = AsciiUpper(c);
-  return folded;
-}
-
 // Characters that cmd takes literally in an unquoted copy argument.
 bool IsSafeUnquoted(unsigned char c) {
   if (c >= 0x80) return true;
@@ -48,16 +38,22 @@ std::string Field(const std::string& text, bool alwaysQuote) {
 
 }  // namespace
 
-RestoreJournal::RestoreJournal(Env& env) : env_(env) {}
+RestoreJournal::RestoreJournal(Env& env) : env_(env), usedNames_(FileNameOrder{&env}) {}
 
 RestoreJournal::~RestoreJournal() {
   Close();
 }
 
-bool RestoreJournal::Open(const std::string& backupDirectory) {
+bool RestoreJournal::Open(const std::string& backupDirectory, const std::string& spoolDirectory) {
   Close();
   backupDirectory_ = backupDirectory;
   usedNames_.clear();
+  const std::string* directories[] = {&backupDirectory, &spoolDirectory};
+  for (int i = 0; i < 2; ++i) {
+    std::string& full = ownDirectories_[i];
+    if (!env_.FullPathName(*directories[i], &full)) full.clear();
+    while (!full.empty() && full.back() == '\\') full.pop_back();
+  }
   std::string path = backupDirectory + "\\restore.bat";
   script_ = env_.CreateWritable(path);
   if (script_) return true;
@@ -109,7 +105,7 @@ bool RestoreJournal::AppendLine(const std::string& line) {
 
 std::string RestoreJournal::UnusedBackupName(const std::string& name) const {
   std::string candidate = name;
-  for (int n = 2; usedNames_.count(Folded(candidate)) != 0; ++n) {
+  for (int n = 2; usedNames_.count(candidate) != 0; ++n) {
     candidate = name + "~" + std::to_string(n);
   }
   return candidate;
@@ -126,11 +122,39 @@ void RestoreJournal::Report(const std::string& text) {
   env_.ShowMessage(text, kMbOk);
 }
 
-void RestoreJournal::MoveToBackup(const std::string& source, const std::string& backupName) {
-  if (!script_) return;  // never move a file whose way back cannot be written
+std::string RestoreJournal::FullPath(const std::string& path) {
+  std::string full;
+  if (env_.FullPathName(path, &full)) return full;
+  std::string error, text;
+  GetSystemErrorText(env_, error, env_.LastError());
+  AppendTableMessage(env_, text, kMsgPathNotResolved, path.c_str(), error.c_str());
+  Report(text);
+  return "";
+}
+
+bool RestoreJournal::Inside(const std::string& path, const std::string& directory) const {
+  return !directory.empty() && path.size() > directory.size() && path[directory.size()] == '\\' &&
+         env_.CompareFileNames(std::string_view(path).substr(0, directory.size()), directory) == 0;
+}
+
+bool RestoreJournal::InOwnDirectory(const std::string& path) const {
+  return Inside(path, ownDirectories_[0]) || Inside(path, ownDirectories_[1]);
+}
+
+void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::string& backupName) {
+  if (!script_ || givenSource.empty()) return;  // never move a file without its way back
   if (!IsPlainFileName(backupName)) {
     std::string text;
-    AppendTableMessage(env_, text, kMsgBackupNameInvalid, source.c_str(), backupName.c_str());
+    AppendTableMessage(env_, text, kMsgBackupNameInvalid, givenSource.c_str(), backupName.c_str());
+    Report(text);
+    return;
+  }
+  std::string source = FullPath(givenSource);
+  if (source.empty()) return;
+  if (InOwnDirectory(source)) {
+    // Moving the import's own files would overwrite a backup or the script.
+    std::string text;
+    AppendTableMessage(env_, text, kMsgSourceInOwnDirectory, source.c_str());
     Report(text);
     return;
   }
@@ -149,11 +173,11 @@ void RestoreJournal::MoveToBackup(const std::string& source, const std::string& 
     }
     // Nothing to move; the line is still written, so the script names every
     // file the old installation referred to.
-    usedNames_.insert(Folded(name));
+    usedNames_.insert(name);
     AppendLine(CopyLine(name, source, false));
     return;
   }
-  usedNames_.insert(Folded(name));
+  usedNames_.insert(name);
   if (!AppendLine(CopyLine(name, source, false))) {
     std::string error, text;
     GetSystemErrorText(env_, error, env_.LastError());
@@ -162,9 +186,17 @@ void RestoreJournal::MoveToBackup(const std::string& source, const std::string& 
     Report(text);
     return;
   }
-  env_.RemoveFile(source);
+  if (!env_.RemoveFile(source)) {
+    std::string error, text;
+    GetSystemErrorText(env_, error, env_.LastError());
+    AppendTableMessage(env_, text, kMsgSourceNotDeleted, source.c_str(), name.c_str(),
+                       error.c_str());
+    Report(text);
+  }
 }
 
 bool RestoreJournal::AddJobFileCopyLine(const std::string& copy, const std::string& original) {
-  return AppendLine(CopyLine(copy, original, true));
+  std::string fullCopy = FullPath(copy), fullOriginal = FullPath(original);
+  if (fullCopy.empty() || fullOriginal.empty()) return false;
+  return AppendLine(CopyLine(fullCopy, fullOriginal, true));
 }

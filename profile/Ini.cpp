@@ -19,6 +19,17 @@ constexpr uint32_t kNameListLimit = 1u << 27;
 
 }  // namespace
 
+std::string ProfileFullPath(Env& env, const std::string& path) {
+  std::string located = path;
+  std::string windowsDirectory;
+  if (path.find_first_of("\\/:") == std::string::npos && env.WindowsDirectory(&windowsDirectory)) {
+    bool root = !windowsDirectory.empty() && windowsDirectory.back() == '\\';
+    located = windowsDirectory + (root ? "" : "\\") + path;
+  }
+  std::string full;
+  return env.FullPathName(located, &full) ? full : path;
+}
+
 CIni::CIni(Env& env) : env_(env) {}
 CIni::CIni(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
 

@@ -14,6 +14,12 @@
 using SectionMap = std::map<std::string, std::string>;
 using StringList = std::vector<std::string>;
 
+// The full path of the file that the profile functions read for `path`: a
+// bare file name lies in the Windows directory, any other path is taken from
+// the current directory. A path that cannot be resolved is given back as it
+// is (the profile functions find nothing there).
+std::string ProfileFullPath(Env& env, const std::string& path);
+
 class CIni {
  public:
   explicit CIni(Env& env);

@@ -81,9 +81,71 @@ TEST_F(ImportDriverTest, RunWithoutQueuesOrTablesWritesExactlyTwoLines) {
             (std::vector<std::string>{"lum.ini", "restore.bat", "winlum.ini"}));
 }
 
-TEST_F(ImportDriverTest, MissingPointerProfileStillWritesBothLines) {
+// Without an Ini value there is no main profile: its line would name no file
+// (it used to read copy/y lum.ini "").
+TEST_F(ImportDriverTest, MissingPointerProfileWritesOnlyItsOwnLine) {
   EXPECT_TRUE(s.RunWorkStep());
-  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini \"\"\r\n");
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
+  EXPECT_EQ(s.Messages(), "");  // no old installation: nothing to tell
+}
+
+TEST_F(ImportDriverTest, PointerProfileWithoutIniValueSaysSo) {
+  s.Write("C:\\WINDOWS\\lum.ini", "[Settings]\r\nOther=1\r\n");
+  EXPECT_TRUE(s.RunWorkStep());
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
+  EXPECT_NE(s.Messages().find("names no main profile"), std::string::npos) << s.Messages();
+}
+
+// The main profile is the file the profile functions read, whatever form
+// its path takes; that one file is moved, and its line names it in full,
+// since restore.bat runs from the backup directory.
+TEST_F(ImportDriverTest, RelativeMainProfileIsReadMovedAndRestoredByItsFullPath) {
+  struct Case {
+    const char* ini;
+    const char* file;  // where the profile functions find it
+  };
+  for (Case c : {Case{"LUM\\lum.ini", "C:\\Setup\\LUM\\lum.ini"},
+                 Case{"C:lum.ini", "C:\\Setup\\lum.ini"},
+                 Case{"lum2.ini", "C:\\WINDOWS\\lum2.ini"},
+                 Case{"C:\\OLD\\..\\OLD\\lum.ini", "C:\\OLD\\lum.ini"}}) {
+    Scenario fresh;
+    fresh.Write("C:\\WINDOWS\\lum.ini", std::string("[Settings]\r\nIni=") + c.ini + "\r\n");
+    fresh.Write(c.file, "[Settings]\r\nPort=515\r\n");
+    // A decoy where the file functions alone would look for a bare name.
+    fresh.Write("C:\\Setup\\lum2.ini", "[Settings]\r\nPort=1\r\n");
+    ASSERT_TRUE(fresh.RunWorkStep()) << c.ini;
+    EXPECT_EQ(fresh.Value("SOFTWARE\\Tandrel\\LUM", "Port"), (RegValue{kRegDword, DwordBytes(515)}))
+        << c.ini;
+    EXPECT_FALSE(fresh.Exists(c.file)) << c.ini;
+    EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\lum.ini"), "[Settings]\r\nPort=515\r\n") << c.ini;
+    EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\restore.bat"),
+              std::string("copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini ") + c.file +
+                  "\r\n")
+        << c.ini;
+    if (std::string(c.file) != "C:\\Setup\\lum2.ini") {
+      EXPECT_EQ(fresh.Read("C:\\Setup\\lum2.ini"), "[Settings]\r\nPort=1\r\n") << c.ini;
+    }
+  }
+}
+
+// A main profile named inside the backup directory would overwrite the
+// restore script or the pointer profile's only backup: it stays.
+TEST_F(ImportDriverTest, FilesOfTheBackupDirectoryAreNeverMoved) {
+  for (const char* ini : {"C:\\Setup\\Backup\\restore.bat", "c:\\setup\\BACKUP\\WinLum.INI",
+                          "C:\\Setup\\Spool\\x.ini"}) {
+    Scenario fresh;
+    fresh.Write("C:\\WINDOWS\\lum.ini", std::string("[Settings]\r\nIni=") + ini + "\r\n");
+    fresh.Write("C:\\Setup\\Spool\\x.ini", "spooled");
+    ASSERT_TRUE(fresh.RunWorkStep()) << ini;
+    EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\restore.bat"),
+              "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n")
+        << ini;
+    EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\winlum.ini"),
+              std::string("[Settings]\r\nIni=") + ini + "\r\n")
+        << ini;
+    EXPECT_EQ(fresh.Read("C:\\Setup\\Spool\\x.ini"), "spooled") << ini;
+    EXPECT_NE(fresh.Messages().find("It is not moved"), std::string::npos) << fresh.Messages();
+  }
 }
 
 TEST_F(ImportDriverTest, EarlierRestoreScriptIsReplaced) {

@@ -44,7 +44,7 @@ class MoveToBackupTest : public ::testing::Test {
   RestoreJournal& journal() {
     if (!journal_) {
       journal_ = std::make_unique<RestoreJournal>(s.env());
-      EXPECT_TRUE(journal_->Open(kBackup));
+      EXPECT_TRUE(journal_->Open(kBackup, kSpool));
     }
     return *journal_;
   }
@@ -54,6 +54,7 @@ class MoveToBackupTest : public ::testing::Test {
   }
 
   static constexpr const char* kBackup = "C:\\Setup\\\\Backup";
+  static constexpr const char* kSpool = "C:\\Setup\\\\Spool\\";
   Scenario s;
   std::unique_ptr<RestoreJournal> journal_;
 };
@@ -111,7 +112,7 @@ TEST_F(MoveToBackupTest, FailedCopyOfAnExistingFileKeepsItAndTellsTheUser) {
   FaultInjectionEnv faulty(s.env());
   faulty.FailFirst("CopyFileTo", 112);
   RestoreJournal journal(faulty);
-  ASSERT_TRUE(journal.Open(kBackup));
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
   journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
   journal.Close();
   EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "keep me");
@@ -119,12 +120,37 @@ TEST_F(MoveToBackupTest, FailedCopyOfAnExistingFileKeepsItAndTellsTheUser) {
   EXPECT_NE(s.Messages().find("Error copying C:\\OLD\\lum.ini"), std::string::npos) << s.Messages();
 }
 
+TEST_F(MoveToBackupTest, SourceThatCannotBeDeletedIsReported) {
+  s.Write("C:\\OLD\\lum.ini", "stuck");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("RemoveFile", kErrorAccessDenied);
+  RestoreJournal journal(faulty);
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  journal.Close();
+  EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "stuck");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "stuck");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
+  EXPECT_NE(s.Messages().find("cannot be deleted:\nAccess denied."), std::string::npos)
+      << s.Messages();
+}
+
+TEST_F(MoveToBackupTest, LinesNameFullPathsAndEmptySourcesNone) {
+  s.Write("C:\\Setup\\rel\\a.ini", "a");
+  journal().MoveToBackup("rel\\a.ini", "a.ini");  // from the current directory
+  journal().MoveToBackup("", "b.ini");
+  journal().AddJobFileCopyLine("C:\\Setup\\\\Spool\\df1", "C:\\Q\\..\\Q\\df1");
+  EXPECT_EQ(Script(),
+            "copy/y a.ini C:\\Setup\\rel\\a.ini\r\n"
+            "copy/y \"C:\\Setup\\Spool\\df1\" \"C:\\Q\\df1\"\r\n");
+}
+
 TEST_F(MoveToBackupTest, UnwritableRestoreLineKeepsTheSource) {
   s.Write("C:\\OLD\\lum.ini", "keep me");
   FaultInjectionEnv faulty(s.env());
   faulty.FailFirst("Append", 112);
   RestoreJournal journal(faulty);
-  ASSERT_TRUE(journal.Open(kBackup));
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
   journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
   EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "keep me");
 }
