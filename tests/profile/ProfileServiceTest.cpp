@@ -212,14 +212,13 @@ TEST_F(ProfileServiceTest, DefaultsAndMissingThings) {
 
   const std::string file = "[S]\r\nempty=\r\nblank=   \r\nk=v\r\n[E]\r\n[T]\r\nt=1";
   EXPECT_EQ(Gps(file, "X", "k", "DEF"), "3 DEF\\0#");
-  EXPECT_EQ(error_, kErrorSuccess);
   EXPECT_EQ(Gps(file, "S", "empty", "DEF"), "0 \\0#");
   EXPECT_EQ(Gps(file, "S", "blank", "DEF"), "0 \\0#");
   EXPECT_EQ(Gps(file, "E", nullptr, "D"), "1 D\\0#");
   // The key-name list takes the section name and the default as given.
   EXPECT_EQ(Gps(file, " S", nullptr, "DEF  "), "5 DEF  \\0#");
   EXPECT_EQ(Gps(file, "S ", nullptr, "\"D\"", 1), "0 \\0");
-  EXPECT_EQ(error_, kErrorSuccess);
+  EXPECT_EQ(error_, kErrorFileNotFound);  // "S " names no section
   EXPECT_EQ(Gps(file, "E", nullptr, "", 4096), "0 \\0#");
   EXPECT_EQ(Gps(file, "S", "x", "DEF   "), "3 DEF\\0#");
   EXPECT_EQ(Gps(file, "S", "x", "   DEF"), "6    DEF\\0#");
@@ -230,6 +229,44 @@ TEST_F(ProfileServiceTest, DefaultsAndMissingThings) {
   EXPECT_EQ(Gps(file, "S", "x", "DEFAULTLONG", 5), "4 DEFA\\0");
   EXPECT_EQ(Gps(file, "S", "x", "DEF      ", 5), "3 DEF\\0#");
   EXPECT_EQ(Gps(file, "S", "x", "DEF", 3), "2 DE\\0");
+}
+
+// A read that finds its key sets the last error to 0; one that falls back
+// on the default because the file has no such section or key sets 2, as
+// Windows does (Wine sets 0 there). The file itself was read either way.
+TEST_F(ProfileServiceTest, ReadsThatFindNothingSetError2) {
+  const std::string file = "[App]\r\n[S]\r\nk=v\r\nempty=\r\nnoeq\r\n";
+  auto read = [&](const char* section, const char* key) {
+    Gps(file, section, key, "D", 100);
+    return error_;
+  };
+  EXPECT_EQ(read("App", "key"), kErrorFileNotFound);
+  EXPECT_EQ(read("X", "k"), kErrorFileNotFound);
+  EXPECT_EQ(read("S", "x"), kErrorFileNotFound);
+  EXPECT_EQ(read("S", "noeq"), kErrorFileNotFound);
+  EXPECT_EQ(read("X", nullptr), kErrorFileNotFound);
+  EXPECT_EQ(read("S", "k"), kErrorSuccess);
+  EXPECT_EQ(read(" s ", "K "), kErrorSuccess);
+  EXPECT_EQ(read("S", "empty"), kErrorSuccess);
+  EXPECT_EQ(read("S", nullptr), kErrorSuccess);
+  EXPECT_EQ(read("App", nullptr), kErrorSuccess);  // found, only empty
+  EXPECT_EQ(read(nullptr, nullptr), kErrorSuccess);
+  EXPECT_EQ(read(nullptr, "k"), kErrorSuccess);
+  EXPECT_EQ(read("", "k"), kErrorFileNotFound);
+  EXPECT_EQ(Gps(std::string(), "S", "k", "D", 100), "1 D\\0#");
+  EXPECT_EQ(error_, kErrorFileNotFound);
+
+  fs::path path = File(file);
+  auto readInt = [&](const char* section, const char* key) {
+    error_ = 0xDEADBEEF;
+    service_.ReadInt(section, key, 5, path, &error_);
+    return error_;
+  };
+  EXPECT_EQ(readInt("App", "key"), kErrorFileNotFound);
+  EXPECT_EQ(readInt("X", nullptr), kErrorFileNotFound);
+  EXPECT_EQ(readInt("S", "k"), kErrorSuccess);
+  EXPECT_EQ(readInt("S", "empty"), kErrorSuccess);
+  EXPECT_EQ(readInt(nullptr, "k"), kErrorSuccess);
 }
 
 TEST_F(ProfileServiceTest, ValuesAreCutToTheBuffer) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -117,28 +118,32 @@ std::vector<std::string> KeyNames(const ProfileText& text, int index) {
   return names;
 }
 
-// What GetPrivateProfileStringA with the empty default would return, whole.
-std::string ReadWhole(const ProfileText& text, const char* section, const char* key) {
+// What GetPrivateProfileStringA with the empty default would return, whole;
+// false when the file has no such section, or no such key with a value.
+bool ReadWhole(const ProfileText& text, const char* section, const char* key, std::string* out) {
+  out->clear();
   std::vector<std::string> names;
   if (section == nullptr) {
     names = SectionNames(text);
   } else {
     int s = text.FindSection(text.FromAnsi(key ? TrimProfileBlanks(section) : section));
-    if (s < 0) return "";
+    if (s < 0) return false;
     if (key == nullptr) {
       names = KeyNames(text, s);
     } else {
       int line = text.FindLine(s, text.FromAnsi(TrimProfileBlanks(key)));
-      if (line < 0 || !text.lines()[line].hasValue) return "";
+      if (line < 0 || !text.lines()[line].hasValue) return false;
       std::string value = text.ToAnsi(text.Text(text.lines()[line].value));
       if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
           value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
       }
-      return value;
+      *out = std::move(value);
+      return true;
     }
   }
-  return names.empty() ? "" : names.front();
+  if (!names.empty()) *out = std::move(names.front());
+  return true;
 }
 
 // GetPrivateProfileIntA's number syntax: an optional sign, then "0x", "0o" or
@@ -237,10 +242,13 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
     if (section == nullptr) return buffer[0] = '\0';
     return CopyDefault(def, !list, buffer, size);
   }
-  // The service fails to decode a UTF-8 file that holds nothing but its
-  // byte-order mark, and says so in the last error.
+  // The last error is 0 when the file has what was asked for and 2 when the
+  // default stands in for a section or key it lacks. The service fails to
+  // decode a UTF-8 file that holds nothing but its byte-order mark, and says
+  // so instead.
   bool bomOnly = text->encoding() == ProfileEncoding::kUtf8 && text->empty();
   *error = bomOnly ? kErrorInvalidParameter : kErrorSuccess;
+  uint32_t notFound = bomOnly ? kErrorInvalidParameter : kErrorFileNotFound;
   if (section == nullptr) return CopyList(SectionNames(*text), buffer, size);
   if (list) {
     // The key-name list takes the section name as given: blanks around it
@@ -254,6 +262,7 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
     }
     std::vector<std::string> names;
     if (s >= 0) names = KeyNames(*text, s);
+    if (s < 0) *error = notFound;
     if (names.empty() || names.front().empty() || size == 2) {
       return CopyDefault(def, false, buffer, size);
     }
@@ -261,7 +270,10 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
   }
   int s = text->FindSection(text->FromAnsi(TrimProfileBlanks(section)));
   int line = s < 0 ? -1 : text->FindLine(s, text->FromAnsi(TrimProfileBlanks(key)));
-  if (line < 0 || !text->lines()[line].hasValue) return CopyDefault(def, true, buffer, size);
+  if (line < 0 || !text->lines()[line].hasValue) {
+    *error = notFound;
+    return CopyDefault(def, true, buffer, size);
+  }
   return CopyValue(text->ToAnsi(text->Text(text->lines()[line].value)), buffer, size);
 }
 
@@ -270,8 +282,8 @@ uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t d
   auto text = file.empty() ? nullptr : Load(file, error);
   if (file.empty()) *error = kErrorPathNotFound;
   if (!text) return static_cast<uint32_t>(def);
-  *error = kErrorSuccess;
-  std::string value = ReadWhole(*text, section, key);
+  std::string value;
+  *error = ReadWhole(*text, section, key, &value) ? kErrorSuccess : kErrorFileNotFound;
   if (value.empty()) return static_cast<uint32_t>(def);
   // The number is read from the first 29 characters only.
   return ParseProfileInt(std::string_view(value).substr(0, 29));
