@@ -459,8 +459,6 @@ TEST_F(ProfileServiceTest, FailedWritesSetTheWindowsErrorAndChangeNothing) {
     EXPECT_EQ(error_, kErrorPathNotFound);
   }
   fs::path missing = dir_ / "missing.ini";
-  EXPECT_TRUE(service_.WriteString("S", "k", nullptr, missing, &error_));
-  EXPECT_EQ(error_, kErrorFileNotFound);
   EXPECT_FALSE(service_.WriteString(nullptr, nullptr, nullptr, missing, &error_));
   EXPECT_EQ(error_, kErrorFileNotFound);
   EXPECT_FALSE(fs::exists(missing));
@@ -490,6 +488,33 @@ TEST_F(ProfileServiceTest, FailedWritesSetTheWindowsErrorAndChangeNothing) {
   int files = 0;
   for (const auto& entry : fs::directory_iterator(dir_.path())) files += entry.is_regular_file();
   EXPECT_EQ(files, 1);
+}
+
+// A delete (of a key or of a section, with or without a value) on a file
+// that does not exist succeeds and leaves an empty file, as on Windows (Wine
+// creates none). Only a flush or a missing folder fail.
+TEST_F(ProfileServiceTest, DeletingFromAMissingFileLeavesAnEmptyFile) {
+  const char* deletes[][3] = {
+      {"App", nullptr, "string"}, {"App", "key", nullptr}, {"App", nullptr, nullptr}};
+  int n = 0;
+  for (auto& call : deletes) {
+    std::string name = "missing" + std::to_string(++n) + ".ini";
+    error_ = 0xDEADBEEF;
+    EXPECT_TRUE(service_.WriteString(call[0], call[1], call[2], dir_ / name, &error_)) << name;
+    EXPECT_EQ(dir_.Read(name).value_or("(missing)"), "") << name;
+    // The new empty file reads like any other.
+    EXPECT_EQ(Gps(dir_ / name, "App", "key", "D", 10), "1 D\\0#");
+    EXPECT_EQ(error_, kErrorFileNotFound);
+  }
+  for (auto& call : deletes) {
+    EXPECT_FALSE(service_.WriteString(call[0], call[1], call[2], dir_ / "nodir/x.ini", &error_));
+    EXPECT_EQ(error_, kErrorPathNotFound);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "nodir"));
+  error_ = 0;
+  EXPECT_FALSE(service_.WriteString(nullptr, nullptr, nullptr, dir_ / "flush.ini", &error_));
+  EXPECT_EQ(error_, kErrorFileNotFound);
+  EXPECT_FALSE(fs::exists(dir_ / "flush.ini"));
 }
 
 // The cache serves a file until it changes, by whatever writer.

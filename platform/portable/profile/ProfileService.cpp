@@ -317,8 +317,8 @@ bool ProfileService::WriteString(const char* section, const char* key, const cha
               : value == nullptr ? ProfileEdit::kDeleteKey
                                  : ProfileEdit::kSetValue;
   if (!exists && edit.kind != ProfileEdit::kSetValue) {
-    *error = kErrorFileNotFound;
-    return true;
+    // There is nothing to delete, but the file is made, empty.
+    return Replace(file, "", error);
   }
   std::shared_ptr<const ProfileText> text;
   if (exists) {
