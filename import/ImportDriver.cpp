@@ -95,7 +95,7 @@ bool ImportSettings(ImportRun& run) {
     env.CloseKey(productKey);
     return false;
   }
-  ImportQueues(run, profile, productKey);
+  ImportQueues(run, profile);
   ImportTableProfiles(run, oldDirectory);
 
   run.restoreScript.Close();

@@ -3,6 +3,7 @@
 // the spool and backup directories and writes the restore script.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "import/RestoreJournal.h"
@@ -17,8 +18,16 @@ class ImportProgress {
   virtual void ShowDetail(const std::string& text) = 0;
 };
 
+// What the import has carried over, for the closing summary.
+struct ImportCounts {
+  int queues = 0;     // queues written to the registry
+  int jobs = 0;       // jobs written to the registry
+  int dataFiles = 0;  // data files copied into the spool directory
+};
+
 struct ImportRun {
-  ImportRun(Env& e, ImportProgress& p) : env(e), progress(p), restoreScript(e) {}
+  ImportRun(Env& e, ImportProgress& p)
+      : env(e), progress(p), restoreScript(e), spooledNames(FileNameOrder{&e}) {}
 
   Env& env;
   ImportProgress& progress;
@@ -26,4 +35,8 @@ struct ImportRun {
   std::string spoolDirectory;    // setup directory + "\Spool\"
   std::string backupDirectory;   // setup directory + "\Backup"
   RestoreJournal restoreScript;  // closed at the latest when the run goes
+  ImportCounts counts;
+  // The data file names this run has placed in the spool directory: no job's
+  // data replaces another's.
+  std::set<std::string, FileNameOrder> spooledNames;
 };

@@ -55,6 +55,9 @@ bool RestoreJournal::Open(const std::string& backupDirectory, const std::string&
     while (!full.empty() && full.back() == '\\') full.pop_back();
   }
   std::string path = backupDirectory + "\\restore.bat";
+  // An earlier run's script is the way back from that run: it is kept as
+  // restore.bat.N before this run's script replaces it.
+  if (!KeepEarlierScript(path)) return false;
   script_ = env_.CreateWritable(path);
   if (script_) return true;
   std::string error, text;
@@ -103,12 +106,33 @@ bool RestoreJournal::AppendLine(const std::string& line) {
   return true;
 }
 
-std::string RestoreJournal::UnusedBackupName(const std::string& name) const {
+std::string RestoreJournal::UnusedBackupName(const std::string& name) {
+  // A name this run has used, or a file an earlier run left, is taken: no
+  // backup is ever replaced.
   std::string candidate = name;
-  for (int n = 2; usedNames_.count(candidate) != 0; ++n) {
+  FoundFile found;
+  for (int n = 2; usedNames_.count(candidate) != 0 ||
+                  env_.FindFirst(backupDirectory_ + "\\" + candidate, &found) != nullptr;
+       ++n) {
     candidate = name + "~" + std::to_string(n);
   }
   return candidate;
+}
+
+bool RestoreJournal::KeepEarlierScript(const std::string& path) {
+  FoundFile found;
+  if (!env_.FindFirst(path, &found)) return true;
+  for (int n = 1;; ++n) {
+    std::string kept = path + "." + std::to_string(n);
+    if (env_.FindFirst(kept, &found)) continue;
+    if (env_.CopyFileTo(path, kept, true)) return true;
+    std::string error, text;
+    GetSystemErrorText(env_, error, env_.LastError());
+    AppendTableMessage(env_, text, kMsgEarlierScriptNotKept, path.c_str(), kept.c_str(),
+                       error.c_str());
+    Report(text);
+    return false;
+  }
 }
 
 bool RestoreJournal::SourceExists(const std::string& source) {
@@ -137,8 +161,10 @@ bool RestoreJournal::Inside(const std::string& path, const std::string& director
          env_.CompareFileNames(std::string_view(path).substr(0, directory.size()), directory) == 0;
 }
 
-bool RestoreJournal::InOwnDirectory(const std::string& path) const {
-  return Inside(path, ownDirectories_[0]) || Inside(path, ownDirectories_[1]);
+bool RestoreJournal::InOwnDirectory(const std::string& path) {
+  std::string full;
+  if (!env_.FullPathName(path, &full)) return false;
+  return Inside(full, ownDirectories_[0]) || Inside(full, ownDirectories_[1]);
 }
 
 void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::string& backupName) {

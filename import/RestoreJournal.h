@@ -20,9 +20,11 @@ class RestoreJournal {
   explicit RestoreJournal(Env& env);
   ~RestoreJournal();
 
-  // Creates (or truncates) restore.bat in `backupDirectory`. On failure the
-  // user is told why and the journal stays closed. Files in the backup
-  // directory or in `spoolDirectory` are the import's own and never move.
+  // Creates restore.bat in `backupDirectory`; a restore.bat that an earlier
+  // run left is first kept as restore.bat.N (N the smallest number free). On
+  // failure the user is told why and the journal stays closed. Files in the
+  // backup directory or in `spoolDirectory` are the import's own and never
+  // move.
   bool Open(const std::string& backupDirectory, const std::string& spoolDirectory);
   bool IsOpen() const { return script_ != nullptr; }
   // How many lines this run has written: each stands for a file moved into
@@ -34,13 +36,18 @@ class RestoreJournal {
   // deleted only after its copy and its restore line are safely on disk; a
   // file that cannot be copied or deleted stays where it is and the user is
   // told. A missing source still gets its line; an empty source names no
-  // file and gets none. A name already used in this run gets a distinct one
-  // ("name~2"), so no backup of this run is ever replaced.
+  // file and gets none. A name already used in this run, or by a file an
+  // earlier run left in the backup directory, gets a distinct one ("name~2"),
+  // so no backup is ever replaced.
   void MoveToBackup(const std::string& source, const std::string& backupName);
 
   // Records a job data file copied into the spool directory: restore.bat
   // copies `copy` (its path in the spool directory) back to `original`.
   bool AddJobFileCopyLine(const std::string& copy, const std::string& original);
+
+  // True when `path` lies in the backup or the spool directory: the import's
+  // own files, which it never moves nor copies.
+  bool InOwnDirectory(const std::string& path);
 
   // The restore line for copying `from` to `to`; fields are quoted where
   // cmd would otherwise split or interpret them, and every % is doubled.
@@ -49,21 +56,14 @@ class RestoreJournal {
   static bool IsPlainFileName(const std::string& name);
 
  private:
-  // Orders names as the file system compares them.
-  struct FileNameOrder {
-    Env* env;
-    bool operator()(const std::string& a, const std::string& b) const {
-      return env->CompareFileNames(a, b) < 0;
-    }
-  };
-
   bool AppendLine(const std::string& line);
-  std::string UnusedBackupName(const std::string& name) const;
+  std::string UnusedBackupName(const std::string& name);
+  // Copies an existing restore script at `path` to `path`.N, N the smallest
+  // number not taken; false (the user told why) when it cannot be kept.
+  bool KeepEarlierScript(const std::string& path);
   // The full path of `path`, or "" (the user told why) when it has none.
   std::string FullPath(const std::string& path);
-  // True when `path` (a full path) lies in one of the import's own
-  // directories.
-  bool InOwnDirectory(const std::string& path) const;
+
   bool Inside(const std::string& path, const std::string& directory) const;
   bool SourceExists(const std::string& source);
   void Report(const std::string& text);

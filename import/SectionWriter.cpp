@@ -1,6 +1,7 @@
 #include "import/SectionWriter.h"
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "import/ProductKey.h"
@@ -47,22 +48,31 @@ void WriteTypedValue(Env& env, RegKey key, const std::string& name, const std::s
                static_cast<uint32_t>(value.size()));
 }
 
-void WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,
-                            bool stringsOnly) {
+bool WithSubkey(Env& env, const std::string& subkeyPath, const std::function<void(RegKey)>& write) {
   RegKey productKey = 0;
-  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return;
+  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return false;
   RegKey subkey = 0;
-  if (env.CreateKey(productKey, subkeyPath.c_str(), &subkey, nullptr) == 0) {
-    for (const auto& [name, value] : section)
-      WriteTypedValue(env, subkey, name, value, stringsOnly);
+  bool opened = env.CreateKey(productKey, subkeyPath.c_str(), &subkey, nullptr) == 0;
+  if (opened) {
+    write(subkey);
     env.CloseKey(subkey);
   }
   env.CloseKey(productKey);
+  return opened;
 }
 
-void ImportSection(Env& env, const CIni& profile, const std::string& section,
+bool WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,
+                            bool stringsOnly) {
+  return WithSubkey(env, subkeyPath, [&](RegKey subkey) {
+    for (const auto& [name, value] : section) {
+      WriteTypedValue(env, subkey, name, value, stringsOnly);
+    }
+  });
+}
+
+bool ImportSection(Env& env, const CIni& profile, const std::string& section,
                    const std::string& subkeyPath, bool stringsOnly) {
   SectionMap map;
   profile.ReadSection(section, map);
-  WriteSectionToRegistry(env, map, subkeyPath, stringsOnly);
+  return WriteSectionToRegistry(env, map, subkeyPath, stringsOnly);
 }

@@ -3,6 +3,7 @@
 // value rule.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,13 +25,19 @@ void WriteDwordValue(Env& env, RegKey key, const std::string& name, uint32_t num
 void WriteTypedValue(Env& env, RegKey key, const std::string& name, const std::string& value,
                      bool stringsOnly);
 
-// Creates the product registry key and `subkeyPath` below it (any number of
-// levels, even for an empty section) and writes every entry of `section` by
-// the typed value rule. A key that cannot be opened or created is skipped.
-void WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,
+// Opens (creating when missing) the product registry key and `subkeyPath`
+// below it, any number of levels, and hands the subkey to `write`; both keys
+// are closed afterwards. False, without a call, when either key cannot be
+// opened or created.
+bool WithSubkey(Env& env, const std::string& subkeyPath, const std::function<void(RegKey)>& write);
+
+// Creates `subkeyPath` as above (even for an empty section) and writes every
+// entry of `section` by the typed value rule. False when the key cannot be
+// opened or created: nothing is written then.
+bool WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,
                             bool stringsOnly);
 
 // Reads the whole `section` of `profile` and writes it as above; a missing or
 // empty section still leaves the subkey behind.
-void ImportSection(Env& env, const CIni& profile, const std::string& section,
+bool ImportSection(Env& env, const CIni& profile, const std::string& section,
                    const std::string& subkeyPath, bool stringsOnly);

@@ -117,3 +117,12 @@ class Env {
   // A modal message box with an OK button; returns once the user closed it.
   virtual void ShowMessage(const std::string& text, uint32_t type) = 0;
 };
+
+// Orders names as the file system compares them, for sets and maps of file
+// names: two names the file system takes for one are one key.
+struct FileNameOrder {
+  Env* env;
+  bool operator()(const std::string& a, const std::string& b) const {
+    return env->CompareFileNames(a, b) < 0;
+  }
+};

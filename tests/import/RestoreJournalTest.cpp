@@ -90,11 +90,40 @@ TEST_F(MoveToBackupTest, NameUsedEarlierInTheRunGetsADistinctName) {
             "copy/y ALPHA-123~3 C:\\C\\cf1.ini\r\n");
 }
 
-TEST_F(MoveToBackupTest, BackupFromAnEarlierRunIsReplaced) {
+// An earlier run's backup is that run's only way back: this run's copy takes
+// a free name instead of replacing it.
+TEST_F(MoveToBackupTest, BackupFromAnEarlierRunIsNeverReplaced) {
   s.Write("C:\\Setup\\Backup\\lum.ini", "old backup");
+  s.Write("C:\\Setup\\Backup\\LUM.INI~2", "older backup");
   s.Write("C:\\OLD\\lum.ini", "new");
   journal().MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
-  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "new");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "old backup");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\LUM.INI~2"), "older backup");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini~3"), "new");
+  EXPECT_EQ(Script(), "copy/y lum.ini~3 C:\\OLD\\lum.ini\r\n");
+}
+
+// A re-run keeps the earlier scripts as restore.bat.N, N the smallest free.
+TEST_F(MoveToBackupTest, EarlierRestoreScriptsAreKept) {
+  s.Write("C:\\Setup\\Backup\\restore.bat", "second run\r\n");
+  s.Write("C:\\Setup\\Backup\\restore.bat.1", "first run\r\n");
+  s.Write("C:\\OLD\\lum.ini", "third");
+  journal().MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_EQ(Script(), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat.1"), "first run\r\n");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat.2"), "second run\r\n");
+}
+
+TEST_F(MoveToBackupTest, EarlierScriptThatCannotBeKeptStopsTheRun) {
+  s.Write("C:\\Setup\\Backup\\restore.bat", "first run\r\n");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("CopyFileTo", 112);
+  RestoreJournal journal(faulty);
+  EXPECT_FALSE(journal.Open(kBackup, kSpool));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "first run\r\n");
+  EXPECT_NE(s.Messages().find("cannot be kept as C:\\Setup\\\\Backup\\restore.bat.1"),
+            std::string::npos)
+      << s.Messages();
 }
 
 TEST_F(MoveToBackupTest, NameThatIsNotAPlainFileNameNeverLeavesTheBackupDirectory) {

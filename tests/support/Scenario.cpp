@@ -108,6 +108,13 @@ std::optional<RegValue> Scenario::Value(const std::string& keyPath, const char* 
   return value;
 }
 
+std::optional<std::string> Scenario::Text(const std::string& keyPath, const char* name) {
+  std::optional<RegValue> value = Value(keyPath, name);
+  if (!value || value->type != kRegSz) return std::nullopt;
+  if (!value->data.empty() && value->data.back() == '\0') value->data.pop_back();
+  return value->data;
+}
+
 bool Scenario::KeyExists(const std::string& keyPath) {
   RegKey key = 0;
   if (env().OpenKey(kHKeyLocalMachine, keyPath.c_str(), &key) != 0) return false;

@@ -50,6 +50,9 @@ class Scenario {
   std::string Messages() const { return messages_.str(); }
 
   std::optional<RegValue> Value(const std::string& keyPath, const char* name);
+  // A REG_SZ value's text, without the NUL the registry may store after it;
+  // nothing when the value is missing or of another type.
+  std::optional<std::string> Text(const std::string& keyPath, const char* name);
   bool KeyExists(const std::string& keyPath);
   void CreateKey(const std::string& keyPath);
 
