@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProfileNames.h"
 #include "platform/WinError.h"
 #include "platform/portable/profile/ProfileService.h"
 #include "platform/portable/profile/ProfileText.h"
@@ -35,6 +36,8 @@ namespace {
 
 constexpr uint32_t kMarker = 0xE0E0;
 constexpr const char* kNoFile = "(missing)";
+constexpr const char* kEmptySectionRead =
+    "Wine differs from Windows: section \"\" reads the lines before the first header";
 constexpr const char* kBadUtf8 = "data Wine loses kept: bytes that are not UTF-8 in a UTF-8 file";
 
 std::string Escape(std::string_view text) {
@@ -75,6 +78,11 @@ bool HasBadUtf8(const std::string& content) {
                              static_cast<int>(content.size() - 3), wide.data(),
                              static_cast<int>(wide.size())) == 0 &&
          content.size() > 3;
+}
+
+// Whether a section argument names section "" once trimmed.
+bool IsEmptyName(const char* section) {
+  return section != nullptr && TrimProfileBlanks(section).empty();
 }
 
 bool HasEmptyHeader(const std::string& content) {
@@ -354,6 +362,12 @@ class Conformance {
       ++excluded_["Wine differs from Windows: the last error is 0 after a read that finds nothing"];
       return realRet;
     }
+    // Section "": Windows reads the first header with an empty name, Wine
+    // the lines before the first header (a section every non-empty file has).
+    if (IsEmptyName(section) && (realRet != myRet || real != mine || realError != myError)) {
+      ++excluded_[kEmptySectionRead];
+      return realRet;
+    }
     if (realRet != myRet || real != mine) {
       Differ("read: ret " + std::to_string(realRet) + " \"" + Shown(real) + "\" vs mine " +
                  std::to_string(myRet) + " \"" + Shown(mine) + "\"",
@@ -370,7 +384,9 @@ class Conformance {
     uint32_t realRet = GetPrivateProfileIntA(section, key, def, file.string().c_str());
     uint32_t error = kMarker;
     uint32_t myRet = service_.ReadInt(section, key, def, file, &error);
-    if (realRet != myRet && !HasBadUtf8(content_)) {
+    if (realRet != myRet && IsEmptyName(section)) {
+      ++excluded_[kEmptySectionRead];
+    } else if (realRet != myRet && !HasBadUtf8(content_)) {
       Differ("int: " + std::to_string(realRet) + " vs mine " + std::to_string(myRet), section, key,
              nullptr, def);
     }
@@ -413,6 +429,14 @@ class Conformance {
       Differ(call + ": error " + std::to_string(realError) + " vs mine " + std::to_string(myError));
     }
     std::string realBytes = ReadFile(real), myBytes = ReadFile(mine);
+    // Section "": Windows writes to the first header with an empty name (made
+    // at the end when there is none), Wine to the lines before the first
+    // header.
+    if (realBytes != myBytes && IsEmptyName(section)) {
+      ++excluded_["Wine differs from Windows: section \"\" is written before the first header"];
+      WriteFile(mine, realBytes);
+      return;
+    }
     // A delete on a missing file: Windows leaves an empty file, Wine none.
     if (before == kNoFile && realRet && myRet && (key == nullptr || value == nullptr) &&
         realBytes == kNoFile && myBytes.empty()) {

@@ -78,14 +78,18 @@ TEST_F(ProfileServiceTest, SectionHeadersAndNameMatching) {
   EXPECT_EQ(Gps("[S e c]\r\nk=v", "S  e c", "k"), "1 D\\0#");
   EXPECT_EQ(Gps("[Sec\r\nk=v\r\n", "Sec", "k"), "1 D\\0#");
   EXPECT_EQ(Gps("[Sec\r\nk=v\r\n[T]\r\nt=1", nullptr, nullptr), "2 T\\0\\0#");
-  EXPECT_EQ(Gps("[Sec\r\nk=v\r\n[T]\r\nt=1", "", nullptr), "2 k\\0\\0#");
+  // The "[Sec" line is one of the lines before the first header, which no
+  // section name reaches ("" included; Wine lists "k" here).
+  EXPECT_EQ(Gps("[Sec\r\nk=v\r\n[T]\r\nt=1", "", nullptr), "1 D\\0#");
   EXPECT_EQ(Gps("  [Sec] trailing ]text;c\r\nk=v", nullptr, nullptr), "14 Sec] trailing\\0\\0#");
   EXPECT_EQ(Gps("[Se]c]\r\nk=v", "Se]c", "k"), "1 v\\0#");
   EXPECT_EQ(Gps("[Se[c]\r\nk=v", nullptr, nullptr), "5 Se[c\\0\\0#");
   EXPECT_EQ(Gps("x[Sec]\r\nk=v", "Sec", "k"), "1 D\\0#");
-  // A header with an empty name starts a section nobody can reach.
-  EXPECT_EQ(Gps("k0=g\r\n[ ]\r\nk=v", "", "k"), "1 D\\0#");
-  EXPECT_EQ(Gps("k0=g\r\n[ ]\r\nk=v", "", nullptr), "3 k0\\0\\0#");
+  // A header with an empty name starts the section named "", as on Windows
+  // (Wine reads the lines before the first header instead), and is not
+  // listed.
+  EXPECT_EQ(Gps("k0=g\r\n[ ]\r\nk=v", "", "k"), "1 v\\0#");
+  EXPECT_EQ(Gps("k0=g\r\n[ ]\r\nk=v", "", nullptr), "2 k\\0\\0#");
   EXPECT_EQ(Gps("k0=g\r\n[ ]\r\nk=v", nullptr, nullptr), "0 \\0#");
   // ASCII letters ignore case, other bytes must match exactly.
   const std::string high = "[S\xE9]\r\nk\xE9=v\xE9\xFF\x80\r\n";
@@ -138,8 +142,10 @@ TEST_F(ProfileServiceTest, EmptyNamesDuplicatesAndTheTopOfTheFile) {
             "[S]\r\nz=1\r\n=a\r\n;c=1\r\n=d\r\ny=2\r\n");
 
   const std::string top = "g1=a\r\n\r\n  \r\ng2=b\r\n[S]\r\n\r\nk=v\r\n\r\n\r\n[T]\r\nx=y";
-  EXPECT_EQ(Gps(top, "", "g1"), "1 a\\0#");
-  EXPECT_EQ(Gps(top, "", nullptr), "6 g1\\0g2\\0\\0#");
+  // The lines before the first header are no section at all: "" does not
+  // reach them on Windows (it does on Wine).
+  EXPECT_EQ(Gps(top, "", "g1"), "1 D\\0#");
+  EXPECT_EQ(Gps(top, "", nullptr), "1 D\\0#");
   EXPECT_EQ(Gps(top, "S", "g1"), "1 D\\0#");
   EXPECT_EQ(Gps(top, nullptr, "g1"), "4 S\\0T\\0\\0#");
 
@@ -152,6 +158,39 @@ TEST_F(ProfileServiceTest, EmptyNamesDuplicatesAndTheTopOfTheFile) {
   EXPECT_EQ(Gps("[S]\r\na=1\r\nb=x\r\na=2\r\nA=3", "S", nullptr), "8 a\\0b\\0a\\0A\\0\\0#");
   EXPECT_EQ(Gps("[S]\r\na=\r\na=2", "S", "a"), "0 \\0#");
   EXPECT_EQ(Gps("[S]\r\na\r\na=2", "S", "a"), "1 D\\0#");
+}
+
+// Section "" is the first header with an empty name ("[]", "[ ]"), as on
+// Windows. The lines before the first header belong to no section: no name
+// reaches them, and writes to "" never go there.
+TEST_F(ProfileServiceTest, EmptySectionNameIsAHeaderWithAnEmptyName) {
+  const std::string file = "key=val_no_section\r\n[]\r\nkey=val_e_section\r\n";
+  EXPECT_EQ(Gps(file, "", "key"), "13 val_e_section\\0#");
+  EXPECT_EQ(error_, kErrorSuccess);
+  EXPECT_EQ(Gps(file, " \t", "KEY"), "13 val_e_section\\0#");
+  EXPECT_EQ(Gps(file, "", nullptr), "4 key\\0\\0#");
+  EXPECT_EQ(Gps(file, nullptr, nullptr), "0 \\0#");
+  EXPECT_EQ(Gpi("n=1\r\n[ ]\r\nn=2", "", "n"), 2);
+  // Only the first such header counts; a later one is not merged into it.
+  const std::string two = "[]\r\na=1\r\n[S]\r\n[ \t]\r\nb=2\r\n";
+  EXPECT_EQ(Gps(two, "", "a"), "1 1\\0#");
+  EXPECT_EQ(Gps(two, "", "b"), "1 D\\0#");
+  const std::string top = "g=1\r\n[S]\r\nk=v\r\n";
+  EXPECT_EQ(Gps(top, "", "g"), "1 D\\0#");
+  EXPECT_EQ(error_, kErrorFileNotFound);
+  EXPECT_EQ(Gps(top, "", nullptr), "1 D\\0#");
+  EXPECT_EQ(Gps("g=1", "", "g"), "1 D\\0#");
+  EXPECT_EQ(Gpi("g=1", "", "g"), 77);
+
+  EXPECT_EQ(Wps(top, "", "n", "2"), "g=1\r\n[S]\r\nk=v\r\n[]\r\nn=2\r\n");
+  EXPECT_EQ(Wps(top, " ", "g", "2"), "g=1\r\n[S]\r\nk=v\r\n[]\r\ng=2\r\n");
+  EXPECT_EQ(Gps(dir_ / "p.ini", "", "g", "D", 100), "1 2\\0#");
+  EXPECT_EQ(Wps("", "", "k", "v"), "[]\r\nk=v\r\n");
+  EXPECT_EQ(Wps(two, "", "b", "3"), "[]\r\na=1\r\nb=3\r\n[S]\r\n[]\r\nb=2\r\n");
+  EXPECT_EQ(Wps(two, "", "a", nullptr), "[]\r\n[S]\r\n[]\r\nb=2\r\n");
+  EXPECT_EQ(Wps(two, " ", nullptr, nullptr), "[S]\r\n[]\r\nb=2\r\n");
+  EXPECT_EQ(Wps(top, "", "g", nullptr), top);
+  EXPECT_EQ(Wps(top, "", nullptr, nullptr), top);
 }
 
 TEST_F(ProfileServiceTest, LineEndsAndOddBytes) {
@@ -404,7 +443,9 @@ TEST_F(ProfileServiceTest, WritesCreateReplaceAndDelete) {
   EXPECT_EQ(Wps("[S]\r\n", "S", "k=x", "v"), "[S]\r\nk=x=v\r\n");
   EXPECT_EQ(Wps("[S]\r\n", "A]B", "k", "v"), "[S]\r\n[A]B]\r\nk=v\r\n");
   EXPECT_EQ(Gps(dir_ / "p.ini", "A]B", "k", "D", 100), "1 v\\0#");
-  EXPECT_EQ(Wps("g=1\r\n[S]\r\nk=v\r\n", "", "n", "2"), "g=1\r\nn=2\r\n[S]\r\nk=v\r\n");
+  // Section "" is a header with an empty name, made at the end like any
+  // other new section (Wine writes to the lines before the first header).
+  EXPECT_EQ(Wps("g=1\r\n[S]\r\nk=v\r\n", "", "n", "2"), "g=1\r\n[S]\r\nk=v\r\n[]\r\nn=2\r\n");
   EXPECT_EQ(Wps("[S]\r\nnoeq\r\n", "S", "noeq", "v"), "[S]\r\nnoeq=v\r\n");
   EXPECT_EQ(Wps("[S]\r\nn=\xE9\r\n", "S", "m", "\xE9\x81"), "[S]\r\nn=\xE9\r\nm=\xE9\x81\r\n");
 
@@ -418,8 +459,10 @@ TEST_F(ProfileServiceTest, WritesCreateReplaceAndDelete) {
   EXPECT_EQ(Wps("[S]\r\na=1\r\n", "S ", nullptr, nullptr), "[S]\r\na=1\r\n");
   EXPECT_EQ(Wps("[S]\r\na=1\r\n", " S", "a ", nullptr), "[S]\r\na=1\r\n");
   EXPECT_EQ(Wps("[S]\r\na=1\r\n", " S", " a", nullptr), "[S]\r\n");
-  // Deleting the unnamed section rewrites the file even when it is empty.
-  EXPECT_EQ(Wps("\r\n[S]\r\n a = 1", "", nullptr, nullptr), "[S]\r\na=1\r\n");
+  // With no header of an empty name, deleting section "" finds nothing to
+  // delete and leaves the file alone (Wine deletes the lines before the
+  // first header and rewrites the file).
+  EXPECT_EQ(Wps("\r\n[S]\r\n a = 1", "", nullptr, nullptr), "\r\n[S]\r\n a = 1");
   // Headers with an empty name stay (Wine drops them, so that their keys
   // would slip into the section above).
   EXPECT_EQ(Wps("k=1\r\n[]\r\nk=2\r\n", "T", "t", "3"), "k=1\r\n[]\r\nk=2\r\n[T]\r\nt=3\r\n");

@@ -254,8 +254,7 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
     // The key-name list takes the section name as given: blanks around it
     // count. An empty list, one whose first name is empty and one cut to
     // nothing give the default instead.
-    // (An empty file has no sections at all, not even the unnamed one.)
-    int s = text->empty() ? -1 : text->FindSection(text->FromAnsi(section));
+    int s = text->FindSection(text->FromAnsi(section));
     if (s >= 0 && size == 1) {
       *error = kErrorInvalidParameter;
       return buffer[0] = '\0';

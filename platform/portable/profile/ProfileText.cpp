@@ -83,7 +83,9 @@ void ProfileText::ParseLines() {
 
 int ProfileText::FindSection(std::string_view name) const {
   for (size_t i = 0; i < sections_.size(); ++i) {
-    if (SameProfileName(Text(sections_[i].name), name)) return static_cast<int>(i);
+    if (sections_[i].header && SameProfileName(Text(sections_[i].name), name)) {
+      return static_cast<int>(i);
+    }
   }
   return -1;
 }

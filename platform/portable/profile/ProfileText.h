@@ -30,8 +30,8 @@ struct ProfileLine {
   bool hasValue = false;
 };
 
-// A section: the unnamed one at the top of the file (always first, with no
-// header) or one that a "[name]" header starts.
+// A section: one that a "[name]" header starts, or the lines before the
+// first header (always first, with no header), which no name reaches.
 struct ProfileSection {
   ProfileSpan name;
   bool header = false;
@@ -64,9 +64,10 @@ class ProfileText {
     return std::string_view(text_).substr(span.at, span.size);
   }
 
-  // The first section (the unnamed top one for "") whose name matches,
-  // ignoring ASCII letter case; -1 when there is none. `name` is trimmed and
-  // in the content's encoding.
+  // The first section with a header whose name matches, ignoring ASCII
+  // letter case; -1 when there is none. "" is the first header with an empty
+  // name: the lines before the first header are reached by no name. `name`
+  // is trimmed and in the content's encoding.
   int FindSection(std::string_view name) const;
   // The index in lines() of the section's first line whose name matches; -1.
   int FindLine(int section, std::string_view key) const;
