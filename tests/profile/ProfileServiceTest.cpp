@@ -470,14 +470,16 @@ TEST_F(ProfileServiceTest, WritesCreateReplaceAndDelete) {
             "[S]\r\nk=v\r\nnew=1\r\n[T]\r\nt=1\r\n");
 }
 
-// Anything that changes the file rewrites it whole in normalised form;
-// anything that changes nothing leaves its bytes alone.
+// Anything that changes the file rewrites its sections whole in normalised
+// form; anything that changes nothing leaves its bytes alone.
 TEST_F(ProfileServiceTest, RewritesNormaliseAndNoChangeKeepsTheBytes) {
   const std::string messy =
       "  ; c0  \r\n\r\n[S]   ;hdr comment\r\n  a = 1  \r\n\r\n b=\"q\" \r\n\tt\t=\tx\t\r\n[T]\r\n"
       "  x  =  y  \r\n\r\n\r\n[ U ]\r\nnoeq  \r\n  =e\r\n";
+  // The text before the first header stays as it is, blank line included
+  // (Wine trims it and drops the blank line; Windows keeps every byte).
   EXPECT_EQ(Wps(messy, "S", "a", "2"),
-            "; c0\r\n[S]\r\na=2\r\nb=\"q\"\r\nt=x\r\n[T]\r\nx=y\r\n[U]\r\nnoeq\r\n=e\r\n");
+            "  ; c0  \r\n\r\n[S]\r\na=2\r\nb=\"q\"\r\nt=x\r\n[T]\r\nx=y\r\n[U]\r\nnoeq\r\n=e\r\n");
   EXPECT_EQ(Wps("[S]\na=1\rb=2", "S", "c", "3"), "[S]\r\na=1\r\nb=2\r\nc=3\r\n");
   EXPECT_EQ(Wps("[S]\r\n[T\r\n", "S", "k", "v"), "[S]\r\n[T\r\nk=v\r\n");
   EXPECT_EQ(Wps("[S]\r\na=x\0y\r\n\0\r\n"s, "S", "b", "1"), "[S]\r\na=x\r\n\r\nb=1\r\n");
@@ -490,6 +492,40 @@ TEST_F(ProfileServiceTest, RewritesNormaliseAndNoChangeKeepsTheBytes) {
               messy)
         << unchanged;
   }
+}
+
+// The text before the first header belongs to no section, and every
+// rewrite keeps it byte for byte, NULs, blanks and line ends included, as
+// Windows does (Wine trims its lines and cuts them at a NUL). Only a line end
+// is added after it when it has none.
+TEST_F(ProfileServiceTest, TextBeforeTheFirstHeaderIsKeptByteForByte) {
+  const std::string data("Data \0 before \0 first \0 section", 31);
+  std::string written = Wps(data, "section1", "key1", "string1");
+  EXPECT_EQ(written, data + "\r\n[section1]\r\nkey1=string1\r\n");
+  EXPECT_EQ(written.size(), 59u);
+  EXPECT_EQ(Gps(dir_ / "p.ini", "section1", "key1", "D", 100), "7 string1\\0#");
+  EXPECT_EQ(Wps(data, "section1", "key1", nullptr), data);  // no change, no rewrite
+
+  const std::string top = "  ; c0  \r\n\r\nx\0y=1\r\n=a\r\n=b\r\n\x1A\r\n"s;
+  const std::string file = top + "  [S] tail\r\n a = 1 \r\n";
+  EXPECT_EQ(Wps(file, "S", "b", "2"), top + "[S]\r\na=1\r\nb=2\r\n");
+  EXPECT_EQ(Wps(file, "T", "t", "1"), top + "[S]\r\na=1\r\n[T]\r\nt=1\r\n");
+  EXPECT_EQ(Wps(file, "S", "a", nullptr), top + "[S]\r\n");
+  EXPECT_EQ(Wps(file, "S", nullptr, nullptr), top);
+  EXPECT_EQ(Wps(file, "", "x", "2"), top + "[S]\r\na=1\r\n[]\r\nx=2\r\n");
+  EXPECT_EQ(Wps("g=1\n\r[S]\na=1", "S", "b", "2"), "g=1\n\r[S]\r\na=1\r\nb=2\r\n");
+  EXPECT_EQ(Wps("g=1\r", "S", "b", "2"), "g=1\r[S]\r\nb=2\r\n");
+  EXPECT_EQ(Wps(" \t", "S", "b", "2"), " \t\r\n[S]\r\nb=2\r\n");
+
+  // Unicode files keep it in their encoding, bytes that are not UTF-8 too.
+  const std::string utf8 = "\xEF\xBB\xBF;\xC3\xA9 \xFF\0x\r\n[S]\r\n"s;
+  EXPECT_EQ(Wps(utf8, "S", "b", "\xE9"), utf8 + "b=\xC3\xA9\r\n");
+  auto utf16 = [](const std::string& text) {
+    std::string out("\xFF\xFE", 2);
+    for (char c : text) out += std::string{c, '\0'};
+    return out;
+  };
+  EXPECT_EQ(Wps(utf16(" g\0=1\r\n[S]\r\n"s), "S", "b", "2"), utf16(" g\0=1\r\n[S]\r\nb=2\r\n"s));
 }
 
 TEST_F(ProfileServiceTest, FailedWritesSetTheWindowsErrorAndChangeNothing) {

@@ -98,7 +98,7 @@ uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t 
 std::vector<std::string> SectionNames(const ProfileText& text) {
   std::vector<std::string> names;
   for (const ProfileSection& section : text.sections()) {
-    if (section.header && section.name.size > 0) {
+    if (section.name.size > 0) {
       names.push_back(text.ToAnsi(text.Text(section.name)));
     }
   }

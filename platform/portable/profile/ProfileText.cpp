@@ -38,11 +38,12 @@ ProfileText ProfileText::Parse(std::string_view bytes) {
 
 void ProfileText::ParseLines() {
   std::string_view text = text_;
-  sections_.push_back(ProfileSection{});
+  preamble_ = {0, static_cast<uint32_t>(text.size())};
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = text.size();
+    size_t lineStart = pos;
     size_t start = pos;
     while (start < end && IsProfileBlank(text[start])) ++start;
     pos = end + 1;
@@ -52,14 +53,15 @@ void ProfileText::ParseLines() {
       size_t close = rest.rfind(']');
       if (close != std::string_view::npos && close > 0) {
         close += start;
+        if (sections_.empty()) preamble_.size = static_cast<uint32_t>(lineStart);
         ProfileSection section;
         section.name = CutAndTrim(text, start + 1, close);
-        section.header = true;
         section.firstLine = static_cast<uint32_t>(lines_.size());
         sections_.push_back(section);
         continue;
       }
     }
+    if (sections_.empty()) continue;  // before the first header: no section's line
     ProfileLine line;
     size_t equals = rest.find('=');
     if (equals != std::string_view::npos) {
@@ -83,9 +85,7 @@ void ProfileText::ParseLines() {
 
 int ProfileText::FindSection(std::string_view name) const {
   for (size_t i = 0; i < sections_.size(); ++i) {
-    if (sections_[i].header && SameProfileName(Text(sections_[i].name), name)) {
-      return static_cast<int>(i);
-    }
+    if (SameProfileName(Text(sections_[i].name), name)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -128,6 +128,9 @@ bool ProfileText::Apply(const ProfileEdit& edit, std::string* bytes) const {
   }
   std::string out;
   out.reserve(text_.size() + edit.section.size() + edit.key.size() + edit.value.size() + 16);
+  std::string_view preamble = Text(preamble_);
+  out += preamble;
+  if (!preamble.empty() && preamble.back() != '\r' && preamble.back() != '\n') out += "\r\n";
   for (size_t i = 0; i < sections_.size(); ++i) {
     bool edited = static_cast<int>(i) == section;
     if (edited && edit.kind == ProfileEdit::kDeleteSection) continue;
@@ -143,11 +146,9 @@ bool ProfileText::Apply(const ProfileEdit& edit, std::string* bytes) const {
 
 void ProfileText::FormatSection(const ProfileSection& section, const ProfileEdit& edit,
                                 int editLine, bool appendKey, std::string* out) const {
-  if (section.header) {
-    *out += '[';
-    *out += Text(section.name);
-    *out += "]\r\n";
-  }
+  *out += '[';
+  *out += Text(section.name);
+  *out += "]\r\n";
   for (uint32_t i = section.firstLine; i < section.firstLine + section.lineCount; ++i) {
     const ProfileLine& line = lines_[i];
     bool edited = static_cast<int>(i) == editLine;
@@ -168,9 +169,9 @@ void ProfileText::FormatSection(const ProfileSection& section, const ProfileEdit
 std::string ProfileText::Encode(std::string_view text) const {
   switch (encoding_) {
     case ProfileEncoding::kAnsi:
-      // Dropping the blank lines may bring bytes that look like a byte-order
-      // mark to the front, and the file would read back as another encoding:
-      // one blank line in front keeps it ANSI.
+      // A file that came to start with bytes that look like a byte-order
+      // mark would read back as another encoding: one blank line in front
+      // keeps it ANSI.
       if (text.starts_with("\xEF\xBB\xBF") || text.starts_with("\xFF\xFE") ||
           text.starts_with("\xFE\xFF")) {
         return "\r\n" + std::string(text);

@@ -1,10 +1,12 @@
 // ProfileText: the content of one private-profile (INI) file, parsed into
 // sections and lines the way the Windows profile service reads it, and
-// written back in its normalised form.
+// written back with its sections in normalised form.
 //
 // The file's bytes are kept as they are (UTF-16 files are held as UTF-8);
 // sections and lines refer to them by offset, so a parse costs a few words per
-// line. Names and values are blank-trimmed and end at a NUL byte.
+// line. Names and values are blank-trimmed and end at a NUL byte. The text
+// before the first header belongs to no section: no name reaches it, and a
+// rewrite keeps it byte for byte.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +32,9 @@ struct ProfileLine {
   bool hasValue = false;
 };
 
-// A section: one that a "[name]" header starts, or the lines before the
-// first header (always first, with no header), which no name reaches.
+// A section: a "[name]" header and the lines up to the next one.
 struct ProfileSection {
   ProfileSpan name;
-  bool header = false;
   uint32_t firstLine = 0;
   uint32_t lineCount = 0;
 };
@@ -60,14 +60,16 @@ class ProfileText {
   bool empty() const { return text_.empty(); }
   const std::vector<ProfileSection>& sections() const { return sections_; }
   const std::vector<ProfileLine>& lines() const { return lines_; }
+  // Everything before the first header's line (the whole text when there is
+  // no header).
+  ProfileSpan preamble() const { return preamble_; }
   std::string_view Text(ProfileSpan span) const {
     return std::string_view(text_).substr(span.at, span.size);
   }
 
-  // The first section with a header whose name matches, ignoring ASCII
-  // letter case; -1 when there is none. "" is the first header with an empty
-  // name: the lines before the first header are reached by no name. `name`
-  // is trimmed and in the content's encoding.
+  // The first section whose name matches, ignoring ASCII letter case; -1
+  // when there is none. "" is the first header with an empty name. `name` is
+  // trimmed and in the content's encoding.
   int FindSection(std::string_view name) const;
   // The index in lines() of the section's first line whose name matches; -1.
   int FindLine(int section, std::string_view key) const;
@@ -76,9 +78,11 @@ class ProfileText {
   std::string FromAnsi(std::string_view text) const;
   std::string ToAnsi(std::string_view text) const;
 
-  // The file's new bytes after the edit, normalised: trimmed names and values,
-  // no blank lines, CR LF line ends, the encoding kept. False (and `bytes`
-  // untouched) when the edit changes nothing.
+  // The file's new bytes after the edit: the text before the first header as
+  // it is (followed by CR LF when it does not end with a line end), then the
+  // sections normalised: trimmed names and values, no blank lines, CR LF line
+  // ends. The encoding is kept. False (and `bytes` untouched) when the edit
+  // changes nothing.
   bool Apply(const ProfileEdit& edit, std::string* bytes) const;
 
  private:
@@ -89,6 +93,7 @@ class ProfileText {
 
   ProfileEncoding encoding_ = ProfileEncoding::kAnsi;
   std::string text_;
+  ProfileSpan preamble_;
   std::vector<ProfileSection> sections_;
   std::vector<ProfileLine> lines_;
 };
