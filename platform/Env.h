@@ -70,9 +70,13 @@ class Env {
   // RegQueryValueExA: `type` and `data` may be null; `size` is in/out bytes.
   virtual uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
                               uint32_t* size) = 0;
+  // RegSetValueExA. For REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data whose
+  // `size` is not 0 and whose last byte is not a NUL, the byte just after the
+  // data is read as well, and stored too when it is a NUL: that byte must be
+  // readable (it is for the data of a std::string or a string literal).
   virtual uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
-                            uint32_t size) = 0;  // RegSetValueExA
-  virtual uint32_t CloseKey(RegKey key) = 0;     // RegCloseKey
+                            uint32_t size) = 0;
+  virtual uint32_t CloseKey(RegKey key) = 0;  // RegCloseKey
 
   // --- Private profiles (GetPrivateProfileStringA, GetPrivateProfileIntA,
   // WritePrivateProfileStringA). Null section, key, default or value

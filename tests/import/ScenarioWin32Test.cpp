@@ -98,9 +98,8 @@ std::string ReadValue(Env& env, const std::string& keyPath, const std::string& n
     std::string data(size, '\0');
     env.QueryValue(key, name.c_str(), &type, reinterpret_cast<uint8_t*>(data.data()), &size);
     data.resize(size);
-    // A REG_SZ is compared by its text: the real registry under Wine adds a
-    // NUL behind text written without one.
-    if (type == kRegSz && !data.empty() && data.back() == '\0') data.pop_back();
+    // Compared byte for byte: both registries store the NUL that follows text
+    // written without one.
     result = std::to_string(type) + ":" + data;
   }
   env.CloseKey(key);

@@ -113,25 +113,45 @@ TEST_F(PortableRegistryTest, AnEmptyOrNullSubkeyOpensTheKeyItselfAsANewHandle) {
   reg_.CloseKey(a);
 }
 
-// Windows keeps exactly the bytes written; Wine adds a NUL to a string whose
-// next byte in the caller's memory is NUL, so "abc" from a literal with a
-// byte count of 3 reads back as 4 bytes there, and as 3 here.
-TEST_F(PortableRegistryTest, StringValuesKeepExactlyTheBytesWritten) {
+// A string written without its final NUL from memory whose next byte is a
+// NUL gets that NUL stored too, as Windows does it: a byte count from strlen
+// stores the terminated string.
+TEST_F(PortableRegistryTest, StringsWrittenWithoutTheirNulStoreTheNulThatFollowsThem) {
   RegKey key = Create(kHKeyLocalMachine, "V");
   uint32_t type = 0, size = 0;
-  reg_.SetValue(key, "strlen", kRegSz, Bytes("abc"), 3);
-  EXPECT_EQ(Query(key, "strlen", &type, &size), std::string("abc\0#", 5));
+  reg_.SetValue(key, "strlen", kRegSz, Bytes("ThisNeverBreaks"), 15);
+  EXPECT_EQ(Query(key, "strlen", &type, &size), std::string("ThisNeverBreaks\0##", 18));
   EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(size, 16u);
+  reg_.SetValue(key, "full", kRegSz, Bytes("FullString"), 10);
+  uint8_t ten[10];
+  size = sizeof ten;
+  EXPECT_EQ(reg_.QueryValue(key, "full", nullptr, ten, &size), kErrorMoreData);
+  EXPECT_EQ(size, 11u);
+  reg_.SetValue(key, "expand", kRegExpandSz, Bytes("%x%"), 3);
+  EXPECT_EQ(Query(key, "expand", &type, &size), std::string("%x%\0##", 6));
+  reg_.SetValue(key, "multi", kRegMultiSz, Bytes("a\0b"), 3);
+  EXPECT_EQ(Query(key, "multi", &type, &size), std::string("a\0b\0##", 6));
+
+  // Nothing is added when the next byte is not a NUL, when the data ends in
+  // one already, when there is no data, or for a type that is not a string.
+  reg_.SetValue(key, "next", kRegSz, Bytes("abcX"), 3);
+  EXPECT_EQ(Query(key, "next", &type, &size), std::string("abc\0#", 5));
   EXPECT_EQ(size, 3u);  // a NUL is put after the data but not counted
   reg_.SetValue(key, "with_nul", kRegSz, Bytes("abc"), 4);
   EXPECT_EQ(Query(key, "with_nul", &type, &size), std::string("abc\0##", 6));
-  reg_.SetValue(key, "embedded", kRegMultiSz, Bytes("a\0bc\0"), 6);
-  EXPECT_EQ(Query(key, "embedded", &type, &size), std::string("a\0bc\0\0##", 8));
-  EXPECT_EQ(type, kRegMultiSz);
+  reg_.SetValue(key, "two_nuls", kRegMultiSz, Bytes("a\0bc\0"), 6);
+  EXPECT_EQ(Query(key, "two_nuls", &type, &size), std::string("a\0bc\0\0##", 8));
+  reg_.SetValue(key, "none", kRegSz, Bytes("\0abc"), 0);
+  EXPECT_EQ(Query(key, "none", &type, &size), "##");
   reg_.SetValue(key, "empty", kRegSz, nullptr, 0);
   EXPECT_EQ(Query(key, "empty", &type, &size), "##");
   reg_.SetValue(key, "bin", kRegBinary, Bytes("hello"), 5);
   EXPECT_EQ(Query(key, "bin", &type, &size), "hello##");  // binary data gets no NUL
+  reg_.SetValue(key, "raw", kRegNone, Bytes("hello"), 5);
+  EXPECT_EQ(Query(key, "raw", &type, &size), "hello##");
+  reg_.SetValue(key, "short_dw", kRegDword, Bytes("abc"), 3);
+  EXPECT_EQ(Query(key, "short_dw", &type, &size), "abc##");
   const uint32_t number = 0x12345678;
   reg_.SetValue(key, "dw", kRegDword, reinterpret_cast<const uint8_t*>(&number), 4);
   EXPECT_EQ(Query(key, "dw", &type, &size), "\x78\x56\x34\x12##");
@@ -160,7 +180,8 @@ TEST_F(PortableRegistryTest, QueryReportsSizesAndMissingValuesAsWindowsDoes) {
   EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, small, &size), kErrorSuccess);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 4), std::string("abc\0", 4));
   // A string stored without NUL whose buffer is exactly its size gets none.
-  reg_.SetValue(key, "a", kRegSz, Bytes("a"), 1);
+  // (Written from "aX": with a NUL after the "a", the NUL would be stored.)
+  reg_.SetValue(key, "a", kRegSz, Bytes("aX"), 1);
   std::fill(std::begin(small), std::end(small), '#');
   size = 1;
   EXPECT_EQ(reg_.QueryValue(key, "a", nullptr, small, &size), kErrorSuccess);

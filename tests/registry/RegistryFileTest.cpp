@@ -72,11 +72,14 @@ class RegistryFileTest : public testing::Test {
     reg.CloseKey(key);
     return data;
   }
+  // Stores exactly `data`: it is written from memory where a byte that is not
+  // a NUL follows it, since a NUL there would be stored with a string.
   void Set(PortableRegistry& reg, const char* path, const char* name, uint32_t type,
            const std::string& data) {
     RegKey key = 0;
     ASSERT_EQ(reg.CreateKey(kHKeyLocalMachine, path, &key, nullptr), kErrorSuccess);
-    reg.SetValue(key, name, type, Bytes(data), static_cast<uint32_t>(data.size()));
+    std::string memory = data + 'X';
+    reg.SetValue(key, name, type, Bytes(memory), static_cast<uint32_t>(data.size()));
     reg.CloseKey(key);
   }
 

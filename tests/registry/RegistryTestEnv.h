@@ -1,7 +1,7 @@
 // An Env for the registry tests: registry calls go to a PortableRegistry (so
 // the same tests run in both builds), private profiles come from an
-// in-memory table, and everything else fails. It counts open handles and can
-// refuse to create chosen keys.
+// in-memory table, and everything else fails. It counts open handles, records
+// the arguments of every SetValue call and can refuse to create chosen keys.
 #pragma once
 
 #include <cstring>
@@ -20,6 +20,14 @@ class RegistryTestEnv : public UnavailableEnv {
   PortableRegistry registry;
   // CreateKey and OpenKey of these subkey paths fail with error 5.
   std::set<std::string> refusedKeys;
+  // One SetValue call as made: the value name (a null name as ""), the type
+  // and exactly the bytes the size covers.
+  struct SetCall {
+    std::string name;
+    uint32_t type = 0;
+    std::string data;
+  };
+  std::vector<SetCall> sets;
   // section -> key/value lines in file order, for every profile path.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> profile;
 
@@ -47,6 +55,8 @@ class RegistryTestEnv : public UnavailableEnv {
   uint32_t SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                     uint32_t size) override {
     if (key != kHKeyLocalMachine && !open_.count(key)) ++badSets_;
+    sets.push_back({name ? name : "", type,
+                    data ? std::string(reinterpret_cast<const char*>(data), size) : ""});
     return registry.SetValue(key, name, type, data, size);
   }
   uint32_t CloseKey(RegKey key) override {

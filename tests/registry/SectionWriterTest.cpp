@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "RegistryTestEnv.h"
@@ -31,6 +32,13 @@ class SectionWriterTest : public testing::Test {
     env_.registry.CloseKey(key);
     return stored;
   }
+  // The last SetValue call for `name`: the type and bytes the writer passed.
+  std::optional<RegistryTestEnv::SetCall> Passed(const std::string& name) {
+    for (auto it = env_.sets.rbegin(); it != env_.sets.rend(); ++it) {
+      if (it->name == name) return *it;
+    }
+    return std::nullopt;
+  }
   bool KeyExists(const std::string& path) {
     RegKey key = 0;
     if (env_.registry.OpenKey(kHKeyLocalMachine, path.c_str(), &key) != kErrorSuccess) return false;
@@ -40,6 +48,12 @@ class SectionWriterTest : public testing::Test {
 
   RegistryTestEnv env_;
 };
+
+// Text as the registry stores it from a std::string written without its NUL:
+// the NUL that follows the string's characters is stored too.
+std::string StoredText(const std::string& text) {
+  return text + '\0';
+}
 
 TEST(IsAllDigits, OnlyAsciiDigitsAndNeverEmpty) {
   EXPECT_TRUE(IsAllDigits("0123456789"));
@@ -52,7 +66,9 @@ TEST(IsAllDigits, OnlyAsciiDigitsAndNeverEmpty) {
                               4)));
 }
 
-TEST_F(SectionWriterTest, TypedValueRuleStoresNumbersAsDwordsAndAllElseAsTextWithoutNul) {
+// The writer passes text without its NUL; the registry then stores the NUL
+// that follows a std::string's characters, as Windows does.
+TEST_F(SectionWriterTest, TypedValueRulePassesNumbersAsDwordsAndAllElseAsTextWithoutItsNul) {
   SectionMap section = {{"zero", "0"},
                         {"lead", "007"},
                         {"max", "4294967295"},
@@ -86,16 +102,23 @@ TEST_F(SectionWriterTest, TypedValueRuleStoresNumbersAsDwordsAndAllElseAsTextWit
                                      {"mixed", kRegSz, "12abc"},
                                      {"blank", kRegSz, " 12"},
                                      {"abc", kRegSz, "abc"}}) {
+    std::optional<RegistryTestEnv::SetCall> passed = Passed(e.name);
+    ASSERT_TRUE(passed) << e.name;
+    EXPECT_EQ(passed->type, e.type) << e.name;
+    EXPECT_EQ(passed->data, e.data) << e.name;  // byte count included: no NUL
     Stored stored = Read("Typed", e.name);
     EXPECT_EQ(stored.rc, kErrorSuccess) << e.name;
     EXPECT_EQ(stored.type, e.type) << e.name;
-    EXPECT_EQ(stored.data, e.data) << e.name;  // byte count included: no NUL
+    EXPECT_EQ(stored.data, e.type == kRegSz ? StoredText(e.data) : e.data) << e.name;
   }
+  EXPECT_EQ(env_.sets.size(), section.size());
 
   WriteSectionToRegistry(env_, {{"n", "123"}}, "Strings", true);
+  EXPECT_EQ(Passed("n")->type, kRegSz);
+  EXPECT_EQ(Passed("n")->data, "123");
   Stored stored = Read("Strings", "n");
   EXPECT_EQ(stored.type, kRegSz);
-  EXPECT_EQ(stored.data, "123");
+  EXPECT_EQ(stored.data, StoredText("123"));
 }
 
 TEST_F(SectionWriterTest, LongValuesAreWrittenWhole) {
@@ -106,16 +129,20 @@ TEST_F(SectionWriterTest, LongValuesAreWrittenWhole) {
   section["digits"] = std::string(300, '7');
   WriteSectionToRegistry(env_, section, "Long", false);
   for (const auto& [name, value] : section) {
+    EXPECT_EQ(Passed(name)->type, kRegSz) << name;
+    EXPECT_EQ(Passed(name)->data, value) << name;
     Stored stored = Read("Long", name.c_str());
     EXPECT_EQ(stored.type, kRegSz) << name;
-    EXPECT_EQ(stored.data, value) << name;
+    EXPECT_EQ(stored.data, StoredText(value)) << name;
   }
 }
 
 TEST_F(SectionWriterTest, EmptyValuesWriteNothingAndKeepWhatIsThere) {
   WriteSectionToRegistry(env_, {{"kept", "old"}, {"other", "1"}}, "E", false);
+  env_.sets.clear();
   WriteSectionToRegistry(env_, {{"kept", ""}, {"new", ""}}, "E", false);
-  EXPECT_EQ(Read("E", "kept").data, "old");
+  EXPECT_TRUE(env_.sets.empty());
+  EXPECT_EQ(Read("E", "kept").data, StoredText("old"));
   EXPECT_EQ(Read("E", "new").rc, kErrorFileNotFound);
   EXPECT_EQ(Read("E", "other").type, kRegDword);
 }
@@ -134,7 +161,7 @@ TEST_F(SectionWriterTest, RepeatedImportsGiveTheSameContentsAndLeaveOtherValuesA
   WriteSectionToRegistry(env_, {{"extra", "9"}}, "R", false);
   WriteSectionToRegistry(env_, section, "r", false);
   EXPECT_EQ(Read("R", "a").data, std::string("\1\0\0\0", 4));
-  EXPECT_EQ(Read("R", "b").data, "text");
+  EXPECT_EQ(Read("R", "b").data, StoredText("text"));
   EXPECT_EQ(Read("R", "extra").data, std::string("\x09\0\0\0", 4));
   uint32_t subkeys = 0;
   RegKey product = 0;
@@ -161,8 +188,10 @@ TEST_F(SectionWriterTest, ImportSectionWritesTheWholeSectionOrJustTheSubkey) {
   ImportSection(env_, profile, "Missing", "Access\\Nothing", false);
   EXPECT_TRUE(KeyExists(std::string(kProductKeyPath) + "\\Access\\Nothing"));
   ImportSection(env_, profile, "Hostnames", "Access\\Hostnames", true);
-  EXPECT_EQ(Read("Access\\Hostnames", "host1").data, "10");
-  EXPECT_EQ(Read("Access\\Hostnames", "Host2").data, "allow");
+  EXPECT_EQ(Passed("host1")->type, kRegSz);
+  EXPECT_EQ(Passed("host1")->data, "10");
+  EXPECT_EQ(Read("Access\\Hostnames", "host1").data, StoredText("10"));
+  EXPECT_EQ(Read("Access\\Hostnames", "Host2").data, StoredText("allow"));
   EXPECT_EQ(Read("Access\\Hostnames", "empty").rc, kErrorFileNotFound);
   EXPECT_EQ(env_.OpenHandles(), 0u);
 }

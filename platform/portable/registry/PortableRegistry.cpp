@@ -171,7 +171,11 @@ uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
   if (data == nullptr && size > 0) return kErrorNoAccess;
   std::string_view valueName = name ? name : "";
   if (valueName.size() > kMaxValueNameChars) return kErrorInvalidParameter;
-  std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
+  size_t length = data ? size : 0;
+  // A string whose last byte is not a NUL takes the NUL that follows it in
+  // the caller's memory, as Windows stores it; that byte is read only then.
+  if (IsStringType(type) && length > 0 && data[length - 1] != 0 && data[length] == 0) ++length;
+  std::string bytes(reinterpret_cast<const char*>(data), length);
   node->SetValue(valueName, type, std::move(bytes));
   state_->changed = true;
   return kErrorSuccess;

@@ -3,10 +3,12 @@
 // registry file (REGEDIT4 / "Windows Registry Editor Version 5.00" text).
 // Only HKEY_LOCAL_MACHINE exists.
 //
-// Where Wine and Windows differ, this follows Windows: a string value holds
-// exactly the bytes written (Wine adds a NUL when the byte after the data
-// happens to be one), and subkeys enumerate sorted by their upper-case names
-// (Wine sorts by lower-case names, which puts [ ] ^ _ ` before the letters).
+// A string value written without its final NUL from memory whose next byte
+// is a NUL is stored with that NUL, as Windows stores it.
+//
+// Where Wine and Windows differ, this follows Windows: subkeys enumerate
+// sorted by their upper-case names (Wine sorts by lower-case names, which
+// puts [ ] ^ _ ` before the letters).
 // Handles are never reused; a closed or unknown handle gives error 6, and a
 // handle to a key that a LoadFile replaced gives error 1018.
 #pragma once
