@@ -80,11 +80,20 @@ int main(int argc, char** argv) {
   }
 
   bool ok;
-  std::string backupDirectory;
+  std::string backupDirectory, summary;
   {
     CCheckLUMDlg dlg(env);
     ok = dlg.RunWorkStep();
-    if (dlg.run.restoreScript.LinesWritten() > 0) backupDirectory = dlg.run.backupDirectory;
+    const ImportRun& run = dlg.run;
+    if (run.restoreScript.LinesWritten() > 0) backupDirectory = run.backupDirectory;
+    if (ok) {
+      std::string spool, backup;  // as the user would write them
+      env.FullPathName(run.spoolDirectory, &spool);
+      env.FullPathName(run.backupDirectory, &backup);
+      summary = FormatTableString(kMsgCliSummary, run.counts.queues, run.counts.jobs,
+                                  run.counts.dataFiles, spool.c_str(),
+                                  run.restoreScript.FilesBackedUp(), backup.c_str());
+    }
   }
   env.EndProgress();
   if (!env.SaveRegistry(&error)) {
@@ -96,6 +105,6 @@ int main(int argc, char** argv) {
     }
     return kExitUsage;
   }
-  std::cout << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);
+  std::cout << summary << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);
   return ok ? kExitOk : kExitCancel;
 }

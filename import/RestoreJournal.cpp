@@ -204,6 +204,7 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
     return;
   }
   usedNames_.insert(name);
+  ++filesBackedUp_;
   if (!AppendLine(CopyLine(name, source, false))) {
     std::string error, text;
     GetSystemErrorText(env_, error, env_.LastError());

@@ -30,6 +30,8 @@ class RestoreJournal {
   // How many lines this run has written: each stands for a file moved into
   // the backup directory or copied into the spool directory.
   int LinesWritten() const { return linesWritten_; }
+  // How many files this run has copied into the backup directory.
+  int FilesBackedUp() const { return filesBackedUp_; }
   void Close();
 
   // Moves `source` into the backup directory as `backupName`. The source is
@@ -74,4 +76,5 @@ class RestoreJournal {
   std::unique_ptr<WritableFile> script_;
   std::set<std::string, FileNameOrder> usedNames_;  // backup names used in this run
   int linesWritten_ = 0;
+  int filesBackedUp_ = 0;
 };

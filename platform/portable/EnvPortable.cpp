@@ -198,8 +198,10 @@ uint32_t EnvPortable::ProfileReadInt(const char* section, const char* key, int32
 bool EnvPortable::ProfileWriteString(const char* section, const char* key, const char* value,
                                      const std::string& path) {
   uint32_t error = kErrorUnset;
-  bool result = profiles_->WriteString(section, key, value, ProfileHostPath(path), &error);
+  std::filesystem::path file = ProfileHostPath(path);
+  bool result = profiles_->WriteString(section, key, value, file, &error);
   if (error != kErrorUnset) lastError_ = error;
+  paths_.Changed(file);
   return result;
 }
 
@@ -244,9 +246,9 @@ bool EnvPortable::CreateDir(const std::string& path) {
   if (location.error != kErrorSuccess) return Fail(location.error);
   if (location.exists) return Fail(kErrorAlreadyExists);
   std::error_code ec;
-  if (!fs::create_directory(location.host, ec)) {
-    return Fail(ec ? WindowsError(ec, kErrorAccessDenied) : kErrorAlreadyExists);
-  }
+  bool created = fs::create_directory(location.host, ec);
+  paths_.Changed(location.host);
+  if (!created) return Fail(ec ? WindowsError(ec, kErrorAccessDenied) : kErrorAlreadyExists);
   return true;
 }
 
@@ -269,6 +271,7 @@ bool EnvPortable::CopyFileTo(const std::string& from, const std::string& to, boo
     if (IsReadOnly(target.host)) return Fail(kErrorAccessDenied);
   }
   uint32_t error = CopyHostFile(source.host, target.host);
+  paths_.Changed(target.host);
   return error == kErrorSuccess || Fail(error);
 }
 
@@ -281,8 +284,9 @@ bool EnvPortable::RemoveFile(const std::string& path) {
   if (location.directory || IsReadOnly(location.host)) return Fail(kErrorAccessDenied);
   if (location.trailingSeparator) return Fail(kErrorInvalidName);
   std::error_code ec;
-  if (!fs::remove(location.host, ec)) return Fail(WindowsError(ec, kErrorFileNotFound));
-  return true;
+  bool removed = fs::remove(location.host, ec);
+  paths_.Changed(location.host);
+  return removed || Fail(WindowsError(ec, kErrorFileNotFound));
 }
 
 std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, FoundFile* first) {
@@ -296,18 +300,28 @@ std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, F
     Fail(kErrorFileNotFound);
     return nullptr;
   }
-  std::vector<FoundFile> found;
   const std::string& name = location.name;
   bool wildcard = HasWildcard(name);
-  if (wildcard && !location.inDriveRoot) {
+  if (!wildcard) {
+    // A plain name names one entry, looked up without reading the folder.
+    ImageEntry entry;
+    if (!paths_.Lookup(location.parent, name, &entry)) {
+      Fail(kErrorFileNotFound);
+      return nullptr;
+    }
+    *first = {entry.name, entry.directory};
+    return std::make_unique<PortableSearch>(std::vector<FoundFile>{*first}, &lastError_);
+  }
+  std::vector<FoundFile> found;
+  if (!location.inDriveRoot) {
     for (const char* dots : {".", ".."}) {
       if (WildcardMatch(name, dots)) found.push_back({dots, true});
     }
   }
   // Sorted as NTFS returns names: by their upper-case form, then by bytes.
   std::vector<std::pair<std::u16string, FoundFile>> sorted;
-  for (ImageEntry& entry : ImagePath::List(location.parent)) {
-    if (wildcard ? WildcardMatch(name, entry.name) : SameName(name, entry.name)) {
+  for (ImageEntry& entry : paths_.List(location.parent)) {
+    if (WildcardMatch(name, entry.name)) {
       std::u16string key = NameKey(entry.name);
       sorted.push_back({std::move(key), {std::move(entry.name), entry.directory}});
     }
@@ -315,16 +329,7 @@ std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, F
   std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first < b.first : a.second.name < b.second.name;
   });
-  std::vector<FoundFile> entries;
-  for (auto& [upper, entry] : sorted) entries.push_back(std::move(entry));
-  if (!wildcard && entries.size() > 1) {
-    // A plain name names one entry: the one spelled exactly so, if any.
-    auto exact = std::find_if(entries.begin(), entries.end(),
-                              [&](const FoundFile& entry) { return entry.name == name; });
-    FoundFile chosen = exact != entries.end() ? *exact : entries.front();
-    entries.assign(1, chosen);
-  }
-  found.insert(found.end(), entries.begin(), entries.end());
+  for (auto& [upper, entry] : sorted) found.push_back(std::move(entry));
   if (found.empty()) {
     Fail(kErrorFileNotFound);
     return nullptr;
@@ -348,6 +353,7 @@ std::unique_ptr<WritableFile> EnvPortable::CreateWritable(const std::string& pat
     return nullptr;
   }
   std::FILE* file = OpenHostFile(location.host, "wb");
+  paths_.Changed(location.host);
   if (file == nullptr) {
     Fail(WindowsErrorFromErrno(kErrorAccessDenied));
     return nullptr;

@@ -11,20 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Kind { kFile, kDirectory, kRefused };
-
-struct HostEntry {
-  std::string name;  // as the machine sees it, in code page 1252
-  fs::path host;     // as the host stores it
-  Kind kind = Kind::kRefused;
-};
-
-// Host names are UTF-8; the machine's names are code page 1252.
-fs::path HostName(const std::string& name) {
-  std::string utf8 = Cp1252ToUtf8(name);
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 bool HasForbiddenCharacter(const std::string& part) {
   for (char c : part) {
     if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) return true;
@@ -45,68 +31,6 @@ bool IsDeviceName(const std::string& part) {
 bool IsReachableName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && !HasForbiddenCharacter(name) &&
          name.back() != '.' && name.back() != ' ' && !IsDeviceName(name);
-}
-
-Kind KindOf(const fs::file_status& status) {
-  if (fs::is_directory(status)) return Kind::kDirectory;
-  if (fs::is_regular_file(status)) return Kind::kFile;
-  return Kind::kRefused;  // symbolic links, pipes, devices, sockets
-}
-
-std::vector<HostEntry> ReadFolder(const fs::path& folder) {
-  std::vector<HostEntry> entries;
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    HostEntry entry;
-    entry.host = it->path().filename();
-    std::string utf8;
-    try {
-      std::u8string name = entry.host.u8string();
-      utf8.assign(name.begin(), name.end());
-    } catch (const std::exception&) {
-      continue;  // a name that is no Unicode text
-    }
-    // A name that is not UTF-8, or holds a character code page 1252 lacks,
-    // has no name the A functions could spell ('?' stands in, which no name
-    // may hold).
-    if (FirstMalformedUtf8(utf8) != std::string::npos) continue;
-    entry.name = Utf8ToCp1252(utf8);
-    if (!IsReachableName(entry.name)) continue;
-    std::error_code statusError;
-    entry.kind = KindOf(it->symlink_status(statusError));
-    if (statusError) continue;
-    entries.push_back(std::move(entry));
-  }
-  return entries;
-}
-
-// The entry of `folder` named `name` in any letter case: the one spelled
-// exactly so when there is one (a host folder may hold several), else the
-// first in byte order.
-bool FindEntry(const fs::path& folder, const std::string& name, HostEntry* found) {
-#ifndef _WIN32
-  // A host that tells letter case apart finds an exactly spelled name without
-  // reading the whole folder (which matters in folders of many jobs).
-  std::error_code ec;
-  fs::path host = HostName(name);
-  fs::file_status status = fs::symlink_status(folder / host, ec);
-  if (!ec && fs::exists(status)) {
-    *found = {name, host, KindOf(status)};
-    return true;
-  }
-#endif
-  bool any = false;
-  for (HostEntry& entry : ReadFolder(folder)) {
-    if (!SameName(entry.name, name)) continue;
-    if (entry.name == name) {
-      *found = std::move(entry);
-      return true;
-    }
-    if (!any || entry.name < found->name) *found = std::move(entry);
-    any = true;
-  }
-  return any;
 }
 
 bool IsRealFolder(const fs::path& folder) {
@@ -204,14 +128,14 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   for (size_t i = 0; i < folders && walk != Walk::kRefused; ++i) {
     const std::string& part = parsed.parts[i];
     HostEntry entry;
-    if (walk == Walk::kMissing || !FindEntry(folder, part, &entry)) {
+    if (walk == Walk::kMissing || !index_.Find(folder, part, &entry)) {
       walk = Walk::kMissing;
       folder /= HostName(part);
-    } else if (entry.kind == Kind::kRefused) {
+    } else if (entry.kind == HostKind::kRefused) {
       walk = Walk::kRefused;
     } else {
       folder /= entry.host;
-      if (entry.kind == Kind::kFile) {
+      if (entry.kind == HostKind::kFile) {
         walk = Walk::kMissing;
         location.parentIsFile = i + 1 == folders;
       }
@@ -235,23 +159,35 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   location.name = parsed.parts.back();
   location.host = folder / HostName(location.name);
   HostEntry entry;
-  if (pattern || !FindEntry(folder, location.name, &entry)) return location;
-  if (entry.kind == Kind::kRefused) {
+  if (pattern || !index_.Find(folder, location.name, &entry)) return location;
+  if (entry.kind == HostKind::kRefused) {
     location.error = kErrorAccessDenied;
     location.host.clear();
     return location;
   }
   location.host = folder / entry.host;
   location.exists = true;
-  location.directory = entry.kind == Kind::kDirectory;
+  location.directory = entry.kind == HostKind::kDirectory;
   return location;
 }
 
-std::vector<ImageEntry> ImagePath::List(const fs::path& folder) {
+bool ImagePath::Lookup(const fs::path& folder, const std::string& name, ImageEntry* found) const {
+  HostEntry entry;
+  if (!index_.Find(folder, name, &entry) || entry.kind == HostKind::kRefused) return false;
+  *found = {entry.name, entry.kind == HostKind::kDirectory};
+  return true;
+}
+
+std::vector<ImageEntry> ImagePath::List(const fs::path& folder) const {
   std::vector<ImageEntry> entries;
-  for (const HostEntry& entry : ReadFolder(folder)) {
-    if (entry.kind != Kind::kRefused)
-      entries.push_back({entry.name, entry.kind == Kind::kDirectory});
+  for (HostEntry& entry : index_.Entries(folder)) {
+    if (entry.kind != HostKind::kRefused && IsReachableName(entry.name)) {
+      entries.push_back({std::move(entry.name), entry.kind == HostKind::kDirectory});
+    }
   }
   return entries;
+}
+
+void ImagePath::Changed(const fs::path& host) const {
+  index_.Changed(host);
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/portable/files/FolderIndex.h"
+
 struct ImageLocation {
   // 0; 3 when the path is empty, outside the image, or a directory on the way
   // is missing or refused; 123 when a part holds a character Windows forbids;
@@ -59,8 +61,14 @@ class ImagePath {
   // separator stays. 0, or the error Locate would give for the path.
   uint32_t FullPath(const std::string& windowsPath, std::string* fullPath) const;
 
-  // The entries of a host folder that Windows can see, in host order.
-  static std::vector<ImageEntry> List(const std::filesystem::path& folder);
+  // The entries of a host folder that Windows can see, in no set order.
+  std::vector<ImageEntry> List(const std::filesystem::path& folder) const;
+  // The entry of a host folder that Windows names `name` (letter case
+  // ignored; the one spelled exactly so where several match).
+  bool Lookup(const std::filesystem::path& folder, const std::string& name,
+              ImageEntry* found) const;
+  // This process created, replaced or removed the host path `host`.
+  void Changed(const std::filesystem::path& host) const;
 
  private:
   struct Parsed {
@@ -72,4 +80,5 @@ class ImagePath {
 
   std::filesystem::path image_;
   Parsed current_;
+  mutable FolderIndex index_;  // what the folders hold, read once
 };

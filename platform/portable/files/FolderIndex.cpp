@@ -1,0 +1,154 @@
+#include "platform/portable/files/FolderIndex.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "platform/portable/text/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Folders whose index is kept; a run works in a handful at a time.
+constexpr size_t kFoldersKept = 64;
+
+HostKind KindOf(const fs::file_status& status) {
+  if (fs::is_directory(status)) return HostKind::kDirectory;
+  if (fs::is_regular_file(status)) return HostKind::kFile;
+  return HostKind::kRefused;  // symbolic links, pipes, devices, sockets
+}
+
+// The machine's name for a host name: none when the host name is not UTF-8
+// or holds a character that code page 1252 lacks (the A functions would see
+// '?' there, which no name may hold).
+bool MachineName(const fs::path& host, std::string* name) {
+  std::string utf8;
+  try {
+    std::u8string text = host.u8string();
+    utf8.assign(text.begin(), text.end());
+  } catch (const std::exception&) {
+    return false;  // a name that is no Unicode text
+  }
+  if (FirstMalformedUtf8(utf8) != std::string::npos) return false;
+  *name = Utf8ToCp1252(utf8);
+  return name->find('?') == std::string::npos;
+}
+
+std::unordered_multimap<std::u16string, HostEntry> ReadFolder(const fs::path& folder,
+                                                              std::error_code& ec) {
+  std::unordered_multimap<std::u16string, HostEntry> entries;
+  fs::directory_iterator it(folder, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    HostEntry entry;
+    entry.host = it->path().filename();
+    if (!MachineName(entry.host, &entry.name)) continue;
+    // The kind the folder listing gives, without asking for each entry.
+    std::error_code kindError;
+    if (it->is_symlink(kindError)) {
+      entry.kind = HostKind::kRefused;
+    } else if (it->is_directory(kindError)) {
+      entry.kind = HostKind::kDirectory;
+    } else if (it->is_regular_file(kindError)) {
+      entry.kind = HostKind::kFile;
+    }
+    if (kindError) continue;
+    std::u16string key = NameKey(entry.name);
+    entries.emplace(std::move(key), std::move(entry));
+  }
+  return entries;
+}
+
+fs::file_time_type WrittenAt(const fs::path& folder, std::error_code& ec) {
+  return fs::last_write_time(folder, ec);
+}
+
+}  // namespace
+
+fs::path HostName(const std::string& name) {
+  std::string utf8 = Cp1252ToUtf8(name);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+FolderIndex::Folder* FolderIndex::Current(const fs::path& folder) {
+  std::error_code ec;
+  fs::file_time_type written = WrittenAt(folder, ec);
+  if (ec) {
+    folders_.erase(folder);
+    return nullptr;
+  }
+  auto it = folders_.find(folder);
+  if (it != folders_.end() && it->second.written == written) return &it->second;
+  auto entries = ReadFolder(folder, ec);
+  if (ec) {
+    folders_.erase(folder);
+    return nullptr;
+  }
+  if (it == folders_.end()) {
+    if (folders_.size() >= kFoldersKept) folders_.erase(folders_.begin());
+    it = folders_.emplace(folder, Folder{}).first;
+  }
+  it->second = Folder{written, std::move(entries)};
+  return &it->second;
+}
+
+bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntry* found) {
+#ifndef _WIN32
+  // An exactly spelled name needs no index on a host that tells case apart.
+  std::error_code ec;
+  fs::path host = HostName(name);
+  fs::file_status status = fs::symlink_status(folder / host, ec);
+  if (!ec && fs::exists(status)) {
+    *found = {name, host, KindOf(status)};
+    return true;
+  }
+#endif
+  Folder* index = Current(folder);
+  if (index == nullptr) return false;
+  auto [begin, end] = index->entries.equal_range(NameKey(name));
+  bool any = false;
+  for (auto it = begin; it != end; ++it) {
+    const HostEntry& entry = it->second;
+    if (entry.name == name) {
+      *found = entry;
+      return true;
+    }
+    if (!any || entry.name < found->name) *found = entry;
+    any = true;
+  }
+  return any;
+}
+
+std::vector<HostEntry> FolderIndex::Entries(const fs::path& folder) {
+  std::vector<HostEntry> entries;
+  if (Folder* index = Current(folder)) {
+    entries.reserve(index->entries.size());
+    for (const auto& [key, entry] : index->entries) entries.push_back(entry);
+  }
+  return entries;
+}
+
+void FolderIndex::Changed(const fs::path& path) {
+  fs::path folder = path.parent_path();
+  auto it = folders_.find(folder);
+  if (it == folders_.end()) return;
+  std::error_code ec;
+  fs::file_time_type written = WrittenAt(folder, ec);
+  std::string name;
+  fs::path host = path.filename();
+  if (ec || !MachineName(host, &name)) {
+    folders_.erase(it);
+    return;
+  }
+  auto& entries = it->second.entries;
+  std::u16string key = NameKey(name);
+  auto [begin, end] = entries.equal_range(key);
+  for (auto entry = begin; entry != end; ++entry) {
+    if (entry->second.host == host) {
+      entries.erase(entry);
+      break;
+    }
+  }
+  fs::file_status status = fs::symlink_status(path, ec);
+  if (!ec && fs::exists(status)) entries.emplace(key, HostEntry{name, host, KindOf(status)});
+  it->second.written = written;
+}

@@ -1,0 +1,49 @@
+// FolderIndex: what host folders hold, as the emulated machine names their
+// entries, kept between calls. Windows finds a name in any letter case; a
+// host that tells case apart can only answer "is there no such entry" by
+// reading the whole folder, and a run that fills a folder with thousands of
+// files would read it again for every new file. The index reads a folder once
+// and again only when the folder's last-write time moves by a change that
+// this process did not report.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+enum class HostKind { kFile, kDirectory, kRefused };
+
+struct HostEntry {
+  std::string name;                    // as the machine sees it, in code page 1252
+  std::filesystem::path host;          // as the host stores it
+  HostKind kind = HostKind::kRefused;  // links, devices and the like are refused
+};
+
+// The host spelling of a machine's name: UTF-8.
+std::filesystem::path HostName(const std::string& name);
+
+class FolderIndex {
+ public:
+  // The entry of `folder` named `name` in any letter case: the one spelled
+  // exactly so when there is one (a host folder may hold several), else the
+  // first in byte order.
+  bool Find(const std::filesystem::path& folder, const std::string& name, HostEntry* found);
+  // Every entry of `folder` the machine can name, refused ones included.
+  std::vector<HostEntry> Entries(const std::filesystem::path& folder);
+  // This process created, replaced or removed `path`: the index of its
+  // folder follows without reading the folder again.
+  void Changed(const std::filesystem::path& path);
+
+ private:
+  struct Folder {
+    std::filesystem::file_time_type written;
+    std::unordered_multimap<std::u16string, HostEntry> entries;  // by NameKey
+  };
+  // The folder's index, read anew when it is missing or out of date; null
+  // when the folder cannot be read.
+  Folder* Current(const std::filesystem::path& folder);
+
+  std::map<std::filesystem::path, Folder> folders_;
+};
