@@ -119,11 +119,19 @@ std::string KeptTop(const std::string& before) {
   return top;
 }
 
-// A normalised rewrite without its "[]" header lines.
-std::string WithoutEmptyHeaders(std::string text) {
-  if (text.starts_with("[]\r\n")) text.erase(0, 4);
-  for (size_t at; (at = text.find("\n[]\r\n")) != std::string::npos;) text.erase(at + 1, 4);
-  return text;
+// A rewrite without its "[]" header lines (each starts the file or follows
+// a CR or LF: the text before the first header may end in a lone CR).
+std::string WithoutEmptyHeaders(const std::string& text) {
+  std::string out;
+  for (size_t pos = 0; pos < text.size();) {
+    bool lineStart = pos == 0 || text[pos - 1] == '\r' || text[pos - 1] == '\n';
+    if (lineStart && text.compare(pos, 4, "[]\r\n") == 0) {
+      pos += 4;
+    } else {
+      out += text[pos++];
+    }
+  }
+  return out;
 }
 
 std::string Arg(const char* text) {
