@@ -59,8 +59,13 @@ class Env {
 
   // --- Registry. Results are Windows error codes, 0 on success. Every
   // handle is opened with KEY_ALL_ACCESS. ---
-  virtual uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) = 0;  // RegOpenKeyExA
-  // RegCreateKeyExA, REG_OPTION_NON_VOLATILE; `created` may be null.
+  // RegOpenKeyExA. On failure `result` is 0. A null or empty subkey opens
+  // `parent` itself: for a predefined key `result` is that key's own value
+  // (closing it is harmless), for any other key a new handle.
+  virtual uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) = 0;
+  // RegCreateKeyExA, REG_OPTION_NON_VOLATILE; `created` may be null. On
+  // failure `result` is 0 and `created` is left alone. A null or empty subkey
+  // gives a new handle to `parent`, predefined or not, reported as created.
   virtual uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) = 0;
   // RegQueryInfoKeyA: subkey count and longest subkey name (characters, no
   // NUL). Either output may be null.
@@ -68,6 +73,10 @@ class Env {
   // RegEnumKeyExA: `nameChars` is the buffer's size in, the name's length out.
   virtual uint32_t EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nameChars) = 0;
   // RegQueryValueExA: `type` and `data` may be null; `size` is in/out bytes.
+  // `type` and `size` may point to one variable: the buffer's size is read
+  // before the type is stored, and the size is stored last. A missing value
+  // gives 2 with the type set to REG_NONE and, when `data` is null, the size
+  // set to 0; with a buffer the size is left alone.
   virtual uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
                               uint32_t* size) = 0;
   // RegSetValueExA. For REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data whose

@@ -113,6 +113,57 @@ TEST_F(PortableRegistryTest, AnEmptyOrNullSubkeyOpensTheKeyItselfAsANewHandle) {
   reg_.CloseKey(a);
 }
 
+// RegOpenKeyExA(HKEY_LOCAL_MACHINE, NULL or "") gives the predefined handle
+// itself; RegCreateKeyExA of the same gives a new handle to the root.
+TEST_F(PortableRegistryTest, AnEmptySubkeyOfThePredefinedKeyOpensThePredefinedHandle) {
+  for (const char* subkey : {"", static_cast<const char*>(nullptr)}) {
+    RegKey opened = 0;
+    EXPECT_EQ(reg_.OpenKey(kHKeyLocalMachine, subkey, &opened), kErrorSuccess);
+    EXPECT_EQ(opened, kHKeyLocalMachine);
+    EXPECT_EQ(reg_.CloseKey(opened), kErrorSuccess);
+
+    bool created = false;
+    RegKey root = Create(kHKeyLocalMachine, subkey, &created);
+    EXPECT_TRUE(created);
+    EXPECT_NE(root, kHKeyLocalMachine);
+    EXPECT_EQ(reg_.SetValue(root, "v", kRegBinary, Bytes("x"), 1), kErrorSuccess);
+    EXPECT_EQ(reg_.CloseKey(root), kErrorSuccess);
+    EXPECT_EQ(reg_.CloseKey(root), kErrorInvalidHandle);
+  }
+  // Closing the predefined handle leaves it usable.
+  EXPECT_EQ(reg_.QueryValue(kHKeyLocalMachine, "v", nullptr, nullptr, nullptr), kErrorSuccess);
+  EXPECT_TRUE(Subkeys(kHKeyLocalMachine).empty());
+}
+
+// A failed open or create leaves 0 in the result, not the caller's old value.
+TEST_F(PortableRegistryTest, AFailedOpenOrCreateLeavesANullHandle) {
+  RegKey base = Create(kHKeyLocalMachine, "F");
+  const RegKey old = 0x5A5A;
+  RegKey key = old;
+  EXPECT_EQ(reg_.OpenKey(base, "NoSuchKey", &key), kErrorFileNotFound);
+  EXPECT_EQ(key, 0u);
+  key = old;
+  EXPECT_EQ(reg_.OpenKey(base, "\\F", &key), kErrorBadPathname);
+  EXPECT_EQ(key, 0u);
+  key = old;
+  EXPECT_EQ(reg_.CreateKey(base, "\\L1", &key, nullptr), kErrorBadPathname);
+  EXPECT_EQ(key, 0u);
+  key = old;
+  EXPECT_EQ(reg_.CreateKey(base, std::string(256, 'n').c_str(), &key, nullptr),
+            kErrorInvalidParameter);
+  EXPECT_EQ(key, 0u);
+  for (RegKey bad : {RegKey{0}, RegKey{12345}}) {
+    key = old;
+    EXPECT_EQ(reg_.OpenKey(bad, "", &key), kErrorInvalidHandle);
+    EXPECT_EQ(key, 0u);
+    key = old;
+    bool created = false;
+    EXPECT_EQ(reg_.CreateKey(bad, "x", &key, &created), kErrorInvalidHandle);
+    EXPECT_EQ(key, 0u);
+  }
+  reg_.CloseKey(base);
+}
+
 // A string written without its final NUL from memory whose next byte is a
 // NUL gets that NUL stored too, as Windows does it: a byte count from strlen
 // stores the terminated string.
@@ -187,10 +238,20 @@ TEST_F(PortableRegistryTest, QueryReportsSizesAndMissingValuesAsWindowsDoes) {
   EXPECT_EQ(reg_.QueryValue(key, "a", nullptr, small, &size), kErrorSuccess);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(small), 4), "a###");
 
-  size = 64;
+  // A missing value sets the type to REG_NONE; without a buffer the size is
+  // set to 0 as well, with one it is left alone.
+  size = 4;
   EXPECT_EQ(reg_.QueryValue(key, "nope", &type, small, &size), kErrorFileNotFound);
   EXPECT_EQ(type, kRegNone);
-  EXPECT_EQ(size, 64u);
+  EXPECT_EQ(size, 4u);
+  type = 99;
+  size = 64;
+  EXPECT_EQ(reg_.QueryValue(key, "nope", &type, nullptr, &size), kErrorFileNotFound);
+  EXPECT_EQ(type, kRegNone);
+  EXPECT_EQ(size, 0u);
+  size = 64;
+  EXPECT_EQ(reg_.QueryValue(key, "nope", nullptr, nullptr, &size), kErrorFileNotFound);
+  EXPECT_EQ(size, 0u);
   EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, nullptr, nullptr), kErrorSuccess);
   EXPECT_EQ(reg_.QueryValue(key, "sz", nullptr, small, nullptr), kErrorInvalidParameter);
 
@@ -202,6 +263,29 @@ TEST_F(PortableRegistryTest, QueryReportsSizesAndMissingValuesAsWindowsDoes) {
   reg_.SetValue(key, "ValName", kRegSz, Bytes("1"), 2);
   reg_.SetValue(key, "VALNAME", kRegSz, Bytes("2"), 2);
   EXPECT_EQ(Query(key, "valname", &type, &size), std::string("2\0##", 4));
+  reg_.CloseKey(key);
+}
+
+// RegQueryValueExA(key, name, NULL, &v, buffer, &v): the buffer's size is
+// read before the type is stored, and the size is stored last.
+TEST_F(PortableRegistryTest, OneVariableCanTakeBothTypeAndSize) {
+  RegKey key = Create(kHKeyLocalMachine, "T");
+  reg_.SetValue(key, "BIN32", kRegBinary, Bytes("\1\2\3\4"), 4);
+  uint8_t buffer[8] = {'#', '#', '#', '#', '#', '#', '#', '#'};
+  uint32_t both = 4;
+  EXPECT_EQ(reg_.QueryValue(key, "BIN32", &both, buffer, &both), kErrorSuccess);
+  EXPECT_EQ(both, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), "\1\2\3\4#");
+  both = 3;
+  EXPECT_EQ(reg_.QueryValue(key, "BIN32", &both, buffer, &both), kErrorMoreData);
+  EXPECT_EQ(both, 4u);
+  both = 0;
+  EXPECT_EQ(reg_.QueryValue(key, "BIN32", &both, nullptr, &both), kErrorSuccess);
+  EXPECT_EQ(both, 4u);
+  // A missing value: the type, REG_NONE, is what is left.
+  both = 8;
+  EXPECT_EQ(reg_.QueryValue(key, "nope", &both, buffer, &both), kErrorFileNotFound);
+  EXPECT_EQ(both, 0u);
   reg_.CloseKey(key);
 }
 

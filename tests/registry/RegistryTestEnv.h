@@ -35,11 +35,11 @@ class RegistryTestEnv : public UnavailableEnv {
   int SetsThroughUnknownHandles() const { return badSets_; }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override {
-    if (subkey && refusedKeys.count(subkey)) return kErrorAccessDenied;
+    if (subkey && refusedKeys.count(subkey)) return Refuse(result);
     return Track(registry.OpenKey(parent, subkey, result), result);
   }
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override {
-    if (subkey && refusedKeys.count(subkey)) return kErrorAccessDenied;
+    if (subkey && refusedKeys.count(subkey)) return Refuse(result);
     return Track(registry.CreateKey(parent, subkey, result, created), result);
   }
   uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override {
@@ -100,6 +100,11 @@ class RegistryTestEnv : public UnavailableEnv {
   }
 
  private:
+  // A refused open leaves a null handle, as every failed open does.
+  static uint32_t Refuse(RegKey* result) {
+    if (result) *result = 0;
+    return kErrorAccessDenied;
+  }
   uint32_t Track(uint32_t rc, RegKey* result) {
     if (rc == kErrorSuccess) open_.insert(*result);
     return rc;

@@ -62,9 +62,10 @@ struct PortableRegistry::State {
   }
 
   // Opens (or creates) `subkey` below `parent`; the shared core of OpenKey
-  // and CreateKey.
+  // and CreateKey. Any failure leaves 0 in `result`.
   uint32_t Open(RegKey parent, const char* subkey, bool create, RegKey* result, bool* created) {
     if (result == nullptr) return kErrorInvalidParameter;
+    *result = 0;
     uint32_t error = 0;
     RegistryKeyNode* node = Resolve(parent, &error);
     if (node == nullptr) return error;
@@ -72,8 +73,13 @@ struct PortableRegistry::State {
     error = SplitRegistryPath(subkey ? subkey : "", &names);
     if (error != kErrorSuccess) return error;
     if (node->depth + names.size() > kMaxKeyDepth) return kErrorInvalidParameter;
-    // An empty path opens the key itself, reported as created (as the Win32
-    // registry does under Wine).
+    // Opening the predefined key itself gives back the predefined handle;
+    // creating it gives a new handle, like any other key.
+    if (names.empty() && !create && parent == kHKeyLocalMachine) {
+      *result = kHKeyLocalMachine;
+      return kErrorSuccess;
+    }
+    // An empty path opens the key itself, reported as created.
     bool last = names.empty();
     for (std::string_view name : names) {
       if (create) {
@@ -141,26 +147,32 @@ uint32_t PortableRegistry::QueryValue(RegKey key, const char* name, uint32_t* ty
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   const RegistryValue* value = node->FindValue(name ? name : "");
   if (value == nullptr) {
+    // The type is cleared; so is the size when no buffer was given.
     if (type) *type = kRegNone;
+    if (data == nullptr && size != nullptr) *size = 0;
     return kErrorFileNotFound;
   }
-  if (type) *type = value->type;
-  if (size == nullptr) return kErrorSuccess;
+  // `type` and `size` may point to one variable: the buffer's size is read
+  // first, the type stored after it, and the size stored last.
   uint32_t stored = static_cast<uint32_t>(value->data.size());
+  uint32_t result = kErrorSuccess;
   if (data != nullptr) {
-    if (*size < stored) {
-      *size = stored;
-      return kErrorMoreData;
-    }
-    std::memcpy(data, value->data.data(), stored);
-    // A string stored without its NUL gets one in the buffer when there is
-    // room, not counted in the size, so callers that expect one find it.
-    if (IsStringType(value->type) && stored > 0 && stored < *size && value->data.back() != '\0') {
-      data[stored] = 0;
+    uint32_t capacity = *size;
+    if (capacity < stored) {
+      result = kErrorMoreData;
+    } else {
+      std::memcpy(data, value->data.data(), stored);
+      // A string stored without its NUL gets one in the buffer when there is
+      // room, not counted in the size, so callers that expect one find it.
+      if (IsStringType(value->type) && stored > 0 && stored < capacity &&
+          value->data.back() != '\0') {
+        data[stored] = 0;
+      }
     }
   }
-  *size = stored;
-  return kErrorSuccess;
+  if (type) *type = value->type;
+  if (size) *size = stored;
+  return result;
 }
 
 uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,

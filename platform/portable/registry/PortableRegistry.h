@@ -4,7 +4,9 @@
 // Only HKEY_LOCAL_MACHINE exists.
 //
 // A string value written without its final NUL from memory whose next byte
-// is a NUL is stored with that NUL, as Windows stores it.
+// is a NUL is stored with that NUL, as Windows stores it. Opening a null or
+// empty subkey of HKEY_LOCAL_MACHINE gives back the predefined handle, and a
+// failed open or create leaves 0 in the result.
 //
 // Where Wine and Windows differ, this follows Windows: subkeys enumerate
 // sorted by their upper-case names (Wine sorts by lower-case names, which
