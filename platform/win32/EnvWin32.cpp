@@ -4,11 +4,13 @@
 
 namespace {
 
+// The predefined key keeps its Windows value in a RegKey; in a 64-bit HKEY
+// that value is sign-extended, so it is translated both ways.
 HKEY ToHkey(RegKey key) {
-  return reinterpret_cast<HKEY>(key);
+  return key == kHKeyLocalMachine ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key);
 }
 RegKey FromHkey(HKEY key) {
-  return reinterpret_cast<RegKey>(key);
+  return key == HKEY_LOCAL_MACHINE ? kHKeyLocalMachine : reinterpret_cast<RegKey>(key);
 }
 
 class Win32FileSearch : public FileSearch {
@@ -62,10 +64,12 @@ class Win32WritableFile : public WritableFile {
 
 }  // namespace
 
+// The handle is handed on as the call leaves it, also on failure: null then
+// (or the null it started from, where the call does not write it).
 uint32_t EnvWin32::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
   HKEY key = nullptr;
   LONG rc = RegOpenKeyExA(ToHkey(parent), subkey, 0, KEY_ALL_ACCESS, &key);
-  if (rc == ERROR_SUCCESS) *result = FromHkey(key);
+  *result = FromHkey(key);
   return static_cast<uint32_t>(rc);
 }
 
@@ -74,10 +78,8 @@ uint32_t EnvWin32::CreateKey(RegKey parent, const char* subkey, RegKey* result, 
   DWORD disposition = 0;
   LONG rc = RegCreateKeyExA(ToHkey(parent), subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, &key, &disposition);
-  if (rc == ERROR_SUCCESS) {
-    *result = FromHkey(key);
-    if (created) *created = disposition == REG_CREATED_NEW_KEY;
-  }
+  *result = FromHkey(key);
+  if (rc == ERROR_SUCCESS && created) *created = disposition == REG_CREATED_NEW_KEY;
   return static_cast<uint32_t>(rc);
 }
 
@@ -102,11 +104,14 @@ uint32_t EnvWin32::EnumKey(RegKey key, uint32_t index, char* name, uint32_t* nam
 
 uint32_t EnvWin32::QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
                               uint32_t* size) {
-  DWORD valueType = 0;
+  // The call works on copies that start from the caller's values, so what it
+  // leaves unwritten stays as it was. A caller's single variable for type and
+  // size stays a single variable for the call.
+  DWORD valueType = type ? *type : 0;
   DWORD bytes = size ? *size : 0;
-  LONG rc = RegQueryValueExA(ToHkey(key), name, nullptr, type ? &valueType : nullptr, data,
-                             size ? &bytes : nullptr);
-  if (type) *type = valueType;
+  DWORD* typeOut = type == nullptr ? nullptr : type == size ? &bytes : &valueType;
+  LONG rc = RegQueryValueExA(ToHkey(key), name, nullptr, typeOut, data, size ? &bytes : nullptr);
+  if (type) *type = *typeOut;
   if (size) *size = bytes;
   return static_cast<uint32_t>(rc);
 }
