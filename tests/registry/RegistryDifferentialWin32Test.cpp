@@ -1,23 +1,27 @@
 // The portable registry against the real one: one generated sequence of
-// registry operations runs on both, and every result, size, type and buffer
-// byte must agree.
+// registry operations runs on both, and every result, size, type, buffer
+// byte and handle kind (none, predefined, new) must agree.
 //
-// Two cases are excluded on purpose, because there the portable registry
-// follows Windows where Wine differs:
-//  - "string followed by NUL": a string type written without a final NUL from
-//    memory whose next byte is NUL. Wine stores that NUL too; Windows stores
-//    exactly the bytes given. The generator always puts a non-NUL byte after
-//    the data it writes.
-//  - "enumeration order": Windows sorts subkeys by their upper-case names,
-//    Wine by their lower-case names, which differs for names with [ ] ^ _ `
-//    and for some letters beyond ASCII. Subkey names here use letters, digits,
-//    blanks, "-", "." and e acute only, whose order is the same both ways.
+// The sequence writes strings with and without a NUL right after their data,
+// queries missing values with and without a buffer, passes one variable as
+// both type and size, and opens and creates HKEY_LOCAL_MACHINE itself through
+// a null or empty subkey (that handle is only used to reach the test's own
+// key again, never to change anything outside it).
+//
+// One case is excluded on purpose, because there the portable registry
+// follows Windows where Wine differs: the enumeration order. Windows sorts
+// subkeys by their upper-case names, Wine by their lower-case names, which
+// differs for names with [ ] ^ _ ` and for some letters beyond ASCII (s caron
+// against y diaeresis, for one). Subkey names here use letters, digits,
+// blanks, "-", ".", e acute and y diaeresis only, whose order is the same
+// both ways.
 // Two limits of Wine are not exercised either: it accepts key names of 256
 // characters (Windows allows 255) and fails A paths of more than about 260
 // characters with error 234.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -29,14 +33,22 @@
 
 namespace {
 
-const char* const kKeyNames[] = {"Alpha", "alpha", "ALPHA", "Beta",      "beta",
-                                 "gamma", "Gamma", "x",     "X",         "10",
-                                 "9",     "a-b",   "a.b",   "caf\xE9",   "CAF\xC9",
-                                 "sp ",   " sp",   "deep",  "Gamma Ray", "Missing"};
-const char* const kValueNames[] = {"",    nullptr,   "v",       "V",       "Value", "VALUE",
-                                   "v_x", "q\"b\\s", "caf\xE9", "CAF\xC9", "x y",   "nope"};
+// Names in pairs that differ in letter case only, in code page 1252 too:
+// e acute and y diaeresis with their capitals ("\xFFy" is y diaeresis and a
+// "y", "\x9FY" their capitals).
+const char* const kKeyNames[] = {"Alpha",     "alpha",   "ALPHA",   "Beta",   "beta", "gamma",
+                                 "Gamma",     "x",       "X",       "10",     "9",    "a-b",
+                                 "a.b",       "caf\xE9", "CAF\xC9", "sp ",    " sp",  "deep",
+                                 "Gamma Ray", "\xFFy",   "\x9FY",   "Missing"};
+// The last name is never set.
+const char* const kValueNames[] = {"",      nullptr, "v",       "V",       "Value",
+                                   "VALUE", "v_x",   "q\"b\\s", "caf\xE9", "CAF\xC9",
+                                   "x y",   "\xFFy", "\x9FY",   "nope"};
 const uint32_t kTypes[] = {kRegSz,    kRegExpandSz, kRegMultiSz, kRegBinary,
                            kRegDword, kRegQword,    kRegNone,    0x1234};
+
+// What a failed open must not leave behind: the caller's old handle.
+constexpr RegKey kOldHandle = 0x5A5A5A;
 
 class Differential {
  public:
@@ -44,6 +56,7 @@ class Differential {
       : real_(real), portable_(portable), rng_(seed) {}
 
   void Run(const std::string& base, int operations) {
+    base_ = base;
     RegKey r = 0, p = 0;
     bool rc1 = false, rc2 = false;
     Check("create base", real_.CreateKey(kHKeyLocalMachine, base.c_str(), &r, &rc1),
@@ -93,24 +106,14 @@ class Differential {
     size_t h = Pick(handles_.size());
     auto [r, p] = handles_[h];
     std::ostringstream what;
-    switch (Pick(10)) {
+    switch (Pick(11)) {
       case 0:
       case 1: {  // create or open
         bool create = Chance(60);
         std::string path = Path();
         const char* subkey = path.empty() && Chance(50) ? nullptr : path.c_str();
-        RegKey rk = 0, pk = 0;
-        bool rc1 = false, rc2 = false;
-        uint32_t a = create ? real_.CreateKey(r, subkey, &rk, &rc1) : real_.OpenKey(r, subkey, &rk);
-        uint32_t b =
-            create ? portable_.CreateKey(p, subkey, &pk, &rc2) : portable_.OpenKey(p, subkey, &pk);
         what << (create ? "create " : "open ") << (subkey ? path.substr(0, 40) : "(null)");
-        Check(what.str(), a, b);
-        if (rc1 != rc2) Differ(what.str() + ": created " + std::to_string(rc1));
-        if (a == 0)
-          (b == 0 && handles_.size() < 40) ? handles_.push_back({rk, pk})
-                                           : void(real_.CloseKey(rk));
-        if (b == 0 && (a != 0 || handles_.back().second != pk)) portable_.CloseKey(pk);
+        OpenBoth(what.str(), create, r, p, subkey);
         break;
       }
       case 2:
@@ -118,7 +121,8 @@ class Differential {
         const char* name = kValueNames[Pick(std::size(kValueNames) - 1)];
         uint32_t type = kTypes[Pick(std::size(kTypes))];
         std::string data = Data(type);
-        std::string memory = data + "X";  // never a NUL right after the data
+        // A NUL right after the data is stored with a string that lacks one.
+        std::string memory = data + (Chance(50) ? '\0' : 'X');
         const uint8_t* bytes =
             Chance(3) && data.empty() ? nullptr : reinterpret_cast<const uint8_t*>(memory.data());
         uint32_t size = static_cast<uint32_t>(data.size());
@@ -137,14 +141,20 @@ class Differential {
         uint8_t bufA[64], bufB[64];
         std::fill(std::begin(bufA), std::end(bufA), '#');
         std::fill(std::begin(bufB), std::end(bufB), '#');
-        uint32_t typeA = 77, typeB = 77, sizeA = size < 0 ? 0 : size, sizeB = sizeA;
+        // Without a buffer the size starts at a value the call may overwrite.
+        uint32_t typeA = 77, typeB = 77, sizeA = size < 0 ? 55 : size, sizeB = sizeA;
         uint8_t* dataA = size < 0 ? nullptr : bufA;
         uint8_t* dataB = size < 0 ? nullptr : bufB;
         uint32_t* sizePtrA = size == -2 ? nullptr : &sizeA;
         uint32_t* sizePtrB = size == -2 ? nullptr : &sizeB;
-        what << "query " << (name ? name : "(null)") << " size " << size;
-        Check(what.str(), real_.QueryValue(r, name, wantType ? &typeA : nullptr, dataA, sizePtrA),
-              portable_.QueryValue(p, name, wantType ? &typeB : nullptr, dataB, sizePtrB));
+        // Sometimes one variable serves as both type and size.
+        bool shared = wantType && size != -2 && Chance(20);
+        uint32_t* typePtrA = shared ? &sizeA : wantType ? &typeA : nullptr;
+        uint32_t* typePtrB = shared ? &sizeB : wantType ? &typeB : nullptr;
+        what << "query " << (name ? name : "(null)") << " size " << size
+             << (shared ? " (type in the size)" : "");
+        Check(what.str(), real_.QueryValue(r, name, typePtrA, dataA, sizePtrA),
+              portable_.QueryValue(p, name, typePtrB, dataB, sizePtrB));
         if (typeA != typeB || sizeA != sizeB || !std::equal(bufA, bufA + 64, bufB)) {
           Differ(what.str() + ": type " + std::to_string(typeA) + "/" + std::to_string(typeB) +
                  " size " + std::to_string(sizeA) + "/" + std::to_string(sizeB) + " data " +
@@ -179,11 +189,69 @@ class Differential {
         }
         break;
       }
+      case 9: {  // HKEY_LOCAL_MACHINE itself, then the test's own key below it
+        bool create = Chance(50);
+        const char* subkey = Chance(50) ? nullptr : "";
+        what << (create ? "create" : "open") << " HKLM " << (subkey ? "\"\"" : "(null)");
+        RegKey rk = kOldHandle, pk = kOldHandle;
+        bool rc1 = false, rc2 = false;
+        uint32_t a = create ? real_.CreateKey(kHKeyLocalMachine, subkey, &rk, &rc1)
+                            : real_.OpenKey(kHKeyLocalMachine, subkey, &rk);
+        uint32_t b = create ? portable_.CreateKey(kHKeyLocalMachine, subkey, &pk, &rc2)
+                            : portable_.OpenKey(kHKeyLocalMachine, subkey, &pk);
+        Check(what.str(), a, b);
+        if (rc1 != rc2) Differ(what.str() + ": created " + std::to_string(rc1));
+        CompareHandles(what.str(), a, rk, pk);
+        if (a != 0 || b != 0) {
+          if (a == 0) real_.CloseKey(rk);
+          if (b == 0) portable_.CloseKey(pk);
+          break;
+        }
+        if (Chance(50)) OpenBoth(what.str() + ", open the base", false, rk, pk, base_.c_str());
+        Check(what.str() + ", close", real_.CloseKey(rk), portable_.CloseKey(pk));
+        break;
+      }
       default:  // close (never the base key)
         if (h == 0) break;
         Check("close", real_.CloseKey(r), portable_.CloseKey(p));
         handles_.erase(handles_.begin() + static_cast<std::ptrdiff_t>(h));
         break;
+    }
+  }
+
+  // Opens or creates `subkey` below `r` and `p` and compares the outcomes; a
+  // handle opened on both sides joins the handles in use while there is room.
+  void OpenBoth(const std::string& what, bool create, RegKey r, RegKey p, const char* subkey) {
+    RegKey rk = kOldHandle, pk = kOldHandle;
+    bool rc1 = false, rc2 = false;
+    uint32_t a = create ? real_.CreateKey(r, subkey, &rk, &rc1) : real_.OpenKey(r, subkey, &rk);
+    uint32_t b =
+        create ? portable_.CreateKey(p, subkey, &pk, &rc2) : portable_.OpenKey(p, subkey, &pk);
+    Check(what, a, b);
+    if (rc1 != rc2) Differ(what + ": created " + std::to_string(rc1));
+    CompareHandles(what, a, rk, pk);
+    if (a == 0 && b == 0 && handles_.size() < 40) {
+      handles_.push_back({rk, pk});
+      return;
+    }
+    if (a == 0) real_.CloseKey(rk);
+    if (b == 0) portable_.CloseKey(pk);
+  }
+
+  // Both sides give the same kind of handle; a failed open (`result` is the
+  // real side's) leaves none on either side, and an open of the predefined
+  // key itself gives the predefined handle.
+  void CompareHandles(const std::string& what, uint32_t result, RegKey rk, RegKey pk) {
+    auto kind = [](RegKey key) {
+      return key == 0                   ? std::string("none")
+             : key == kOldHandle        ? std::string("the old handle")
+             : key == kHKeyLocalMachine ? std::string("HKLM")
+                                        : std::string("new");
+    };
+    if (kind(rk) != kind(pk)) {
+      Differ(what + ": handle " + kind(rk) + "/" + kind(pk));
+    } else if (result != 0 && rk != 0) {
+      Differ(what + ": failed, and left " + kind(rk));
     }
   }
 
@@ -196,6 +264,7 @@ class Differential {
 
   Env& real_;
   Env& portable_;
+  std::string base_;
   std::mt19937 rng_;
   std::vector<std::pair<RegKey, RegKey>> handles_;
   std::vector<std::string> differences_;
@@ -208,11 +277,16 @@ TEST(RegistryDifferentialWin32, PortableRegistryAgreesWithTheRealRegistry) {
   EnvWin32 real;
   RegistryTestEnv portable;
   Differential run(real, portable, 20261208);
-  run.Run(base, 4000);
+  auto start = std::chrono::steady_clock::now();
+  run.Run(base, 20000);
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, base.c_str());
 
-  std::printf("registry differential: %d operations compared (%d succeeded), %zu differences\n",
-              run.Compared(), run.Succeeded(), run.Differences().size());
+  std::printf(
+      "registry differential: %d operations compared (%d succeeded), %zu differences, %lld ms\n",
+      run.Compared(), run.Succeeded(), run.Differences().size(),
+      static_cast<long long>(elapsed.count()));
   for (size_t i = 0; i < run.Differences().size() && i < 25; ++i) {
     ADD_FAILURE() << run.Differences()[i];
   }
