@@ -9,6 +9,10 @@
 // error codes, and SystemMessage gives their English texts. The progress
 // view is the console (platform/ConsoleView.h).
 //
+// Folders are read once and then kept up to date with the Env's own changes
+// (platform/portable/files/FolderIndex.h): one Env serves one run, and other
+// programs leave the image alone meanwhile.
+//
 // The volume has no 8.3 short names: ShortPathName returns the long path,
 // and a search pattern matches long names only, so "*.ini" does not find
 // "x.ini2". Searches return their entries sorted by upper-case name, as NTFS

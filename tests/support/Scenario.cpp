@@ -89,7 +89,6 @@ void Scenario::Reset() {
     EXPECT_TRUE(env_->SaveRegistry(&error)) << error;
   }
   env_.reset();
-  messages_.str("");
 }
 
 std::optional<RegValue> Scenario::Value(const std::string& keyPath, const char* name) {

@@ -43,7 +43,9 @@ class Scenario {
   // Every file below the image's drive C:, as Windows path -> content.
   std::map<std::string, std::string> Files() const;
 
-  // The env for the next run (made on first use; Reset makes a fresh one).
+  // The env for the next run (made on first use). Reset saves the registry
+  // and makes a fresh one, as the next process would get; the messages so far
+  // are kept.
   EnvPortable& env();
   void Reset();
   PortableOptions options;  // change before env() is first used

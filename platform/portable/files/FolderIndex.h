@@ -4,7 +4,9 @@
 // reading the whole folder, and a run that fills a folder with thousands of
 // files would read it again for every new file. The index reads a folder once
 // and again only when the folder's last-write time moves by a change that
-// this process did not report.
+// this process did not report. A change from outside that falls into the
+// same tick of the file system's clock as one of this process's own changes
+// goes unseen: an index serves one run, over an image locked for it.
 #pragma once
 
 #include <filesystem>
