@@ -46,13 +46,13 @@ bool FaultInjectionEnv::Inject(const char* operation) {
 }
 
 uint32_t FaultInjectionEnv::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
-  if (Inject("OpenKey")) return error_;
+  if (Inject("OpenKey")) return Refused(result);
   return target().OpenKey(parent, subkey, result);
 }
 
 uint32_t FaultInjectionEnv::CreateKey(RegKey parent, const char* subkey, RegKey* result,
                                       bool* created) {
-  if (Inject("CreateKey")) return error_;
+  if (Inject("CreateKey")) return Refused(result);
   return target().CreateKey(parent, subkey, result, created);
 }
 

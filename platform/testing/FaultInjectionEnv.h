@@ -65,6 +65,12 @@ class FaultInjectionEnv : public EnvWrapper {
   bool Inject(const char* operation);
 
  private:
+  // A failed open leaves no handle behind, as the registry's own does.
+  uint32_t Refused(RegKey* result) const {
+    if (result) *result = 0;
+    return error_;
+  }
+
   long count_ = 0;
   long failAt_ = -1;
   std::string failName_;

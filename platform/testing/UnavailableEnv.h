@@ -8,8 +8,8 @@
 
 class UnavailableEnv : public Env {
  public:
-  uint32_t OpenKey(RegKey, const char*, RegKey*) override { return kErrorAccessDenied; }
-  uint32_t CreateKey(RegKey, const char*, RegKey*, bool*) override { return kErrorAccessDenied; }
+  uint32_t OpenKey(RegKey, const char*, RegKey* result) override { return Refuse(result); }
+  uint32_t CreateKey(RegKey, const char*, RegKey* result, bool*) override { return Refuse(result); }
   uint32_t QueryKeyInfo(RegKey, uint32_t*, uint32_t*) override { return kErrorInvalidHandle; }
   uint32_t EnumKey(RegKey, uint32_t, char*, uint32_t*) override { return kErrorInvalidHandle; }
   uint32_t QueryValue(RegKey, const char*, uint32_t*, uint8_t*, uint32_t*) override {
@@ -49,4 +49,11 @@ class UnavailableEnv : public Env {
   bool LoadTableString(uint32_t, std::string*) override { return false; }
   void ShowProgress(const std::string&, const std::string&) override {}
   void ShowMessage(const std::string&, uint32_t) override {}
+
+ private:
+  // A failed open leaves no handle behind, as the registry's own does.
+  static uint32_t Refuse(RegKey* result) {
+    if (result) *result = 0;
+    return kErrorAccessDenied;
+  }
 };

@@ -642,4 +642,26 @@ TEST_F(ProfileServiceTest, HostileContentIsReadSafely) {
   EXPECT_EQ(error_, kErrorNotEnoughMemory);
 }
 
+// A profile is parsed once per change whatever its size, and read in time
+// proportional to its keys: the import reads a 14 MB control profile once per
+// [CurrentJobs] line and every key of a section one by one.
+TEST_F(ProfileServiceTest, LargeProfilesAreParsedOnceAndIndexed) {
+  std::string text = "[Settings]\r\n";
+  for (int k = 0; text.size() < (9u << 20); ++k) {
+    text += "Key" + std::to_string(k) + "=value " + std::to_string(k) + "\r\n";
+  }
+  text += "[Other]\r\nlast=1\r\n";
+  fs::path file = File(text);
+  fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  uint64_t before = service_.parses();
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(Gps(file, "settings", (" KEY" + std::to_string(i * 997) + " ").c_str(), "D", 64),
+              std::to_string(6 + std::to_string(i * 997).size()) + " value " +
+                  std::to_string(i * 997) + "\\0#");
+  }
+  EXPECT_EQ(Gps(file, "Other", "LAST", "D", 10), "1 1\\0#");
+  EXPECT_EQ(Gps(file, "Settings", "missing", "D", 10), "1 D\\0#");
+  EXPECT_EQ(service_.parses() - before, 1u);
+}
+
 }  // namespace

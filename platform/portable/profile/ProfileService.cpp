@@ -23,22 +23,55 @@ namespace {
 // A file written less than this long ago may change again without its
 // last-write time moving (the file system's clock ticks coarsely), so its
 // cache entry is checked against the content.
-constexpr auto kTimeResolution = std::chrono::seconds(2);
+constexpr int64_t kTimeResolutionNs = 2'000'000'000;
 constexpr size_t kCacheEntries = 8;
-constexpr uintmax_t kMaxCachedBytes = 8u << 20;
+// The cache may hold this much file text; the last file read is kept
+// whatever its size, so that no file is parsed twice in a row.
+constexpr uintmax_t kCachedBytes = 24u << 20;
 
-// The host's identity of a file: device and inode mixed, so that a file
-// renamed or copied over another one is told apart even with the same size
-// and time. 0 where the host has no such number.
-uint64_t FileIdentity(const fs::path& file) {
+// What one look at a file tells: whether it is there, what it is, and what
+// tells one version of it from another.
+struct FileFacts {
+  bool exists = false;
+  bool directory = false;
+  uintmax_t size = 0;
+  int64_t writtenNs = 0;  // last-write time
+  // The host's identity of the file: device and inode mixed, so that a file
+  // renamed or copied over another one is told apart even with the same size
+  // and time. 0 where the host has no such number.
+  uint64_t identity = 0;
+  bool settled = false;  // written long enough ago that a change moves the time
+};
+
+FileFacts Probe(const fs::path& file) {
+  FileFacts facts;
 #ifdef _WIN32
-  (void)file;
-  return 0;
+  std::error_code ec;
+  fs::file_status status = fs::status(file, ec);
+  facts.exists = fs::exists(status);
+  facts.directory = fs::is_directory(status);
+  if (!facts.exists || facts.directory) return facts;
+  facts.size = fs::file_size(file, ec);
+  if (ec) facts.size = 0;
+  fs::file_time_type written = fs::last_write_time(file, ec);
+  facts.writtenNs =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
 #else
   struct stat status;
-  if (stat(file.c_str(), &status) != 0) return 0;
-  return static_cast<uint64_t>(status.st_ino) * 1000003u ^ static_cast<uint64_t>(status.st_dev);
+  if (stat(file.c_str(), &status) != 0) return facts;
+  facts.exists = true;
+  facts.directory = S_ISDIR(status.st_mode);
+  facts.size = static_cast<uintmax_t>(status.st_size);
+  facts.writtenNs =
+      static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+  facts.identity =
+      static_cast<uint64_t>(status.st_ino) * 1000003u ^ static_cast<uint64_t>(status.st_dev);
+  int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  facts.settled = nowNs - facts.writtenNs > kTimeResolutionNs;
 #endif
+  return facts;
 }
 
 bool ReadBytes(const fs::path& file, uintmax_t size, std::string* bytes, uint32_t* error) {
@@ -177,52 +210,51 @@ uint32_t ParseProfileInt(std::string_view text) {
 }  // namespace
 
 std::shared_ptr<const ProfileText> ProfileService::Load(const fs::path& file, uint32_t* error) {
-  std::error_code ec;
-  fs::file_status status = fs::status(file, ec);
-  if (!fs::exists(status)) {
+  FileFacts facts = Probe(file);
+  if (!facts.exists) {
+    std::error_code ec;
     fs::path parent = file.parent_path();
     *error =
         parent.empty() || fs::is_directory(parent, ec) ? kErrorFileNotFound : kErrorPathNotFound;
     return nullptr;
   }
-  if (fs::is_directory(status)) {
+  if (facts.directory) {
     *error = kErrorAccessDenied;
     return nullptr;
   }
-  uintmax_t size = fs::file_size(file, ec);
-  if (ec) size = 0;
-  fs::file_time_type written = fs::last_write_time(file, ec);
-  uint64_t identity = FileIdentity(file);
-  if (size > kMaxFileBytes) {
+  if (facts.size > kMaxFileBytes) {
     *error = kErrorNotEnoughMemory;
     return nullptr;
   }
   auto entry = std::find_if(cache_.begin(), cache_.end(),
                             [&](const CacheEntry& e) { return e.file == file; });
-  bool same = entry != cache_.end() && entry->identity == identity && entry->size == size &&
-              entry->written == written;
+  bool same = entry != cache_.end() && entry->identity == facts.identity &&
+              entry->size == facts.size && entry->writtenNs == facts.writtenNs;
   if (same && entry->settled) return entry->text;
 
   std::string bytes;
-  if (!ReadBytes(file, size, &bytes, error)) return nullptr;
+  if (!ReadBytes(file, facts.size, &bytes, error)) return nullptr;
   size_t hash = std::hash<std::string_view>()(bytes);
   // Without an identity a file replaced by another one of the same size and
   // time would go unnoticed: such files are always checked against their
   // content.
-  bool settled = identity != 0 && fs::file_time_type::clock::now() - written > kTimeResolution;
+  bool settled = facts.identity != 0 && facts.settled;
   if (same && entry->hash == hash) {
     entry->settled = settled;
     return entry->text;
   }
   auto text = std::make_shared<const ProfileText>(ProfileText::Parse(bytes));
   ++parses_;
-  if (entry == cache_.end()) {
-    if (bytes.size() > kMaxCachedBytes) return text;
-    if (cache_.size() >= kCacheEntries) cache_.erase(cache_.begin());
-    entry =
-        cache_.insert(cache_.end(), CacheEntry{file, identity, size, written, hash, settled, text});
-  } else {
-    *entry = CacheEntry{file, identity, size, written, hash, settled, text};
+  if (entry != cache_.end()) cache_.erase(entry);
+  // The newest entry goes last; the oldest go first while the cache holds
+  // too many files or too much text.
+  cache_.push_back(
+      CacheEntry{file, facts.identity, facts.size, facts.writtenNs, hash, settled, text});
+  uintmax_t cached = 0;
+  for (const CacheEntry& e : cache_) cached += e.size;
+  while (cache_.size() > 1 && (cache_.size() > kCacheEntries || cached > kCachedBytes)) {
+    cached -= cache_.front().size;
+    cache_.erase(cache_.begin());
   }
   return text;
 }

@@ -42,7 +42,7 @@ class ProfileService {
     std::filesystem::path file;
     uint64_t identity = 0;
     uintmax_t size = 0;
-    std::filesystem::file_time_type written;
+    int64_t writtenNs = 0;
     size_t hash = 0;
     bool settled = false;  // written long enough ago that a change moves the time
     std::shared_ptr<const ProfileText> text;

@@ -6,6 +6,19 @@
 
 namespace {
 
+// Up to this many sections, or lines of a section, a lookup reads them in
+// turn; beyond it, it goes through an index.
+constexpr size_t kScanLimit = 16;
+
+// Names as SameProfileName compares them.
+std::string LowerAscii(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 // Cuts a span at its first NUL byte and trims its blanks.
 ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
   std::string_view part = text.substr(from, to - from);
@@ -84,18 +97,40 @@ void ProfileText::ParseLines() {
 }
 
 int ProfileText::FindSection(std::string_view name) const {
-  for (size_t i = 0; i < sections_.size(); ++i) {
-    if (SameProfileName(Text(sections_[i].name), name)) return static_cast<int>(i);
+  if (sections_.size() <= kScanLimit) {
+    for (size_t i = 0; i < sections_.size(); ++i) {
+      if (SameProfileName(Text(sections_[i].name), name)) return static_cast<int>(i);
+    }
+    return -1;
   }
-  return -1;
+  if (!sectionIndex_) {
+    sectionIndex_ = std::make_unique<NameIndex>();
+    for (uint32_t i = 0; i < sections_.size(); ++i) {
+      sectionIndex_->try_emplace(LowerAscii(Text(sections_[i].name)), i);
+    }
+  }
+  auto it = sectionIndex_->find(LowerAscii(name));
+  return it == sectionIndex_->end() ? -1 : static_cast<int>(it->second);
 }
 
 int ProfileText::FindLine(int section, std::string_view key) const {
   const ProfileSection& s = sections_[section];
-  for (uint32_t i = s.firstLine; i < s.firstLine + s.lineCount; ++i) {
-    if (SameProfileName(Text(lines_[i].name), key)) return static_cast<int>(i);
+  if (s.lineCount <= kScanLimit) {
+    for (uint32_t i = s.firstLine; i < s.firstLine + s.lineCount; ++i) {
+      if (SameProfileName(Text(lines_[i].name), key)) return static_cast<int>(i);
+    }
+    return -1;
   }
-  return -1;
+  if (lineIndexes_.empty()) lineIndexes_.resize(sections_.size());
+  std::unique_ptr<NameIndex>& index = lineIndexes_[section];
+  if (!index) {
+    index = std::make_unique<NameIndex>();
+    for (uint32_t i = s.firstLine; i < s.firstLine + s.lineCount; ++i) {
+      index->try_emplace(LowerAscii(Text(lines_[i].name)), i);
+    }
+  }
+  auto it = index->find(LowerAscii(key));
+  return it == index->end() ? -1 : static_cast<int>(it->second);
 }
 
 std::string ProfileText::FromAnsi(std::string_view text) const {

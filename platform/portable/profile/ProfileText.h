@@ -10,8 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ProfileNames.h"
@@ -69,7 +71,9 @@ class ProfileText {
 
   // The first section whose name matches, ignoring ASCII letter case; -1
   // when there is none. "" is the first header with an empty name. `name` is
-  // trimmed and in the content's encoding.
+  // trimmed and in the content's encoding. Many sections, or many lines in a
+  // section, are looked up through an index made on first use, so that
+  // reading every key of a section costs time in proportion to its keys.
   int FindSection(std::string_view name) const;
   // The index in lines() of the section's first line whose name matches; -1.
   int FindLine(int section, std::string_view key) const;
@@ -91,9 +95,14 @@ class ProfileText {
                      bool appendKey, std::string* out) const;
   std::string Encode(std::string_view text) const;
 
+  // First index of each name, ASCII letters lower-cased.
+  using NameIndex = std::unordered_map<std::string, uint32_t>;
+
   ProfileEncoding encoding_ = ProfileEncoding::kAnsi;
   std::string text_;
   ProfileSpan preamble_;
   std::vector<ProfileSection> sections_;
   std::vector<ProfileLine> lines_;
+  mutable std::unique_ptr<NameIndex> sectionIndex_;
+  mutable std::vector<std::unique_ptr<NameIndex>> lineIndexes_;  // by section
 };
