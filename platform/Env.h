@@ -92,6 +92,11 @@ class Env {
   // pointers have their Windows meaning. ---
   virtual uint32_t ProfileReadString(const char* section, const char* key, const char* def,
                                      char* buffer, uint32_t size, const std::string& path) = 0;
+  // GetPrivateProfileSectionA: every line of the section but comments, as
+  // "name=value" (or the name alone for a line without "="), each followed
+  // by a NUL, the list closed by one more.
+  virtual uint32_t ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                                      const std::string& path) = 0;
   virtual uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
                                   const std::string& path) = 0;
   virtual bool ProfileWriteString(const char* section, const char* key, const char* value,

@@ -37,6 +37,10 @@ class EnvWrapper : public Env {
                              uint32_t size, const std::string& path) override {
     return target_.ProfileReadString(section, key, def, buffer, size, path);
   }
+  uint32_t ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                              const std::string& path) override {
+    return target_.ProfileReadSection(section, buffer, size, path);
+  }
   uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
                           const std::string& path) override {
     return target_.ProfileReadInt(section, key, def, path);

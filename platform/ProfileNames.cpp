@@ -26,6 +26,12 @@ bool SameProfileName(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string ProfileNameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) c = AsciiLower(c);
+  return key;
+}
+
 bool SameProfileNameTrimmed(std::string_view a, std::string_view b) {
   return SameProfileName(TrimProfileBlanks(a), TrimProfileBlanks(b));
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "messages/Messages.h"
 #include "platform/ProfileNames.h"
@@ -97,10 +99,39 @@ int CIni::ReadKeyNames(const std::string& section, StringList& names) const {
   return static_cast<int>(names.size());
 }
 
+// The section is read whole in one call of the service, however long, and
+// each name takes the value a read by that name gives: the first line of the
+// name in any letter case, one pair of outer quotes removed, at most 4095
+// characters. Lines with an empty name are passed over, also at the top.
 int CIni::ReadSection(const std::string& section, SectionMap& map) const {
-  StringList names;
-  if (!ReadNameList(section, names)) return 0;
-  for (const std::string& name : names) map[name] = ReadString(section, name);
+  std::vector<char> buffer;
+  uint32_t size = kNameListBuffer, length = 0;
+  for (;;) {
+    buffer.assign(size, '\0');
+    length = env_.ProfileReadSection(section.c_str(), buffer.data(), size, path_);
+    if (length < size - 2 || size >= kNameListLimit) break;
+    size *= 2;
+  }
+  std::vector<std::pair<std::string_view, std::string_view>> entries;
+  std::unordered_map<std::string, std::string_view> firstValues;
+  for (uint32_t pos = 0; pos < length;) {
+    std::string_view entry(buffer.data() + pos, strnlen(buffer.data() + pos, length - pos));
+    pos += static_cast<uint32_t>(entry.size()) + 1;
+    size_t equals = entry.find('=');
+    if (equals == std::string_view::npos || equals == 0) continue;
+    std::string_view name = entry.substr(0, equals), value = entry.substr(equals + 1);
+    firstValues.try_emplace(ProfileNameKey(name), value);
+    entries.emplace_back(name, value);
+  }
+  if (entries.empty()) return 0;
+  for (const auto& [name, unused] : entries) {
+    std::string_view value = firstValues[ProfileNameKey(name)];
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    map[std::string(name)] = value.substr(0, kValueBuffer - 1);
+  }
   return static_cast<int>(map.size());
 }
 

@@ -187,6 +187,14 @@ uint32_t EnvPortable::ProfileReadString(const char* section, const char* key, co
   return result;
 }
 
+uint32_t EnvPortable::ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                                         const std::string& path) {
+  uint32_t error = kErrorUnset;
+  uint32_t result = profiles_->ReadSection(section, buffer, size, ProfileHostPath(path), &error);
+  if (error != kErrorUnset) lastError_ = error;
+  return result;
+}
+
 uint32_t EnvPortable::ProfileReadInt(const char* section, const char* key, int32_t def,
                                      const std::string& path) {
   uint32_t error = kErrorUnset;

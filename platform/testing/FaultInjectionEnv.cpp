@@ -92,6 +92,17 @@ uint32_t FaultInjectionEnv::ProfileReadString(const char* section, const char* k
   return target().ProfileReadString(section, key, def, buffer, size, path);
 }
 
+uint32_t FaultInjectionEnv::ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                                               const std::string& path) {
+  if (Inject("ProfileReadSection")) {
+    // An unreadable file reads like a missing one: an empty list.
+    if (size > 0) buffer[0] = '\0';
+    if (size > 1) buffer[1] = '\0';
+    return 0;
+  }
+  return target().ProfileReadSection(section, buffer, size, path);
+}
+
 uint32_t FaultInjectionEnv::ProfileReadInt(const char* section, const char* key, int32_t def,
                                            const std::string& path) {
   if (Inject("ProfileReadInt")) return static_cast<uint32_t>(def);

@@ -26,6 +26,12 @@ class UnavailableEnv : public Env {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
+  uint32_t ProfileReadSection(const char*, char* buffer, uint32_t size,
+                              const std::string&) override {
+    if (size > 0) buffer[0] = '\0';
+    if (size > 1) buffer[1] = '\0';
+    return 0;
+  }
   uint32_t ProfileReadInt(const char*, const char*, int32_t def, const std::string&) override {
     return static_cast<uint32_t>(def);
   }

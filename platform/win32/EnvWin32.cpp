@@ -130,6 +130,11 @@ uint32_t EnvWin32::ProfileReadString(const char* section, const char* key, const
   return GetPrivateProfileStringA(section, key, def, buffer, size, path.c_str());
 }
 
+uint32_t EnvWin32::ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                                      const std::string& path) {
+  return GetPrivateProfileSectionA(section, buffer, size, path.c_str());
+}
+
 uint32_t EnvWin32::ProfileReadInt(const char* section, const char* key, int32_t def,
                                   const std::string& path) {
   return GetPrivateProfileIntA(section, key, def, path.c_str());

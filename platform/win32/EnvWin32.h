@@ -33,6 +33,8 @@ class EnvWin32 : public Env {
 
   uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
                              uint32_t size, const std::string& path) override;
+  uint32_t ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                              const std::string& path) override;
   uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
                           const std::string& path) override;
   bool ProfileWriteString(const char* section, const char* key, const char* value,

@@ -97,6 +97,24 @@ TEST_F(IniTest, LongKeyListsAndEmptyNamesLoseNothing) {
   EXPECT_EQ(map.count(""), 0u);
 }
 
+// A key-name list that starts with an empty name reads as no list at all;
+// the section is read whole instead, so a first line "=x" hides nothing.
+// Each name keeps what a read by that name gives.
+TEST_F(IniTest, ReadSectionSeesEveryKeyAsAReadByNameWould) {
+  Profile("[S]\r\n=x\r\nA=1\r\n;c=2\r\nnoeq\r\nq=\"quoted\"\r\nB=2\r\nb=3\r\nlong=" +
+          std::string(5000, 'L') + "\r\n");
+  SectionMap map;
+  EXPECT_EQ(ini_.ReadSection("S", map), 5);
+  EXPECT_EQ(map["A"], "1");
+  EXPECT_EQ(map["q"], "quoted");
+  EXPECT_EQ(map["B"], "2");
+  EXPECT_EQ(map["b"], "2");  // the first "B" in any letter case
+  EXPECT_EQ(map["long"], std::string(4095, 'L'));
+  EXPECT_EQ(map.count(""), 0u);
+  EXPECT_EQ(map.count(";c"), 0u);
+  EXPECT_EQ(map.count("noeq"), 0u);
+}
+
 TEST_F(IniTest, WritesAndTheDirtyFlag) {
   EXPECT_EQ(ini_.Dirty(), 0);
   ini_.WriteString("S", "s", "text");

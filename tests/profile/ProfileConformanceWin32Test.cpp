@@ -300,6 +300,9 @@ class Conformance {
       ReadCalls(file, section, key, gen);
       CompareInt(file, section, key, gen.Chance(2) ? 77 : -5);
     }
+    for (size_t i = 1; i < sections.size(); ++i) {
+      if (hand || gen.Chance(20)) CompareSectionReads(file, sections[i], gen);
+    }
     for (int n = 1; hand && n <= 35; ++n) {
       std::string key = "n" + std::to_string(n);
       CompareInt(file, "S", key.c_str(), 77);
@@ -360,6 +363,49 @@ class Conformance {
     if (length > 3) sizes.push_back(length - 2);
     for (int i = 0; i < 3; ++i) CompareRead(file, section, key, def, sizes[gen.Pick(sizes.size())]);
     if (length > 4096) CompareRead(file, section, key, def, 4096);
+  }
+
+  // GetPrivateProfileSectionA against the service, whole and cut.
+  void CompareSectionReads(const fs::path& file, const char* section, Generator& gen) {
+    uint32_t length = CompareSectionRead(file, section, 8192);
+    // No size 0: this Wine writes before the buffer then (the service writes
+    // nothing).
+    std::vector<uint32_t> sizes = {1, 2, 3, 5, length, length + 1, length + 2};
+    if (length > 2) sizes.push_back(length - 1);
+    for (int i = 0; i < 3; ++i) {
+      uint32_t size = sizes[gen.Pick(sizes.size())];
+      if (size > 0) CompareSectionRead(file, section, size);
+    }
+  }
+
+  uint32_t CompareSectionRead(const fs::path& file, const char* section, uint32_t size) {
+    ++calls_;
+    std::vector<char> real(size + 1, '#'), mine(size + 1, '#');
+    SetLastError(kMarker);
+    uint32_t realRet = GetPrivateProfileSectionA(section, real.data(), size, file.string().c_str());
+    uint32_t realError = GetLastError();
+    uint32_t myError = kMarker;
+    uint32_t myRet = service_.ReadSection(section, mine.data(), size, file, &myError);
+    if (mine[size] != '#') Differ("section read wrote past the buffer", section, "", "", size);
+    if (realRet == myRet && real == mine && realError == myError) return realRet;
+    if (size == 1 && real[1] == '\0' && mine[1] == '#') {
+      // This Wine writes a second NUL behind a one-byte buffer.
+      ++excluded_["Wine differs: a one-byte section buffer gets a NUL behind it"];
+    } else if (HasBadUtf8(content_)) {
+      ++excluded_[kBadUtf8];
+    } else if (IsEmptyName(section)) {
+      ++excluded_[kEmptySectionRead];
+    } else if (content_.find('\0') != std::string::npos) {
+      // A NUL inside a value: Wine's list ends there, the service keeps the
+      // lines after it, as a read by name does.
+      ++excluded_["Wine differs: a section's list ends at a NUL inside a value"];
+    } else {
+      Differ("section read: ret " + std::to_string(realRet) + " \"" + Shown(real) + "\" error " +
+                 std::to_string(realError) + " vs mine " + std::to_string(myRet) + " \"" +
+                 Shown(mine) + "\" error " + std::to_string(myError),
+             section, "", "", size);
+    }
+    return realRet;
   }
 
   uint32_t CompareRead(const fs::path& file, const char* section, const char* key, const char* def,

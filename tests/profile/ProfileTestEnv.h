@@ -34,6 +34,11 @@ class ProfileTestEnv : public UnavailableEnv {
     ++profileCalls;
     return service.ReadString(section, key, def, buffer, size, Host(path), &lastError);
   }
+  uint32_t ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                              const std::string& path) override {
+    ++profileCalls;
+    return service.ReadSection(section, buffer, size, Host(path), &lastError);
+  }
   uint32_t ProfileReadInt(const char* section, const char* key, int32_t def,
                           const std::string& path) override {
     ++profileCalls;

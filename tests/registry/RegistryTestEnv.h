@@ -64,6 +64,16 @@ class RegistryTestEnv : public UnavailableEnv {
     return registry.CloseKey(key);
   }
 
+  // GetPrivateProfileSectionA: "name=value" for each line of the section.
+  uint32_t ProfileReadSection(const char* section, char* buffer, uint32_t size,
+                              const std::string&) override {
+    std::string list;
+    if (auto lines = profile.find(section ? section : ""); lines != profile.end()) {
+      for (const auto& [name, value] : lines->second) list += name + "=" + value + '\0';
+    }
+    return CopyCut(list, buffer, size);
+  }
+
   // GetPrivateProfileStringA for one section: the key list (key null) or one
   // value, cut to the buffer as Windows cuts it.
   uint32_t ProfileReadString(const char* section, const char* key, const char* def, char* buffer,
@@ -75,15 +85,7 @@ class RegistryTestEnv : public UnavailableEnv {
       if (lines != profile.end()) {
         for (const auto& [name, value] : lines->second) list += name + '\0';
       }
-      if (list.size() + 1 <= size) {
-        std::memcpy(buffer, list.data(), list.size());
-        buffer[list.size()] = 0;
-        return static_cast<uint32_t>(list.size());
-      }
-      if (size < 2) return buffer[0] = 0;
-      std::memcpy(buffer, list.data(), size - 2);
-      buffer[size - 2] = buffer[size - 1] = 0;
-      return size - 2;
+      return CopyCut(list, buffer, size);
     }
     std::string text = def ? def : "";
     if (lines != profile.end()) {
@@ -100,6 +102,18 @@ class RegistryTestEnv : public UnavailableEnv {
   }
 
  private:
+  // A list of NUL-ended names, closed by one more NUL, cut as Windows cuts it.
+  static uint32_t CopyCut(const std::string& list, char* buffer, uint32_t size) {
+    if (list.size() + 1 <= size) {
+      std::memcpy(buffer, list.data(), list.size());
+      buffer[list.size()] = 0;
+      return static_cast<uint32_t>(list.size());
+    }
+    if (size < 2) return buffer[0] = 0;
+    std::memcpy(buffer, list.data(), size - 2);
+    buffer[size - 2] = buffer[size - 1] = 0;
+    return size - 2;
+  }
   // A refused open leaves a null handle, as every failed open does.
   static uint32_t Refuse(RegKey* result) {
     if (result) *result = 0;

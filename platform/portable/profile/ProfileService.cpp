@@ -128,6 +128,49 @@ uint32_t CopyList(const std::vector<std::string>& names, char* buffer, uint32_t 
   return static_cast<uint32_t>(room);
 }
 
+// The entries of a section as GetPrivateProfileSectionA hands them out: each
+// followed by a NUL, one more NUL after the last (two for an empty list). A
+// list that needs more than size - 2 bytes is cut to size - 2 bytes and closed
+// by two NULs; that sets error 122 unless only the closing NUL was missing.
+uint32_t CopyEntries(const std::vector<std::string>& entries, char* buffer, uint32_t size,
+                     uint32_t* error) {
+  if (size < 2) {
+    if (size == 1) buffer[0] = '\0';
+    return 0;
+  }
+  size_t total = 0;
+  for (const std::string& entry : entries) total += entry.size() + 1;
+  if (total + 2 <= size) {
+    size_t written = 0;
+    for (const std::string& entry : entries) {
+      std::memcpy(buffer + written, entry.c_str(), entry.size() + 1);
+      written += entry.size() + 1;
+    }
+    buffer[total] = '\0';
+    if (total == 0) buffer[1] = '\0';
+    return static_cast<uint32_t>(total);
+  }
+  if (total + 1 != size) *error = kErrorInsufficientBuffer;
+  return CopyList(entries, buffer, size);
+}
+
+// Every line of a section other than comments: "name=value" with both
+// trimmed and the value as written (quotes kept), or the name alone for a
+// line without "=".
+std::vector<std::string> SectionEntries(const ProfileText& text, int index) {
+  std::vector<std::string> entries;
+  const ProfileSection& section = text.sections()[index];
+  for (uint32_t i = section.firstLine; i < section.firstLine + section.lineCount; ++i) {
+    const ProfileLine& line = text.lines()[i];
+    std::string_view name = text.Text(line.name);
+    if (!name.empty() && name.front() == ';') continue;
+    std::string entry = text.ToAnsi(name);
+    if (line.hasValue) entry += "=" + text.ToAnsi(text.Text(line.value));
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 std::vector<std::string> SectionNames(const ProfileText& text) {
   std::vector<std::string> names;
   for (const ProfileSection& section : text.sections()) {
@@ -306,6 +349,22 @@ uint32_t ProfileService::ReadString(const char* section, const char* key, const 
     return CopyDefault(def, true, buffer, size);
   }
   return CopyValue(text->ToAnsi(text->Text(text->lines()[line].value)), buffer, size);
+}
+
+uint32_t ProfileService::ReadSection(const char* section, char* buffer, uint32_t size,
+                                     const fs::path& file, uint32_t* error) {
+  auto text = file.empty() ? nullptr : Load(file, error);
+  if (file.empty()) *error = kErrorPathNotFound;
+  std::vector<std::string> entries;
+  if (text) {
+    // A UTF-8 file of nothing but its byte-order mark fails to decode, as
+    // for the other reads.
+    bool bomOnly = text->encoding() == ProfileEncoding::kUtf8 && text->empty();
+    *error = bomOnly ? kErrorInvalidParameter : kErrorSuccess;
+    int s = section == nullptr ? -1 : text->FindSection(text->FromAnsi(section));
+    if (s >= 0) entries = SectionEntries(*text, s);
+  }
+  return CopyEntries(entries, buffer, size, error);
 }
 
 uint32_t ProfileService::ReadInt(const char* section, const char* key, int32_t def,

@@ -25,6 +25,9 @@ class ProfileService {
   // error code exactly when the Windows function would set the last error.
   uint32_t ReadString(const char* section, const char* key, const char* def, char* buffer,
                       uint32_t size, const std::filesystem::path& file, uint32_t* error);
+  // GetPrivateProfileSectionA: the section's lines as "name=value" entries.
+  uint32_t ReadSection(const char* section, char* buffer, uint32_t size,
+                       const std::filesystem::path& file, uint32_t* error);
   uint32_t ReadInt(const char* section, const char* key, int32_t def,
                    const std::filesystem::path& file, uint32_t* error);
   bool WriteString(const char* section, const char* key, const char* value,

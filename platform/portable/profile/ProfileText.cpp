@@ -10,15 +10,6 @@ namespace {
 // turn; beyond it, it goes through an index.
 constexpr size_t kScanLimit = 16;
 
-// Names as SameProfileName compares them.
-std::string LowerAscii(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 // Cuts a span at its first NUL byte and trims its blanks.
 ProfileSpan CutAndTrim(std::string_view text, size_t from, size_t to) {
   std::string_view part = text.substr(from, to - from);
@@ -106,10 +97,10 @@ int ProfileText::FindSection(std::string_view name) const {
   if (!sectionIndex_) {
     sectionIndex_ = std::make_unique<NameIndex>();
     for (uint32_t i = 0; i < sections_.size(); ++i) {
-      sectionIndex_->try_emplace(LowerAscii(Text(sections_[i].name)), i);
+      sectionIndex_->try_emplace(ProfileNameKey(Text(sections_[i].name)), i);
     }
   }
-  auto it = sectionIndex_->find(LowerAscii(name));
+  auto it = sectionIndex_->find(ProfileNameKey(name));
   return it == sectionIndex_->end() ? -1 : static_cast<int>(it->second);
 }
 
@@ -126,10 +117,10 @@ int ProfileText::FindLine(int section, std::string_view key) const {
   if (!index) {
     index = std::make_unique<NameIndex>();
     for (uint32_t i = s.firstLine; i < s.firstLine + s.lineCount; ++i) {
-      index->try_emplace(LowerAscii(Text(lines_[i].name)), i);
+      index->try_emplace(ProfileNameKey(Text(lines_[i].name)), i);
     }
   }
-  auto it = index->find(LowerAscii(key));
+  auto it = index->find(ProfileNameKey(key));
   return it == index->end() ? -1 : static_cast<int>(it->second);
 }
 
