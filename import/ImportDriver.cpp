@@ -68,7 +68,8 @@ bool ImportSettings(ImportRun& run) {
   run.progress.ShowDetail(pointerProfile);
 
   CIni profile(env, pointerProfile);
-  std::string iniValue = profile.ReadString("Settings", "Ini");
+  bool pointerReadable = run.Readable(profile);
+  std::string iniValue = pointerReadable ? profile.ReadString("Settings", "Ini") : "";
   // The main profile as the profile functions find it: reading, moving and
   // the restore line all name this one file.
   std::string mainProfile = iniValue.empty() ? "" : ProfileFullPath(env, iniValue);
@@ -83,19 +84,25 @@ bool ImportSettings(ImportRun& run) {
 
   profile.SetPath(mainProfile);
   run.progress.ShowDetail(mainProfile);
-  if (iniValue.empty() && !FoundName(env, pointerProfile).empty()) {
-    std::string text;
-    AppendTableMessage(env, text, kMsgNoMainProfile, pointerProfile.c_str());
-    env.ShowMessage(text, kMbOk);
+  if (pointerReadable) {
+    if (iniValue.empty() && !FoundName(env, pointerProfile).empty()) {
+      std::string text;
+      AppendTableMessage(env, text, kMsgNoMainProfile, pointerProfile.c_str());
+      env.ShowMessage(text, kMbOk);
+    }
+    run.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
   }
-  run.restoreScript.MoveToBackup(pointerProfile, "winlum.ini");
 
-  ImportGeneralSettings(env, profile, productKey);
-  if (!ImportCurrentJobs(env, profile, productKey)) {
-    env.CloseKey(productKey);
-    return false;
+  // A main profile that cannot be read is neither imported nor moved; the
+  // table profiles beside it still are.
+  if (mainProfile.empty() || run.Readable(profile)) {
+    ImportGeneralSettings(env, profile, productKey);
+    if (!ImportCurrentJobs(env, profile, productKey)) {
+      env.CloseKey(productKey);
+      return false;
+    }
+    ImportQueues(run, profile);
   }
-  ImportQueues(run, profile);
   ImportTableProfiles(run, oldDirectory);
 
   run.restoreScript.Close();

@@ -8,6 +8,7 @@
 
 #include "import/RestoreJournal.h"
 #include "platform/Env.h"
+#include "profile/Ini.h"
 
 // Where the import reports how far it has got: the status line says what it
 // is doing, the detail line which file it is working on.
@@ -36,6 +37,10 @@ struct ImportRun {
   std::string backupDirectory;   // setup directory + "\Backup"
   RestoreJournal restoreScript;  // closed at the latest when the run goes
   ImportCounts counts;
+
+  // True when `profile` can be read (or is not there at all); otherwise the
+  // user is told that it is neither imported nor moved.
+  bool Readable(const CIni& profile);
   // The data file names this run has placed in the spool directory: no job's
   // data replaces another's.
   std::set<std::string, FileNameOrder> spooledNames;

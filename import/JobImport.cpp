@@ -86,6 +86,7 @@ void ImportJob(ImportRun& run, const std::string& queueName, const std::string& 
   Env& env = run.env;
   run.progress.ShowDetail(profilePath);
   CIni profile(env, profilePath);
+  if (!run.Readable(profile)) return;
   SectionMap job, files;
   profile.ReadSection("Settings", job);
   profile.ReadSection("Files", files);

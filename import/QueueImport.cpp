@@ -70,6 +70,7 @@ void ImportQueue(ImportRun& run, const QueueList& queues, const std::string& nam
   }
   run.progress.ShowDetail(profilePath);
   CIni profile(env, profilePath);
+  if (!run.Readable(profile)) return;
   SectionMap settings = QueueSettings(profile, queues, name);
   std::string key = "Queues\\" + name;
   bool written = WriteQueueValues(env, settings, key);

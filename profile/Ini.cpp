@@ -10,6 +10,7 @@
 
 #include "messages/Messages.h"
 #include "platform/ProfileNames.h"
+#include "platform/WinError.h"
 
 namespace {
 
@@ -37,6 +38,18 @@ CIni::CIni(Env& env, std::string path) : env_(env), path_(std::move(path)) {}
 
 void CIni::SetPath(std::string path) {
   path_ = std::move(path);
+}
+
+bool CIni::Readable(uint32_t* error) const {
+  // A read of a name no profile holds: it finds nothing in a readable file
+  // (error 0 or 2), in a missing one (2 or 3) and in one of nothing but a
+  // UTF-8 byte-order mark (87); any other error says the file was not read.
+  char buffer[2];
+  env_.SetLastErrorCode(kErrorSuccess);
+  env_.ProfileReadString("\x01", "\x01", "", buffer, sizeof buffer, path_);
+  *error = env_.LastError();
+  return *error == kErrorSuccess || *error == kErrorFileNotFound || *error == kErrorPathNotFound ||
+         *error == kErrorInvalidParameter;
 }
 
 std::string CIni::ReadString(const std::string& section, const std::string& key,

@@ -67,6 +67,12 @@ class CIni {
   // Writes every entry of the map; keys of the section that the map lacks stay.
   void WriteSection(const std::string& section, const SectionMap& map);
 
+  // False, with the reason in `error`, when the file is there but the
+  // profile functions cannot read it (too large, locked by another program, a
+  // folder): every read would give its default, as for a missing file. A
+  // missing file is readable: it is simply empty.
+  bool Readable(uint32_t* error) const;
+
   // 1 after any write or delete through this object, 0 after construction
   // and after Flush.
   int Dirty() const { return dirty_; }

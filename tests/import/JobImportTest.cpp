@@ -3,6 +3,7 @@
 // control profile names ever leads out of the spool or backup directory.
 #include <gtest/gtest.h>
 
+#include "platform/portable/profile/ProfileService.h"
 #include "support/Scenario.h"
 
 namespace {
@@ -120,8 +121,10 @@ TEST_F(JobImportTest, DataFileNameAlreadySpooledIsNotCopiedAgain) {
 
 TEST_F(JobImportTest, NamesThatAreNoFileNamesLeadNowhere) {
   s.Write("C:\\OLD\\Q\\df1", "data");
-  Job("C:\\OLD\\Q", "cf1.ini", "Seqno=..\\..\\WINDOWS\\x\r\nControlFileName=cfA1\r\nDataFiles=2\r\n",
-      "File1=l..\\..\\WINDOWS\\evil\r\nData1=C:\\OLD\\Q\\df1\r\nFile2=lC:df\r\nData2=C:\\OLD\\Q\\df1\r\n");
+  Job("C:\\OLD\\Q", "cf1.ini",
+      "Seqno=..\\..\\WINDOWS\\x\r\nControlFileName=cfA1\r\nDataFiles=2\r\n",
+      "File1=l..\\..\\WINDOWS\\evil\r\nData1=C:\\OLD\\Q\\df1\r\nFile2=lC:df\r\nData2=C:"
+      "\\OLD\\Q\\df1\r\n");
   Run();
   // The data file names are not used as paths, the Seqno not as a backup name.
   EXPECT_FALSE(s.Exists("C:\\WINDOWS\\evil"));
@@ -161,6 +164,33 @@ TEST_F(JobImportTest, HugeDataFileCountCostsNothing) {
       "File1=ldf1\r\nData1=C:\\OLD\\Q\\df1\r\n");
   Run();
   EXPECT_EQ(s.Read("C:\\Setup\\Spool\\df1"), "data");
+}
+
+// A control profile the profile functions cannot read (here: beyond the
+// size they read) would import as an empty job and its settings would be
+// lost with the move: it is neither imported nor moved, and the user is told.
+TEST_F(JobImportTest, UnreadableControlProfileStaysAndIsReported) {
+  s.Write("C:\\OLD\\Q\\cf1.ini", "[Settings]\r\nSeqno=1\r\nControlFileName=cfA1\r\n" +
+                                     std::string(ProfileService::kMaxFileBytes, ';'));
+  Job("C:\\OLD\\Q", "cf2.ini", "Seqno=2\r\nControlFileName=cfA2\r\n");
+  Run();
+  EXPECT_TRUE(s.Exists("C:\\OLD\\Q\\cf1.ini"));
+  EXPECT_FALSE(s.KeyExists("SOFTWARE\\Tandrel\\LUM\\Jobs\\cfA1"));
+  EXPECT_EQ(s.Text(kAlphaJobs, "2"), "cfA2");
+  EXPECT_NE(
+      s.Messages().find("The profile C:\\OLD\\Q\\cf1.ini cannot be read:\nNot enough memory."),
+      std::string::npos)
+      << s.Messages();
+}
+
+TEST_F(JobImportTest, UnreadableMainProfileStaysAndTheRestGoesOn) {
+  s.Write("C:\\OLD\\lum.ini",
+          "[Settings]\r\nPort=515\r\n" + std::string(ProfileService::kMaxFileBytes, ';'));
+  Run();
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_FALSE(s.Value("SOFTWARE\\Tandrel\\LUM", "Port").has_value());
+  EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
+  EXPECT_NE(s.Messages().find("cannot be read"), std::string::npos) << s.Messages();
 }
 
 TEST_F(JobImportTest, AFolderNamedLikeAControlProfileIsNoJob) {
