@@ -177,6 +177,12 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
   }
   std::string source = FullPath(givenSource);
   if (source.empty()) return;
+  // The line names the file as it is spelled on disk, so that restoring it
+  // gives back its own name, not the spelling a profile used for it.
+  FoundFile found;
+  if (env_.FindFirst(source, &found) && !found.directory) {
+    source = source.substr(0, source.rfind('\\') + 1) + found.name;
+  }
   if (InOwnDirectory(source)) {
     // Moving the import's own files would overwrite a backup or the script.
     std::string text;
