@@ -16,6 +16,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "platform/win32/EnvWin32.h"
+#include "support/Installations.h"
 #include "support/Scenario.h"
 
 namespace fs = std::filesystem;
@@ -45,105 +46,11 @@ class ScenarioEnvWin32 : public EnvWin32 {
   std::string root_;
 };
 
-// Files below the root (relative path -> content); "{ROOT}" stands for it.
-using Tree = std::map<std::string, std::string>;
-
-struct ScenarioCase {
-  const char* name;
-  Tree installation;
-  // Registry values to compare: key below SOFTWARE\Tandrel\LUM, value name.
-  std::vector<std::pair<std::string, std::string>> values;
-  // Written before a second run, when not empty.
-  Tree beforeSecondRun;
-};
-
-const char* const kPointer = "[Settings]\r\nIni={ROOT}\\Old Files\\lum.ini\r\n";
-
-std::string Job(const std::string& seqno, int dataFiles, const std::string& files) {
-  return "[Settings]\r\nSeqno=" + seqno + "\r\nControlFileName=cfA" + seqno +
-         "\r\nDataFiles=" + std::to_string(dataFiles) + "\r\n[Files]\r\n" + files;
-}
-
-const std::vector<ScenarioCase>& Cases() {
-  static const std::vector<ScenarioCase> cases = {
-      {"general settings only",
-       {{"WINDOWS\\lum.ini", kPointer},
-        {"Old Files\\lum.ini",
-         "[Settings]\r\nPort=515\r\nName=LUM 100%\r\nBig=4294967295\r\n"
-         "[LogOptions]\r\nLogLevel=2\r\n[Security]\r\nCheckHosts=1\r\n"
-         "[WindowPos]\r\nDesktop size=640,480\r\n"
-         "[CurrentJobs]\r\n{ROOT}\\Old Files\\Q\\cf1.ini=1\r\n"},
-        {"Old Files\\Q\\cf1.ini", "[Settings]\r\nControlFileName=J1\r\n"},
-        {"Setup\\readme.txt", "new release\r\n"}},
-       {{"", "Port"},
-        {"", "Name"},
-        {"", "Big"},
-        {"", "LogLevel"},
-        {"", "CheckHosts"},
-        {"", "Desktop size"},
-        {"", "Main"},
-        {"CurrentJobs", "J1"}},
-       {}},
-      {"queues and jobs",
-       {{"WINDOWS\\lum.ini", kPointer},
-        {"Old Files\\lum.ini",
-         "[Queues]\r\n1=Alpha\r\n2=Beta\r\n3=NoDir\r\n4=NoProfile\r\n5=Shared\r\n"
-         "[Alpha]\r\nqueuedir={ROOT}\\Old Files\\A\r\ncfdir=C:\\CF\r\n"
-         "[Beta]\r\nqueuedir={ROOT}\\Old Files\\B\\\r\n"
-         "[NoDir]\r\nqueuedir={ROOT}\\Old Files\\Missing\r\n"
-         "[NoProfile]\r\nqueuedir={ROOT}\\Old Files\\Empty\r\n"
-         "[Shared]\r\nqueuedir={ROOT}\\Old Files\\A\r\n"},
-        {"Old Files\\A\\queue.ini",
-         "[Settings]\r\nType=1\r\nInsertBytes=2\r\n[Bytes]\r\nInsertBytes=1B 40\r\n"
-         "ModeBytes=1B4\r\n[Margins]\r\nTop=5\r\nLeft=2.5\r\n"
-         "[Font]\r\nFaceName=Courier New\r\nHeight=-13\r\n"},
-        {"Old Files\\A\\cf1.ini", Job("1", 0, "")},
-        {"Old Files\\A\\cf2.ini",
-         Job("2", 1, "File1=ldfA2\r\ndfA2={ROOT}\\Old Files\\A\\dfA2\r\n")},
-        {"Old Files\\A\\dfA2", "alpha data"},
-        {"Old Files\\B\\queue.ini", "[Settings]\r\nType=2\r\n"},
-        {"Old Files\\B\\cf3.ini",
-         Job("3", 3,
-             "File1=ldfA3\r\nData1={ROOT}\\Old Files\\B\\dfA3\r\nFile2=ldfB3\r\n"
-             "Data2={ROOT}\\Old Files\\B\\dfB3\r\nFile3=ldfC3\r\n"
-             "Data3={ROOT}\\Old Files\\B\\gone\r\n")},
-        {"Old Files\\B\\dfA3", "beta one"},
-        {"Old Files\\B\\dfB3", "beta two"},
-        {"Old Files\\Empty\\readme.txt", "no queue here"},
-        {"Setup\\readme.txt", "new release\r\n"}},
-       {{"Queues\\Alpha", "Type"},        {"Queues\\Alpha", "bInsertBytes"},
-        {"Queues\\Alpha", "InsertBytes"}, {"Queues\\Alpha", "ModeBytes"},
-        {"Queues\\Alpha", "Top"},         {"Queues\\Alpha", "Left"},
-        {"Queues\\Alpha", "cfdir"},       {"Queues\\Alpha", "Font"},
-        {"Queues\\Alpha\\Jobs", "1"},     {"Queues\\Alpha\\Jobs", "2"},
-        {"Queues\\Beta\\Jobs", "3"},      {"Jobs\\cfA1", "QueueName"},
-        {"Jobs\\cfA2", "Data1"},          {"Jobs\\cfA2", "dfA2"},
-        {"Jobs\\cfA3", "Data1"},          {"Jobs\\cfA3", "Data2"},
-        {"Jobs\\cfA3", "Data3"},          {"Jobs\\cfA3", "DataFiles"},
-        {"Queues\\NoDir", "Type"},        {"Queues\\Shared", "Type"}},
-       {}},
-      {"re-run over an installation without queues",
-       {{"WINDOWS\\lum.ini", kPointer},
-        {"Old Files\\lum.ini", "[Settings]\r\nPort=515\r\n"},
-        {"Setup\\readme.txt", "new release\r\n"}},
-       {{"", "Port"}},
-       {{"WINDOWS\\lum.ini", kPointer}, {"Old Files\\lum.ini", "[Settings]\r\nPort=516\r\n"}}},
-  };
-  return cases;
-}
-
-std::string Substitute(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 void WriteTree(const fs::path& base, const std::string& root, const Tree& tree) {
   for (const auto& [relative, content] : tree) {
     fs::path file = base / relative;
     fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << Substitute(content, "{ROOT}", root);
+    std::ofstream(file, std::ios::binary) << WithRoot(content, root);
   }
 }
 
@@ -156,10 +63,22 @@ Tree ReadTree(const fs::path& base, const std::string& root) {
       if (c == '/') c = '\\';
     }
     std::ifstream in(entry.path(), std::ios::binary);
-    tree[relative] =
-        Substitute(std::string(std::istreambuf_iterator<char>(in), {}), root, "{ROOT}");
+    tree[relative] = WithoutRoot(std::string(std::istreambuf_iterator<char>(in), {}), root);
   }
   return tree;
+}
+
+// The installation's uninstall entries, in the registry the run will see.
+void WriteUninstallEntries(Env& env, const Installation& c) {
+  for (const UninstallEntry& entry : c.uninstallEntries) {
+    std::string path = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + entry.name;
+    RegKey key = 0;
+    ASSERT_EQ(env.CreateKey(kHKeyLocalMachine, path.c_str(), &key, nullptr), 0u);
+    env.SetValue(key, "UninstallString", kRegSz,
+                 reinterpret_cast<const uint8_t*>(entry.command.c_str()),
+                 static_cast<uint32_t>(entry.command.size() + 1));
+    env.CloseKey(key);
+  }
 }
 
 // Type and bytes of a value, or "(none)".
@@ -190,11 +109,12 @@ struct Outcome {
 // Runs the case (once, or twice with the second tree written in between),
 // each run on the Env that `envForRun` gives, as a new process would have
 // it, over the tree at `base` that the machine calls `root`.
-Outcome Run(const ScenarioCase& c, const std::function<Env&()>& envForRun,
+Outcome Run(const Installation& c, const std::function<Env&()>& envForRun,
             const std::function<std::string()>& messages, const fs::path& base,
             const std::string& root) {
   Outcome outcome;
-  WriteTree(base, root, c.installation);
+  WriteTree(base, root, c.files);
+  WriteUninstallEntries(envForRun(), c);
   Env* env = nullptr;
   for (int run = 0; run < (c.beforeSecondRun.empty() ? 1 : 2); ++run) {
     if (run == 1) WriteTree(base, root, c.beforeSecondRun);
@@ -203,11 +123,10 @@ Outcome Run(const ScenarioCase& c, const std::function<Env&()>& envForRun,
     outcome.ok.push_back(dlg.RunWorkStep());
   }
   for (const auto& [key, name] : c.values) {
-    std::string path = "SOFTWARE\\Tandrel\\LUM" + (key.empty() ? "" : "\\" + key);
-    outcome.values[path + "|" + name] = Substitute(ReadValue(*env, path, name), root, "{ROOT}");
+    outcome.values[key + "|" + name] = WithoutRoot(ReadValue(*env, key, name), root);
   }
   outcome.files = ReadTree(base, root);
-  outcome.messages = Substitute(messages(), root, "{ROOT}");
+  outcome.messages = WithoutRoot(messages(), root);
   return outcome;
 }
 
@@ -233,11 +152,12 @@ void RunRestoreChain(const std::string& backup) {
   fs::remove(backup + "\\chain.bat");
 }
 
-Outcome RunOnWindows(const ScenarioCase& c) {
+Outcome RunOnWindows(const Installation& c) {
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  std::string root =
-      std::string(temp) + "checklum-scenario-" + std::to_string(GetCurrentProcessId());
+  // A root whose every part is a short name already, so that the short path
+  // of the uninstaller is its long path on both machines.
+  std::string root = std::string(temp) + "CLS" + std::to_string(GetCurrentProcessId() % 100000);
   fs::remove_all(root);
 
   std::string keyPath = "Software\\CheckLUMScenario-" + std::to_string(GetCurrentProcessId());
@@ -252,7 +172,7 @@ Outcome RunOnWindows(const ScenarioCase& c) {
 
   RunRestoreChain(root + "\\Setup\\Backup");
   Tree restored = ReadTree(root, root);
-  for (const auto& [relative, content] : c.installation) {
+  for (const auto& [relative, content] : c.files) {
     EXPECT_EQ(restored[relative], content) << relative << " after the restore chain";
   }
 
@@ -263,7 +183,7 @@ Outcome RunOnWindows(const ScenarioCase& c) {
   return outcome;
 }
 
-Outcome RunOnImage(const ScenarioCase& c) {
+Outcome RunOnImage(const Installation& c) {
   Scenario s;
   const std::string root = "C:\\T";
   s.options.windowsDirectory = root + "\\WINDOWS";
@@ -279,7 +199,7 @@ Outcome RunOnImage(const ScenarioCase& c) {
 class ScenarioOnBothMachines : public testing::TestWithParam<size_t> {};
 
 TEST_P(ScenarioOnBothMachines, SameRegistryFilesScriptsAndMessages) {
-  const ScenarioCase& c = Cases()[GetParam()];
+  const Installation& c = Installations()[GetParam()];
   SCOPED_TRACE(c.name);
   Outcome windows = RunOnWindows(c);
   Outcome image = RunOnImage(c);
@@ -291,10 +211,10 @@ TEST_P(ScenarioOnBothMachines, SameRegistryFilesScriptsAndMessages) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, ScenarioOnBothMachines,
-                         testing::Range<size_t>(0, Cases().size()));
+                         testing::Range<size_t>(0, Installations().size()));
 
 TEST(ScenarioOnWindows, RestoreScriptOfTheSimplestRun) {
-  Outcome windows = RunOnWindows(Cases()[0]);
+  Outcome windows = RunOnWindows(Installations()[0]);
   EXPECT_EQ(windows.files["Setup\\Backup\\restore.bat"],
             "copy/y winlum.ini {ROOT}\\WINDOWS\\lum.ini\r\n"
             "copy/y lum.ini \"{ROOT}\\Old Files\\lum.ini\"\r\n");

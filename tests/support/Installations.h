@@ -1,0 +1,39 @@
+// Whole old installations, the same for every test that runs the import on
+// two machines: the in-process comparison under Wine and the end-to-end run
+// of both programs. Each is a tree of files below a root folder ("{ROOT}" in
+// a file's text stands for the root's Windows path), uninstall entries, and
+// the registry values to compare afterwards.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Files below the root (relative Windows path -> content). "WINDOWS\..." is
+// the Windows directory, "Setup\..." the program's directory.
+using Tree = std::map<std::string, std::string>;
+
+struct UninstallEntry {
+  std::string name;     // the key below ...\CurrentVersion\Uninstall
+  std::string command;  // its UninstallString
+};
+
+struct Installation {
+  const char* name;
+  Tree files;
+  std::vector<UninstallEntry> uninstallEntries;
+  // Registry values to compare: key below HKEY_LOCAL_MACHINE, value name.
+  std::vector<std::pair<std::string, std::string>> values;
+  // Written before a second run, when not empty.
+  Tree beforeSecondRun;
+};
+
+const std::vector<Installation>& Installations();
+
+// The text with every "{ROOT}" replaced by `root`, and the other way round.
+std::string WithRoot(std::string text, const std::string& root);
+std::string WithoutRoot(std::string text, const std::string& root);
+
+// A REGEDIT4 file that holds the installation's uninstall entries.
+std::string UninstallEntriesFile(const Installation& installation);
