@@ -1,0 +1,214 @@
+// Both programs, end to end, on every old installation of the scenario tests:
+// CheckLUM.exe runs under Wine in Xvfb on the installation copied into a
+// fresh Wine prefix (its uninstall entries imported with `reg import`, the
+// new uninstaller in the setup directory), and checklum runs on the same
+// installation as an image. Both must leave the same registry contents (the
+// Wine side exported with `reg export`) and the same Backup and Spool
+// folders, restore scripts included.
+//
+// The Windows program is named by CHECKLUM_EXE (scripts/test sets it after
+// the Windows build); without it the test is skipped.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "platform/portable/registry/RegistryFile.h"
+#include "support/Installations.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Both machines keep the installation below C:\ and have C:\windows as their
+// Windows directory, as a Wine prefix has.
+const char* const kRoot = "C:";
+const char* const kSoftware[] = {"SOFTWARE\\Tandrel",
+                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"};
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& file, const std::string& content) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << content;
+}
+
+// The installation's files below a host folder that stands for drive C:.
+void WriteTree(const fs::path& drive, const Tree& tree) {
+  for (const auto& [relative, content] : tree) {
+    std::string path = relative;
+    if (path.rfind("WINDOWS\\", 0) == 0) path.replace(0, 7, "windows");  // as Wine spells it
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    WriteFile(drive / path, WithRoot(content, kRoot));
+  }
+}
+
+// Every file below `folder`, relative path -> content.
+std::map<std::string, std::string> Files(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(folder)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), folder).generic_string()] = ReadAll(entry.path());
+    }
+  }
+  return files;
+}
+
+int Shell(const std::string& command) {
+  int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::string Quoted(const fs::path& path) {
+  return "'" + path.string() + "'";
+}
+
+// The registry file's key `path` and everything below it, written out as a
+// registry file again (empty when the key is missing), so that files in any
+// encoding and order compare by their content.
+std::string Subtree(const std::string& bytes, const std::string& path) {
+  RegistryKeyNode root;
+  std::string error;
+  if (!bytes.empty() && !ParseRegistryFile(bytes, &root, &error)) return "unreadable: " + error;
+  const RegistryKeyNode* node = &root;
+  std::string rest = path;
+  while (node != nullptr && !rest.empty()) {
+    size_t slash = rest.find('\\');
+    node = node->FindSubkey(rest.substr(0, slash));
+    rest = slash == std::string::npos ? "" : rest.substr(slash + 1);
+  }
+  // A key with nothing in it counts as missing: a fresh prefix has an empty
+  // list of installed programs, an image none.
+  if (node == nullptr || (node->values.empty() && node->subkeys.empty())) return "";
+  std::string text;
+  if (!FormatRegistryFile(*node, &text, &error)) return "unwritable: " + error;
+  return text;
+}
+
+struct Outcome {
+  std::map<std::string, std::string> registry;  // key -> its subtree
+  std::map<std::string, std::string> backup, spool;
+};
+
+class EndToEnd : public testing::TestWithParam<size_t> {
+ protected:
+  static void SetUpTestSuite() {
+    const char* exe = std::getenv("CHECKLUM_EXE");
+    if (exe == nullptr || *exe == '\0') return;
+    program_ = fs::absolute(exe);
+    // One prefix made ready once; each installation gets a copy of it.
+    templates_ = new TempDir;
+    prefix_ = templates_->path() / "prefix";
+    int rc = Shell("WINEPREFIX=" + Quoted(prefix_) +
+                   " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' sh -c "
+                   "'wineboot --init >/dev/null 2>&1; wineserver -w'");
+    if (rc != 0 || !fs::exists(prefix_ / "drive_c" / "windows")) prefix_.clear();
+  }
+  static void TearDownTestSuite() {
+    delete templates_;
+    templates_ = nullptr;
+  }
+
+  Outcome RunPortable(const Installation& installation) {
+    fs::path image = dir_.path() / "image";
+    WriteTree(image / "C", installation.files);
+    WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+    std::string run = std::string(CHECKLUM_PROGRAM) +
+                      " --windows-dir 'C:\\windows' --program 'C:\\Setup\\CheckLUM.exe' " +
+                      Quoted(image) + " >/dev/null 2>&1";
+    Shell(run);
+    if (!installation.beforeSecondRun.empty()) {
+      WriteTree(image / "C", installation.beforeSecondRun);
+      Shell(run);
+    }
+    Outcome outcome;
+    std::string registry = ReadAll(image / "HKLM.reg");
+    for (const char* key : kSoftware) outcome.registry[key] = Subtree(registry, key);
+    outcome.backup = Files(image / "C" / "Setup" / "Backup");
+    outcome.spool = Files(image / "C" / "Setup" / "Spool");
+    return outcome;
+  }
+
+  Outcome RunOnWine(const Installation& installation) {
+    fs::path prefix = dir_.path() / "prefix";
+    fs::copy(prefix_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::path drive = prefix / "drive_c";
+    WriteTree(drive, installation.files);
+    fs::copy_file(program_, drive / "Setup" / "CheckLUM.exe");
+    WriteFile(dir_.path() / "entries.reg", UninstallEntriesFile(installation));
+    std::string wine =
+        "WINEPREFIX=" + Quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+    // The import's wineserver has no display: it must be gone before the
+    // program starts in its own.
+    EXPECT_EQ(
+        Shell(wine + "wine reg import " + Quoted(dir_.path() / "entries.reg") + " >/dev/null 2>&1"),
+        0);
+    Shell(wine + "wineserver -w");
+    // The program runs in its own display; its message boxes (the caption is
+    // the program's name) are answered with Enter as they come up.
+    std::string run = wine +
+                      "timeout 120 xvfb-run -a sh -c '"
+                      "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & program=$!; "
+                      "while kill -0 $program 2>/dev/null; do "
+                      "xdotool search --name \"^CheckLUM$\" key --window %@ Return "
+                      ">/dev/null 2>&1; sleep 0.2; done; wineserver -w'";
+    EXPECT_EQ(Shell(run), 0);
+    if (!installation.beforeSecondRun.empty()) {
+      WriteTree(drive, installation.beforeSecondRun);
+      EXPECT_EQ(Shell(run), 0);
+    }
+    Outcome outcome;
+    for (const char* key : kSoftware) {
+      fs::path exported = dir_.path() / "export.reg";
+      fs::remove(exported);
+      Shell(wine + "wine reg export 'HKLM\\" + key + "' " + Quoted(exported) +
+            " /y >/dev/null 2>&1");
+      outcome.registry[key] = Subtree(fs::exists(exported) ? ReadAll(exported) : "", key);
+    }
+    Shell(wine + "wineserver -k >/dev/null 2>&1");
+    outcome.backup = Files(drive / "Setup" / "Backup");
+    outcome.spool = Files(drive / "Setup" / "Spool");
+    return outcome;
+  }
+
+  TempDir dir_;
+  static fs::path program_;
+  static fs::path prefix_;
+  static TempDir* templates_;
+};
+
+fs::path EndToEnd::program_;
+fs::path EndToEnd::prefix_;
+TempDir* EndToEnd::templates_ = nullptr;
+
+TEST_P(EndToEnd, BothProgramsLeaveTheSameRegistryAndFiles) {
+  if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
+  ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
+  const Installation& installation = Installations()[GetParam()];
+  SCOPED_TRACE(installation.name);
+  Outcome image = RunPortable(installation);
+  Outcome wine = RunOnWine(installation);
+  for (const char* key : kSoftware) {
+    EXPECT_EQ(wine.registry[key], image.registry[key]) << key;
+  }
+  EXPECT_EQ(wine.backup, image.backup);
+  EXPECT_EQ(wine.spool, image.spool);
+  EXPECT_FALSE(image.backup.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Installations, EndToEnd,
+                         testing::Range<size_t>(0, Installations().size()));
+
+}  // namespace
