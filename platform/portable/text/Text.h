@@ -44,6 +44,23 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string Cp1252ToUtf8(std::string_view ansi);
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// --- Unicode text as UTF-16 code units. ---
+
+// Each code page 1252 byte as its Unicode character.
+std::u16string Cp1252ToUtf16(std::string_view ansi);
+// One code page 1252 byte for each UTF-16 code unit, '?' for a unit the code
+// page cannot hold (each half of a surrogate pair too): one byte per unit, as
+// the ANSI registry functions give Unicode names and strings back.
+std::string Utf16ToCp1252(std::u16string_view text);
+// True when code page 1252 holds every code unit of `text`, so that
+// Cp1252ToUtf16(Utf16ToCp1252(text)) gives `text` back.
+bool Cp1252HoldsAll(std::u16string_view text);
+// UTF-8 as UTF-16 code units, a surrogate pair beyond U+FFFF; a malformed
+// sequence gives U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+// UTF-16 code units as UTF-8; a lone surrogate gives U+FFFD.
+std::string Utf16UnitsToUtf8(std::u16string_view text);
+
 // --- Names. ---
 
 // The upper-case form of `ch` by which Windows compares names without regard
@@ -59,6 +76,19 @@ char16_t UpperCase(char16_t ch);
 // name, and Windows lists entries in the order of their keys.
 std::u16string NameKey(std::string_view ansiName);
 bool SameName(std::string_view a, std::string_view b);
+
+// The upper-case form of a UTF-16 code unit by which the registry compares
+// Unicode names: the simple Unicode capital of a small letter of the Latin
+// (with IPA and the extended blocks), Greek, Cyrillic and Armenian scripts
+// and of the full-width Latin letters, where that capital's own small letter
+// is `ch` again. So the micro sign, dotless i, long s, final sigma and the
+// title-case digraphs keep their form, as in the system's table; and every
+// letter of code page 1252 maps as UpperCase maps it.
+char16_t UnicodeUpperCase(char16_t ch);
+// The key by which a Unicode name compares and sorts: each code unit in its
+// UnicodeUpperCase form.
+std::u16string UnicodeNameKey(std::u16string_view name);
+bool SameUnicodeName(std::u16string_view a, std::u16string_view b);
 
 // --- Paths. ---
 
