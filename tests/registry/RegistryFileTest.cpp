@@ -318,6 +318,37 @@ TEST_F(RegistryFileTest, LoadingReplacesTheContentsAndStaleHandlesSeeTheirKeyDel
   EXPECT_EQ(count, 1u);
 }
 
+// What changes the registry is what changes its contents: a key that did not
+// exist, a value that is new or now holds another type or other bytes. A run
+// that stores again what a loaded file holds leaves the file alone.
+TEST_F(RegistryFileTest, StoringWhatIsThereAlreadyIsNoChange) {
+  PortableRegistry reg;
+  ASSERT_EQ(Load(reg,
+                 "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM\\Queues\\Q1]\r\n"
+                 "\"Name\"=\"Q1\"\r\n\"Count\"=dword:00000001\r\n"),
+            "");
+  RegKey key = 0;
+  ASSERT_EQ(reg.CreateKey(kHKeyLocalMachine, "software\\tandrel\\lum\\queues\\q1", &key, nullptr),
+            kErrorSuccess);
+  const std::string name = "Q1";  // written without its NUL, which follows it: "Q1\0" again
+  reg.SetValue(key, "NAME", kRegSz, Bytes(name), 2);
+  reg.SetValue(key, "Count", kRegDword, Bytes(std::string("\1\0\0\0", 4)), 4);
+  RegKey same = 0;
+  ASSERT_EQ(reg.CreateKey(key, "", &same, nullptr), kErrorSuccess);  // reported as created
+  reg.CloseKey(same);
+  EXPECT_FALSE(reg.Changed());
+  reg.SetValue(key, "Count", kRegBinary, Bytes(std::string("\1\0\0\0", 4)), 4);  // another type
+  EXPECT_TRUE(reg.Changed());
+  reg.CloseKey(key);
+
+  PortableRegistry other;
+  ASSERT_EQ(Load(other, "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=\"x\"\r\n"), "");
+  ASSERT_EQ(other.OpenKey(kHKeyLocalMachine, "A", &key), kErrorSuccess);
+  other.SetValue(key, "v", kRegSz, Bytes("xX"), 1);  // "x" without its NUL: other bytes
+  EXPECT_TRUE(other.Changed());
+  other.CloseKey(key);
+}
+
 TEST_F(RegistryFileTest, SaveFailsCleanlyWhenTheFileCannotBeWrittenOrNamesHoldLineBreaks) {
   PortableRegistry reg;
   std::string error;

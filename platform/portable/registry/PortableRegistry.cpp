@@ -188,8 +188,7 @@ uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
   // the caller's memory, as Windows stores it; that byte is read only then.
   if (IsStringType(type) && length > 0 && data[length - 1] != 0 && data[length] == 0) ++length;
   std::string bytes(reinterpret_cast<const char*>(data), length);
-  node->SetValue(valueName, type, std::move(bytes));
-  state_->changed = true;
+  if (node->SetValue(valueName, type, std::move(bytes))) state_->changed = true;
   return kErrorSuccess;
 }
 

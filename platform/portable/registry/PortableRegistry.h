@@ -41,7 +41,9 @@ class PortableRegistry {
   bool LoadFile(const std::filesystem::path& file, std::string* error);
   // Writes the contents as a REGEDIT4 file, atomically.
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
-  // True once anything was created or set since construction or LoadFile.
+  // True once a key was created or a value set to another type or other data
+  // since construction or LoadFile: creating a key that exists, or storing
+  // what a value already holds, changes nothing.
   bool Changed() const;
 
  private:

@@ -24,11 +24,16 @@ const RegistryValue* RegistryKeyNode::FindValue(std::string_view value) const {
   return it == values.end() ? nullptr : &it->second;
 }
 
-void RegistryKeyNode::SetValue(std::string_view value, uint32_t type, std::string data) {
+bool RegistryKeyNode::SetValue(std::string_view value, uint32_t type, std::string data) {
   auto [it, inserted] = values.try_emplace(NameKey(value));
-  if (inserted) it->second.name = value;
+  if (inserted) {
+    it->second.name = value;
+  } else if (it->second.type == type && it->second.data == data) {
+    return false;
+  }
   it->second.type = type;
   it->second.data = std::move(data);
+  return true;
 }
 
 void RegistryKeyNode::MarkDeleted() {

@@ -34,8 +34,9 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   // Finds or creates the subkey; `created` tells which.
   RegistryKeyNode* AddSubkey(std::string_view subkey, bool* created);
   const RegistryValue* FindValue(std::string_view value) const;
-  // Sets a value, keeping the letter case of an existing name.
-  void SetValue(std::string_view value, uint32_t type, std::string data);
+  // Sets a value, keeping the letter case of an existing name. False when
+  // the value already held this type and these bytes, so nothing changed.
+  bool SetValue(std::string_view value, uint32_t type, std::string data);
   // Removes a subkey with its whole tree, marking every removed key deleted.
   void RemoveSubkey(std::string_view subkey);
   void RemoveValue(std::string_view value);
