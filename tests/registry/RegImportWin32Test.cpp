@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/WinError.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/registry/RegistryFile.h"
 #include "platform/win32/EnvWin32.h"
 
 namespace {
@@ -102,6 +105,133 @@ TEST(RegImportWin32, SavedFileImportsWithTheSameValues) {
   EXPECT_EQ(leaf[0], 1);
   real.CloseKey(key);
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, base.c_str());
+}
+
+// Every key and value below `portable` is in the real registry below
+// `path`, with the same name, letter case included, type and stored bytes.
+void ExpectSameInRealRegistry(const RegistryKeyNode& portable, const std::wstring& path) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
+      << std::string(path.begin(), path.end());
+  DWORD subkeys = 0, values = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
+  EXPECT_EQ(subkeys, portable.subkeys.size());
+  EXPECT_EQ(values, portable.values.size());
+  for (const auto& [unused, value] : portable.values) {
+    std::wstring name(value.name.begin(), value.name.end());
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    std::string data(size, '\0');
+    RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                     &size);
+    EXPECT_EQ(type, value.type);
+    EXPECT_EQ(data, value.data);
+    // The name as stored, in its letter case.
+    for (DWORD i = 0; i < values; ++i) {
+      wchar_t found[256];
+      DWORD chars = 256;
+      if (RegEnumValueW(key, i, found, &chars, nullptr, nullptr, nullptr, nullptr) == 0 &&
+          CompareStringOrdinal(found, static_cast<int>(chars), name.c_str(),
+                               static_cast<int>(name.size()), TRUE) == CSTR_EQUAL) {
+        EXPECT_EQ(std::wstring(found, chars), name);
+      }
+    }
+  }
+  for (DWORD i = 0; i < subkeys; ++i) {
+    wchar_t found[256];
+    DWORD chars = 256;
+    ASSERT_EQ(RegEnumKeyExW(key, i, found, &chars, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    const RegistryKeyNode* sub = portable.FindSubkey(std::u16string(found, found + chars));
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(sub->name, std::u16string(found, found + chars));
+  }
+  RegCloseKey(key);
+  for (const auto& [unused, sub] : portable.subkeys) {
+    ExpectSameInRealRegistry(*sub, path + L"\\" + std::wstring(sub->name.begin(), sub->name.end()));
+  }
+}
+
+// Keys, value names and text that code page 1252 cannot hold: the portable
+// registry writes them in UTF-16LE, and `reg import` takes that file to the
+// same keys and values. (Strings here end in their NUL: `reg import` adds a
+// NUL to hex(2) and hex(7) data that lacks one.)
+TEST(RegImportWin32, UnicodeFileImportsWithTheSameKeysAndValues) {
+  std::string pid = std::to_string(GetCurrentProcessId());
+  const std::u16string leaf = u"CheckLUMUnicode-" + std::u16string(pid.begin(), pid.end());
+  const std::u16string base = u"SOFTWARE\\" + leaf;
+  std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\" +
+      base +
+      u"\\Vendor\\\u0416]\r\n"
+      u"\"Name\"=\"\u4E2D\u6587\"\r\n"
+      u"\"Path\"=\"C:\\\\\u0414\u0430\u043D\u043D\u044B\u0435\\\\\\\"q\\\"\"\r\n"
+      u"\"Lines\"=\"\u0416\\r\\n\u0436\"\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\" +
+      base +
+      u"\\Vendor\\\u0424]\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\" +
+      base +
+      u"\\Vendor\\Values \u4E2D]\r\n"
+      u"\"\u0416\"=\"a\"\r\n"
+      u"\"\u0424\"=\"b\"\r\n"
+      u"@=\"\u0531\u0532 \u03A9 \uFF21 \U0001F600\"\r\n"
+      u"\"esz\"=hex(2):25,00,16,04,25,00,00,00\r\n"
+      u"\"msz\"=hex(7):2d,4e,00,00,87,65,00,00,00,00\r\n"
+      u"\"bin\"=hex:d0,96\r\n"
+      u"\"\u4E2D\"=dword:0000002a\r\n"
+      u"\r\n";
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+  std::string input = std::string(temp) + "CheckLUMUnicodeIn-" + pid + ".reg";
+  std::string output = std::string(temp) + "CheckLUMUnicode-" + pid + ".reg";
+  {
+    std::string bytes = "\xFF\xFE" + Utf16LeBytes(text);
+    FILE* file = std::fopen(input.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  PortableRegistry portable;
+  std::string error;
+  ASSERT_TRUE(portable.LoadFile(input, &error)) << error;
+  DeleteFileA(input.c_str());
+  // A run's own change, through the A functions.
+  RegKey key = 0;
+  std::string ansiBase(base.begin(), base.end());
+  ASSERT_EQ(
+      portable.CreateKey(kHKeyLocalMachine, (ansiBase + "\\Tandrel\\LUM").c_str(), &key, nullptr),
+      kErrorSuccess);
+  portable.SetValue(key, "Caf\xE9", kRegSz, reinterpret_cast<const uint8_t*>("\x80"), 2);
+  portable.CloseKey(key);
+  ASSERT_TRUE(portable.SaveFile(output, &error)) << error;
+
+  std::string saved;
+  {
+    FILE* file = std::fopen(output.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) saved.append(chunk, n);
+    std::fclose(file);
+  }
+  EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
+  auto tree = std::make_shared<RegistryKeyNode>();
+  ASSERT_TRUE(ParseRegistryFile(saved, tree.get(), &error)) << error;
+  EXPECT_EQ(RunCommand("reg.exe import \"" + output + "\""), 0);
+  DeleteFileA(output.c_str());
+
+  const RegistryKeyNode* top = tree.get();
+  for (const char16_t* name : {u"SOFTWARE", leaf.c_str()}) {
+    top = top->FindSubkey(name);
+    ASSERT_NE(top, nullptr);
+  }
+  ExpectSameInRealRegistry(*top, std::wstring(base.begin(), base.end()));
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, std::wstring(base.begin(), base.end()).c_str());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryTree.h"
+#include "platform/portable/text/Text.h"
 
 namespace {
 
@@ -20,8 +21,11 @@ namespace {
 // size is a few kilobytes).
 constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
 
-bool IsStringType(uint32_t type) {
-  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+// What the A functions see of a value's data: string types in code page
+// 1252, one byte per stored UTF-16 code unit; other types as stored.
+std::string AnsiData(const RegistryValue& value) {
+  if (!IsRegistryStringType(value.type)) return value.data;
+  return Utf16ToCp1252(Utf16LeUnits(value.data));
 }
 
 }  // namespace
@@ -31,6 +35,8 @@ struct PortableRegistry::State {
   std::map<RegKey, std::shared_ptr<RegistryKeyNode>> handles;
   RegKey nextHandle = 0x1000;  // never reused, so a stale handle stays invalid
   bool changed = false;
+  // The form to write: that of the file loaded, REGEDIT4 when none was.
+  RegistryFileFormat format = RegistryFileFormat::kAnsi;
 
   // The key behind a handle, or null with the error code in `error`.
   RegistryKeyNode* Resolve(RegKey key, uint32_t* error) {
@@ -69,8 +75,9 @@ struct PortableRegistry::State {
     uint32_t error = 0;
     RegistryKeyNode* node = Resolve(parent, &error);
     if (node == nullptr) return error;
-    std::vector<std::string_view> names;
-    error = SplitRegistryPath(subkey ? subkey : "", &names);
+    std::u16string path = Cp1252ToUtf16(subkey ? subkey : "");
+    std::vector<std::u16string_view> names;
+    error = SplitRegistryPath(path, &names);
     if (error != kErrorSuccess) return error;
     if (node->depth + names.size() > kMaxKeyDepth) return kErrorInvalidParameter;
     // Opening the predefined key itself gives back the predefined handle;
@@ -81,7 +88,7 @@ struct PortableRegistry::State {
     }
     // An empty path opens the key itself, reported as created.
     bool last = names.empty();
-    for (std::string_view name : names) {
+    for (std::u16string_view name : names) {
       if (create) {
         node = node->AddSubkey(name, &last);
         changed = changed || last;
@@ -131,7 +138,7 @@ uint32_t PortableRegistry::EnumKey(RegKey key, uint32_t index, char* name, uint3
   if (index >= node->subkeys.size()) return kErrorNoMoreItems;
   auto it = node->subkeys.begin();
   std::advance(it, index);
-  const std::string& found = it->second->name;
+  std::string found = Utf16ToCp1252(it->second->name);
   // The name needs room for its NUL; if it has none, nothing is written.
   if (found.size() >= *nameChars) return kErrorMoreData;
   std::memcpy(name, found.c_str(), found.size() + 1);
@@ -145,7 +152,7 @@ uint32_t PortableRegistry::QueryValue(RegKey key, const char* name, uint32_t* ty
   RegistryKeyNode* node = state_->Resolve(key, &error);
   if (node == nullptr) return error;
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
-  const RegistryValue* value = node->FindValue(name ? name : "");
+  const RegistryValue* value = node->FindValue(Cp1252ToUtf16(name ? name : ""));
   if (value == nullptr) {
     // The type is cleared; so is the size when no buffer was given.
     if (type) *type = kRegNone;
@@ -154,18 +161,19 @@ uint32_t PortableRegistry::QueryValue(RegKey key, const char* name, uint32_t* ty
   }
   // `type` and `size` may point to one variable: the buffer's size is read
   // first, the type stored after it, and the size stored last.
-  uint32_t stored = static_cast<uint32_t>(value->data.size());
+  std::string ansi = AnsiData(*value);
+  uint32_t stored = static_cast<uint32_t>(ansi.size());
   uint32_t result = kErrorSuccess;
   if (data != nullptr) {
     uint32_t capacity = *size;
     if (capacity < stored) {
       result = kErrorMoreData;
     } else {
-      std::memcpy(data, value->data.data(), stored);
+      std::memcpy(data, ansi.data(), stored);
       // A string stored without its NUL gets one in the buffer when there is
       // room, not counted in the size, so callers that expect one find it.
-      if (IsStringType(value->type) && stored > 0 && stored < capacity &&
-          value->data.back() != '\0') {
+      if (IsRegistryStringType(value->type) && stored > 0 && stored < capacity &&
+          ansi.back() != '\0') {
         data[stored] = 0;
       }
     }
@@ -186,9 +194,12 @@ uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
   size_t length = data ? size : 0;
   // A string whose last byte is not a NUL takes the NUL that follows it in
   // the caller's memory, as Windows stores it; that byte is read only then.
-  if (IsStringType(type) && length > 0 && data[length - 1] != 0 && data[length] == 0) ++length;
+  if (IsRegistryStringType(type) && length > 0 && data[length - 1] != 0 && data[length] == 0) {
+    ++length;
+  }
   std::string bytes(reinterpret_cast<const char*>(data), length);
-  if (node->SetValue(valueName, type, std::move(bytes))) state_->changed = true;
+  if (IsRegistryStringType(type)) bytes = Utf16LeBytes(Cp1252ToUtf16(bytes));
+  if (node->SetValue(Cp1252ToUtf16(valueName), type, std::move(bytes))) state_->changed = true;
   return kErrorSuccess;
 }
 
@@ -212,20 +223,22 @@ bool PortableRegistry::LoadFile(const std::filesystem::path& file, std::string* 
   }
   auto root = std::make_shared<RegistryKeyNode>();
   std::string reason;
-  if (!ParseRegistryFile(bytes, root.get(), &reason)) {
+  RegistryFileFormat format = RegistryFileFormat::kAnsi;
+  if (!ParseRegistryFile(bytes, root.get(), &reason, &format)) {
     *error = file.string() + ", " + reason;
     return false;
   }
   // Handles into the old contents now refer to deleted keys.
   state_->root->MarkDeleted();
   state_->root = root;
+  state_->format = format;
   state_->changed = false;
   return true;
 }
 
 bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* error) const {
   std::string text;
-  if (!FormatRegistryFile(*state_->root, &text, error)) return false;
+  if (!FormatRegistryFile(*state_->root, &text, error, state_->format)) return false;
   // Written beside the file and renamed over it, so a failure at any point
   // leaves the previous file whole.
   uint32_t result = ReplaceHostFile(file, text);

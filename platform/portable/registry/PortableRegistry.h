@@ -8,6 +8,14 @@
 // empty subkey of HKEY_LOCAL_MACHINE gives back the predefined handle, and a
 // failed open or create leaves 0 in the result.
 //
+// Names, and the data of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ, are kept
+// as Unicode, as Windows keeps them. These calls speak code page 1252, as the
+// A functions do: names and strings given become Unicode on the way in, one
+// character per byte; on the way out each UTF-16 code unit becomes one byte,
+// '?' where the code page has no such character, and sizes are those of that
+// ANSI form. So text from a Unicode registry file that the code page cannot
+// hold survives a run, though these calls see it as '?'.
+//
 // Where Wine and Windows differ, this follows Windows: subkeys enumerate
 // sorted by their upper-case names (Wine sorts by lower-case names, which
 // puts [ ] ^ _ ` before the letters).
@@ -39,7 +47,9 @@ class PortableRegistry {
   // Replaces the contents with a registry file's; a file that cannot be read
   // leaves the registry unchanged and `error` says why (with its line number).
   bool LoadFile(const std::filesystem::path& file, std::string* error);
-  // Writes the contents as a REGEDIT4 file, atomically.
+  // Writes the contents atomically, in the form of the file last loaded (see
+  // RegistryFile.h), or as REGEDIT4 when none was; in UTF-16LE "Windows
+  // Registry Editor Version 5.00" when code page 1252 cannot hold them.
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
   // True once a key was created or a value set to another type or other data
   // since construction or LoadFile: creating a key that exists, or storing

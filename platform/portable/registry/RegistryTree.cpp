@@ -1,15 +1,44 @@
 #include "platform/portable/registry/RegistryTree.h"
 
+#include "platform/Env.h"
 #include "platform/WinError.h"
 #include "platform/portable/text/Text.h"
 
-RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view subkey) const {
-  auto it = subkeys.find(NameKey(subkey));
+bool IsRegistryStringType(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+std::string Utf16LeBytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(2 * text.size());
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::u16string Utf16LeUnits(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return units;
+}
+
+RegistryKeyNode* RegistryKeyNode::FindSubkey(std::u16string_view subkey) const {
+  auto it = subkeys.find(UnicodeNameKey(subkey));
   return it == subkeys.end() ? nullptr : it->second.get();
 }
 
-RegistryKeyNode* RegistryKeyNode::AddSubkey(std::string_view subkey, bool* created) {
-  auto [it, inserted] = subkeys.try_emplace(NameKey(subkey));
+RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view ansiSubkey) const {
+  return FindSubkey(Cp1252ToUtf16(ansiSubkey));
+}
+
+RegistryKeyNode* RegistryKeyNode::AddSubkey(std::u16string_view subkey, bool* created) {
+  auto [it, inserted] = subkeys.try_emplace(UnicodeNameKey(subkey));
   if (inserted) {
     it->second = std::make_shared<RegistryKeyNode>();
     it->second->name = subkey;
@@ -19,13 +48,13 @@ RegistryKeyNode* RegistryKeyNode::AddSubkey(std::string_view subkey, bool* creat
   return it->second.get();
 }
 
-const RegistryValue* RegistryKeyNode::FindValue(std::string_view value) const {
-  auto it = values.find(NameKey(value));
+const RegistryValue* RegistryKeyNode::FindValue(std::u16string_view value) const {
+  auto it = values.find(UnicodeNameKey(value));
   return it == values.end() ? nullptr : &it->second;
 }
 
-bool RegistryKeyNode::SetValue(std::string_view value, uint32_t type, std::string data) {
-  auto [it, inserted] = values.try_emplace(NameKey(value));
+bool RegistryKeyNode::SetValue(std::u16string_view value, uint32_t type, std::string data) {
+  auto [it, inserted] = values.try_emplace(UnicodeNameKey(value));
   if (inserted) {
     it->second.name = value;
   } else if (it->second.type == type && it->second.data == data) {
@@ -41,26 +70,26 @@ void RegistryKeyNode::MarkDeleted() {
   for (auto& [unused, subkey] : subkeys) subkey->MarkDeleted();
 }
 
-void RegistryKeyNode::RemoveSubkey(std::string_view subkey) {
-  auto it = subkeys.find(NameKey(subkey));
+void RegistryKeyNode::RemoveSubkey(std::u16string_view subkey) {
+  auto it = subkeys.find(UnicodeNameKey(subkey));
   if (it == subkeys.end()) return;
   it->second->MarkDeleted();
   subkeys.erase(it);
 }
 
-void RegistryKeyNode::RemoveValue(std::string_view value) {
-  values.erase(NameKey(value));
+void RegistryKeyNode::RemoveValue(std::u16string_view value) {
+  values.erase(UnicodeNameKey(value));
 }
 
-uint32_t SplitRegistryPath(std::string_view path, std::vector<std::string_view>* names) {
+uint32_t SplitRegistryPath(std::u16string_view path, std::vector<std::u16string_view>* names) {
   names->clear();
-  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
+  if (!path.empty() && path.front() == u'\\') return kErrorBadPathname;
   while (!path.empty()) {
-    size_t end = path.find('\\');
-    std::string_view name = path.substr(0, end);
+    size_t end = path.find(u'\\');
+    std::u16string_view name = path.substr(0, end);
     if (name.size() > kMaxKeyNameChars) return kErrorInvalidParameter;
     if (!name.empty()) names->push_back(name);
-    if (end == std::string_view::npos) break;
+    if (end == std::u16string_view::npos) break;
     path.remove_prefix(end + 1);
   }
   return kErrorSuccess;

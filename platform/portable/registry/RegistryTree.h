@@ -1,5 +1,9 @@
 // The keys and values of an in-memory registry, shared by PortableRegistry
 // and the registry-file reader and writer.
+//
+// As in the Windows registry, names are Unicode (UTF-16 code units) and the
+// data of the string types is stored as UTF-16LE bytes; the ANSI view that
+// the A functions give is made from it at the boundary (PortableRegistry).
 #pragma once
 
 #include <cstdint>
@@ -15,31 +19,43 @@ constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxValueNameChars = 16383;
 constexpr size_t kMaxKeyDepth = 512;
 
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: the types whose data is text, kept
+// as UTF-16LE bytes.
+bool IsRegistryStringType(uint32_t type);
+// The UTF-16LE bytes of `text`.
+std::string Utf16LeBytes(std::u16string_view text);
+// The code units of UTF-16LE bytes; a last odd byte is not read.
+std::u16string Utf16LeUnits(std::string_view bytes);
+
 struct RegistryValue {
-  std::string name;  // as first written
+  std::u16string name;  // as first written
   uint32_t type = 0;
-  std::string data;  // exactly the bytes written
+  // The bytes as stored: for the string types UTF-16LE, whatever their
+  // length; for the others exactly the bytes written.
+  std::string data;
 };
 
 struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
-  std::string name;  // as first created
-  size_t depth = 0;  // 0 for HKEY_LOCAL_MACHINE itself
+  std::u16string name;  // as first created
+  size_t depth = 0;     // 0 for HKEY_LOCAL_MACHINE itself
   bool deleted = false;
-  // Both maps are keyed by NameKey(name), which also gives the
-  // order of enumeration.
+  // Both maps are keyed by UnicodeNameKey(name), which also gives the order
+  // of enumeration.
   std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
   std::map<std::u16string, RegistryValue> values;
 
-  RegistryKeyNode* FindSubkey(std::string_view subkey) const;
+  RegistryKeyNode* FindSubkey(std::u16string_view subkey) const;
+  // The same for a name in code page 1252, as the A functions give names.
+  RegistryKeyNode* FindSubkey(std::string_view ansiSubkey) const;
   // Finds or creates the subkey; `created` tells which.
-  RegistryKeyNode* AddSubkey(std::string_view subkey, bool* created);
-  const RegistryValue* FindValue(std::string_view value) const;
+  RegistryKeyNode* AddSubkey(std::u16string_view subkey, bool* created);
+  const RegistryValue* FindValue(std::u16string_view value) const;
   // Sets a value, keeping the letter case of an existing name. False when
   // the value already held this type and these bytes, so nothing changed.
-  bool SetValue(std::string_view value, uint32_t type, std::string data);
+  bool SetValue(std::u16string_view value, uint32_t type, std::string data);
   // Removes a subkey with its whole tree, marking every removed key deleted.
-  void RemoveSubkey(std::string_view subkey);
-  void RemoveValue(std::string_view value);
+  void RemoveSubkey(std::u16string_view subkey);
+  void RemoveValue(std::u16string_view value);
   // Marks this key and everything below it deleted, for the handles that
   // still refer to them.
   void MarkDeleted();
@@ -48,7 +64,7 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
 // Splits a registry path into its key names, skipping empty ones (a trailing
 // or doubled backslash). Returns 0, 161 for a path that starts with a
 // backslash, or 87 for a key name longer than kMaxKeyNameChars.
-uint32_t SplitRegistryPath(std::string_view path, std::vector<std::string_view>* names);
+uint32_t SplitRegistryPath(std::u16string_view path, std::vector<std::u16string_view>* names);
 
 // True when both trees hold the same keys and values, names in the same
 // letter case.
