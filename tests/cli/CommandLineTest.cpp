@@ -12,6 +12,8 @@
 #include <string>
 
 #include "platform/portable/files/HostFile.h"
+#include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryTree.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +119,92 @@ TEST_F(CommandLineTest, HelpSaysWhatEachExitStatusMeans) {
   fs::remove(image / "C/WINDOWS/lum.ini");
   fs::remove_all(image / "C/LUM");
   EXPECT_EQ(RunOnImage().status, 0);
+}
+
+// The example's registry as regedit exports it, in UTF-16LE, with keys,
+// value names and text that code page 1252 cannot hold, and a comment, which
+// a rewrite would drop.
+std::string UnicodeRegistryFile(std::u16string_view more) {
+  std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n"
+      u"\r\n"
+      u"; exported by hand\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+      u"LUM Print Spooler]\r\n"
+      u"\"DisplayName\"=\"LUM Print Spooler 2.4\"\r\n"
+      u"\"UninstallString\"=\"C:\\\\LUM\\\\UNINST.EXE -f C:\\\\LUM\\\\uninst.log\"\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\u0416]\r\n"
+      u"\"Name\"=\"\u4E2D\u6587\"\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\u0424]\r\n"
+      u"\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values]\r\n"
+      u"\"\u0416\"=\"a\"\r\n"
+      u"\"\u0424\"=\"b\"\r\n"
+      u"\r\n";
+  text += more;
+  return "\xFF\xFE" + Utf16LeBytes(text);
+}
+
+std::shared_ptr<RegistryKeyNode> ParseFile(const fs::path& file) {
+  auto root = std::make_shared<RegistryKeyNode>();
+  std::string error;
+  EXPECT_TRUE(ParseRegistryFile(ReadAll(file), root.get(), &error)) << error;
+  return root;
+}
+
+// A run that imports rewrites the registry file. Keys and values whose names
+// code page 1252 cannot hold stay apart, their text stays whole, and the file
+// stays UTF-16LE.
+TEST_F(CommandLineTest, UnicodeRegistryTextSurvivesARun) {
+  std::ofstream(image / "HKLM.reg", std::ios::binary) << UnicodeRegistryFile(u"");
+  Outcome run = RunOnImage();
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::string saved = ReadAll(image / "HKLM.reg");
+  EXPECT_TRUE(
+      saved.starts_with("\xFF\xFE" + Utf16LeBytes(u"Windows Registry Editor Version 5.00\r\n")));
+  auto root = ParseFile(image / "HKLM.reg");
+  bool created = false;
+  RegistryKeyNode* vendor = root->AddSubkey(u"SOFTWARE", &created)->AddSubkey(u"Vendor", &created);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(vendor->subkeys.size(), 3u);
+  RegistryKeyNode* zhe = vendor->FindSubkey(u"\u0416");
+  ASSERT_NE(zhe, nullptr);
+  EXPECT_NE(vendor->FindSubkey(u"\u0424"), nullptr);
+  ASSERT_NE(zhe->FindValue(u"Name"), nullptr);
+  EXPECT_EQ(zhe->FindValue(u"Name")->data, Utf16LeBytes(u"\u4E2D\u6587") + std::string(2, '\0'));
+  RegistryKeyNode* values = vendor->FindSubkey(u"Values");
+  ASSERT_NE(values, nullptr);
+  EXPECT_EQ(values->values.size(), 2u);
+  ASSERT_NE(values->FindValue(u"\u0416"), nullptr);
+  EXPECT_EQ(values->FindValue(u"\u0416")->data, Utf16LeBytes(u"a") + std::string(2, '\0'));
+  ASSERT_NE(values->FindValue(u"\u0424"), nullptr);
+  EXPECT_EQ(values->FindValue(u"\u0424")->data, Utf16LeBytes(u"b") + std::string(2, '\0'));
+  // What the run imported is there too.
+  EXPECT_NE(root->FindSubkey(u"software")->FindSubkey(u"tandrel"), nullptr);
+}
+
+// A second run on the same image declines to import, because the first one
+// imported queues already. It stores nothing the registry does not hold, so
+// the file is not rewritten at all: a comment added after the first run, which
+// a rewrite would drop, is still there, and so is the file's time. Without
+// the new uninstaller beside the program, the second run hands the old
+// uninstall command over again: the product key holds it already.
+TEST_F(CommandLineTest, ADeclinedRunLeavesTheRegistryFileAsItWas) {
+  fs::remove(image / "C/Setup/dellum.exe");
+  std::ofstream(image / "HKLM.reg", std::ios::binary) << UnicodeRegistryFile(u"");
+  Outcome first = RunOnImage();
+  ASSERT_EQ(first.status, 0) << first.err;
+  std::ofstream(image / "HKLM.reg", std::ios::binary | std::ios::app)
+      << Utf16LeBytes(u"; checked after the first run\r\n");
+  const std::string file = ReadAll(image / "HKLM.reg");
+  auto before = fs::last_write_time(image / "HKLM.reg");
+  Outcome second = RunOnImage();
+  EXPECT_EQ(second.status, 1) << second.err;
+  EXPECT_NE(second.out.find("the run ends with Cancel"), std::string::npos) << second.out;
+  EXPECT_EQ(ReadAll(image / "HKLM.reg"), file);
+  EXPECT_EQ(fs::last_write_time(image / "HKLM.reg"), before);
 }
 
 TEST_F(CommandLineTest, UsageErrorsExitWithTwo) {
