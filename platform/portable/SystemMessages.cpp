@@ -18,6 +18,7 @@ const SystemText kTexts[] = {
     {kErrorInvalidHandle, "Invalid handle.\r\n"},
     {kErrorNotEnoughMemory, "Not enough memory.\r\n"},
     {kErrorNoMoreFiles, "No more files.\r\n"},
+    {kErrorNotReady, "Not ready.\r\n"},
     {kErrorWriteFault, "Write fault.\r\n"},
     {kErrorReadFault, "Read fault.\r\n"},
     {kErrorSharingViolation, "Sharing violation.\r\n"},

@@ -19,26 +19,46 @@ class FaultySearch : public FileSearch {
   std::unique_ptr<FileSearch> inner_;
 };
 
+}  // namespace
+
 class FaultyFile : public WritableFile {
  public:
-  FaultyFile(FaultInjectionEnv& env, std::unique_ptr<WritableFile> inner)
-      : env_(env), inner_(std::move(inner)) {}
-  bool Append(std::string_view data) override {
-    return !env_.Inject("Append") && inner_->Append(data);
+  FaultyFile(FaultInjectionEnv& env, std::unique_ptr<WritableFile> inner, std::string path)
+      : env_(env), inner_(std::move(inner)), path_(std::move(path)) {
+    env_.written_[path_] = {};
   }
-  bool Sync() override { return !env_.Inject("Sync") && inner_->Sync(); }
+  bool Append(std::string_view data) override {
+    if (env_.Inject("Append") || !inner_->Append(data)) return false;
+    env_.written_[path_].appended += data.size();
+    return true;
+  }
+  bool Sync() override {
+    if (env_.Inject("Sync") || !inner_->Sync()) return false;
+    auto& written = env_.written_[path_];
+    written.synced = written.appended;
+    return true;
+  }
   bool Close() override { return inner_->Close(); }
 
  private:
   FaultInjectionEnv& env_;
   std::unique_ptr<WritableFile> inner_;
+  std::string path_;
 };
 
-}  // namespace
+std::vector<std::pair<std::string, uint64_t>> FaultInjectionEnv::Unsynced() const {
+  std::vector<std::pair<std::string, uint64_t>> files;
+  for (const auto& [path, written] : written_) {
+    if (written.appended != written.synced) files.emplace_back(path, written.synced);
+  }
+  return files;
+}
 
 bool FaultInjectionEnv::Inject(const char* operation) {
   bool byName = !failName_.empty() && failName_ == operation && skip_-- == 0;
-  if (count_++ != failAt_ && !byName) return false;
+  long index = count_++;
+  bool from = failFrom_ >= 0 && index >= failFrom_;
+  if (index != failAt_ && !byName && !from) return false;
   if (byName) failName_.clear();
   failed_ = operation;
   target().SetLastErrorCode(error_);
@@ -152,5 +172,5 @@ std::unique_ptr<WritableFile> FaultInjectionEnv::CreateWritable(const std::strin
   if (Inject("CreateWritable")) return nullptr;
   std::unique_ptr<WritableFile> file = target().CreateWritable(path);
   if (!file) return nullptr;
-  return std::make_unique<FaultyFile>(*this, std::move(file));
+  return std::make_unique<FaultyFile>(*this, std::move(file), path);
 }

@@ -1,10 +1,13 @@
 // FaultInjectionEnv: wraps another Env, counts its operations that can fail
-// and makes a chosen one fail, as a full disk, a locked file or a refused registry key
-// would. Tests use it to check that no failure at any point loses a file.
+// and makes a chosen one fail, as a full disk, a locked file or a refused
+// registry key would, or stops the run dead at one, as a power cut would.
+// Tests use it to check that no failure at any point loses a file.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/EnvWrapper.h"
@@ -28,6 +31,24 @@ class FaultInjectionEnv : public EnvWrapper {
     error_ = error;
     skip_ = skip;
   }
+  // Every operation from number `index` on fails with `error`, as a disk that
+  // stays full.
+  void FailFrom(long index, uint32_t error = kErrorDiskFull) {
+    failFrom_ = index;
+    error_ = error;
+  }
+  // The run stops dead at operation `index`, as if the power went: that
+  // operation and every later one do nothing (each fails), and whatever was
+  // appended to a file but not yet synced is lost: Unsynced() tells what to
+  // cut back once the run has ended.
+  void StopAt(long index) {
+    failFrom_ = index;
+    error_ = kErrorNotReady;
+  }
+  // The files appended to through this Env whose last bytes never reached a
+  // sync: each path with the size it had on disk at its last sync.
+  std::vector<std::pair<std::string, uint64_t>> Unsynced() const;
+
   void Reset() {
     count_ = 0;
     failed_.clear();
@@ -73,8 +94,16 @@ class FaultInjectionEnv : public EnvWrapper {
     return error_;
   }
 
+  friend class FaultyFile;
+  struct Written {
+    uint64_t appended = 0;
+    uint64_t synced = 0;
+  };
+
   long count_ = 0;
   long failAt_ = -1;
+  long failFrom_ = -1;
+  std::map<std::string, Written> written_;  // by path, for Unsynced
   std::string failName_;
   int skip_ = 0;
   uint32_t error_ = kErrorAccessDenied;

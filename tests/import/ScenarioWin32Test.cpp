@@ -18,33 +18,11 @@
 #include "platform/win32/EnvWin32.h"
 #include "support/Installations.h"
 #include "support/Scenario.h"
+#include "support/WindowsMachine.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The real services, with the Windows directory and the program's path of
-// the scenario, and message boxes recorded instead of shown.
-class ScenarioEnvWin32 : public EnvWin32 {
- public:
-  explicit ScenarioEnvWin32(std::string root) : root_(std::move(root)) {}
-  bool WindowsDirectory(std::string* dir) override {
-    *dir = root_ + "\\WINDOWS";
-    return true;
-  }
-  bool ModuleFileName(std::string* path) override {
-    *path = root_ + "\\Setup\\CheckLUM.exe";
-    return true;
-  }
-  // Recorded as the Linux program's console shows them.
-  void ShowMessage(const std::string& text, uint32_t) override {
-    messages += "CheckLUM: " + text + "\n";
-  }
-  std::string messages;
-
- private:
-  std::string root_;
-};
 
 void WriteTree(const fs::path& base, const std::string& root, const Tree& tree) {
   for (const auto& [relative, content] : tree) {
@@ -130,56 +108,16 @@ Outcome Run(const Installation& c, const std::function<Env&()>& envForRun,
   return outcome;
 }
 
-// cmd runs restore.bat, then restore.bat.N from the highest N down, in the
-// backup directory. cmd runs only files named .bat or .cmd, so a kept script
-// runs under such a name, as the README tells the user.
-void RunRestoreChain(const std::string& backup) {
-  std::vector<std::string> chain = {"restore.bat"};
-  int kept = 0;
-  while (fs::exists(backup + "\\restore.bat." + std::to_string(kept + 1))) ++kept;
-  for (int n = kept; n >= 1; --n) chain.push_back("restore.bat." + std::to_string(n));
-  for (const std::string& script : chain) {
-    std::string command = "cmd.exe /c copy/y " + script + " chain.bat >nul & chain.bat";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, backup.c_str(), &startup, &process));
-    WaitForSingleObject(process.hProcess, 60000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  fs::remove(backup + "\\chain.bat");
-}
-
 Outcome RunOnWindows(const Installation& c) {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  // A root whose every part is a short name already, so that the short path
-  // of the uninstaller is its long path on both machines.
-  std::string root = std::string(temp) + "CLS" + std::to_string(GetCurrentProcessId() % 100000);
-  fs::remove_all(root);
-
-  std::string keyPath = "Software\\CheckLUMScenario-" + std::to_string(GetCurrentProcessId());
-  HKEY machine = nullptr;
-  RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                  &machine, nullptr);
-  RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine);
-
-  ScenarioEnvWin32 env(root);
+  WindowsMachine machine("CLS");
   Outcome outcome = Run(
-      c, [&]() -> Env& { return env; }, [&] { return env.messages; }, root, root);
-
-  RunRestoreChain(root + "\\Setup\\Backup");
-  Tree restored = ReadTree(root, root);
+      c, [&]() -> Env& { return machine.env; }, [&] { return machine.env.messages; }, machine.root,
+      machine.root);
+  machine.RunRestoreChain();
+  Tree restored = machine.Read();
   for (const auto& [relative, content] : c.files) {
     EXPECT_EQ(restored[relative], content) << relative << " after the restore chain";
   }
-
-  RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-  RegCloseKey(machine);
-  RegDeleteTreeA(HKEY_CURRENT_USER, keyPath.c_str());
-  fs::remove_all(root);
   return outcome;
 }
 

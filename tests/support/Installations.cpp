@@ -156,6 +156,46 @@ std::vector<Installation> Make() {
   return all;
 }
 
+Installation MakeRepresentative() {
+  Installation representative{"representative", {}, {{"LUM", "C:\\LUM\\uninst.exe"}}, {}, {}};
+  Tree& files = representative.files;
+  files["WINDOWS\\lum.ini"] = "[Settings]\r\nIni={ROOT}\\LUM\\lum.ini\r\n";
+  std::string main =
+      "[Settings]\r\nPort=515\r\n[CurrentJobs]\r\n{ROOT}\\LUM\\Q1\\cf1.ini=1\r\n[Queues]\r\n";
+  std::string sections;
+  int seqno = 0;
+  for (int q = 1; q <= 3; ++q) {
+    std::string name = "Q" + std::to_string(q), dir = "LUM\\" + name;
+    main += "q" + std::to_string(q) + "=" + name + "\r\n";
+    sections += "[" + name + "]\r\nqueuedir={ROOT}\\" + dir + "\r\n";
+    files[dir + "\\queue.ini"] = "[Settings]\r\nType=" + std::to_string(q) +
+                                 "\r\n[Bytes]\r\nInsertBytes=1B40\r\n[Margins]\r\nTop=1\r\n"
+                                 "[Font]\r\nFaceName=Courier New\r\n";
+    for (int j = 0; j < (q == 1 ? 4 : 3); ++j) {
+      std::string id = std::to_string(++seqno);
+      int dataFiles = 1 + seqno % 2;
+      std::string list;
+      for (int f = 1; f <= dataFiles; ++f) {
+        std::string data = "df" + std::string(1, static_cast<char>('A' + f - 1)) + id;
+        list += "File" + std::to_string(f) + "=l" + data + "\r\nData" + std::to_string(f) +
+                "={ROOT}\\" + dir + "\\" + data + "\r\n";
+        files[dir + "\\" + data] = "data of job " + id;
+      }
+      files[dir + "\\cf" + id + ".ini"] = "[Settings]\r\nSeqno=" + id + "\r\nControlFileName=cfA" +
+                                          id + "\r\nDataFiles=" + std::to_string(dataFiles) +
+                                          "\r\nUser=u\r\n[Files]\r\n" + list;
+    }
+  }
+  files["LUM\\lum.ini"] = main + sections;
+  files["LUM\\access.ini"] = "[Settings]\r\nDefault=1\r\n[Hostnames]\r\npc=1\r\n";
+  files["LUM\\translat.ini"] = "[Tables]\r\nt=Latin\r\n[Latin]\r\n41=61\r\n";
+  files["LUM\\styles.ini"] = "[Styles]\r\nDraft=Fast\r\n[Draft]\r\nCharsPerInch=15\r\n";
+  files["LUM\\protocol.ini"] = "[Protocols]\r\nP=LPD\r\n[LPD]\r\nPort=515\r\n";
+  files["LUM\\ebcdic.ini"] = "[LangID]\r\nDE=273\r\n[LangNames]\r\nDE=German\r\n[DE]\r\n4A=C4\r\n";
+  files["Setup\\dellum.exe"] = "uninstaller";
+  return representative;
+}
+
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   if (from.empty()) return text;
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -169,6 +209,11 @@ std::string Replace(std::string text, const std::string& from, const std::string
 const std::vector<Installation>& Installations() {
   static const std::vector<Installation> all = Make();
   return all;
+}
+
+const Installation& RepresentativeInstallation() {
+  static const Installation representative = MakeRepresentative();
+  return representative;
 }
 
 std::string WithRoot(std::string text, const std::string& root) {

@@ -31,6 +31,11 @@ struct Installation {
 
 const std::vector<Installation>& Installations();
 
+// The installation of the crash sweeps: three queues with ten jobs between
+// them, each job with one or two data files, all five table profiles, an
+// uninstall entry and the new uninstaller.
+const Installation& RepresentativeInstallation();
+
 // The text with every "{ROOT}" replaced by `root`, and the other way round.
 std::string WithRoot(std::string text, const std::string& root);
 std::string WithoutRoot(std::string text, const std::string& root);

@@ -189,26 +189,54 @@ bool IsAbsolute(const std::string& path) {
 
 }  // namespace
 
-RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
-                            const std::string& script) {
-  RestoreRun run;
-  const RestoreRun garbled{false, 0, 0};
+bool ParseRestoreScript(const std::string& script,
+                        std::vector<std::pair<std::string, std::string>>* lines) {
+  lines->clear();
   size_t start = 0;
   while (start < script.size()) {
     size_t end = script.find("\r\n", start);
-    if (end == std::string::npos) return garbled;  // every line ends with CR LF
+    if (end == std::string::npos) return false;  // every line ends with CR LF
     std::string line = ExpandPercents(script.substr(start, end - start));
     start = end + 2;
     const std::string command = "copy/y ";
-    if (line.compare(0, command.size(), command) != 0) return garbled;
+    if (line.compare(0, command.size(), command) != 0) return false;
     size_t pos = command.size();
     std::string from, to, extra;
-    if (!NextArgument(line, pos, &from) || !NextArgument(line, pos, &to)) return garbled;
-    if (NextArgument(line, pos, &extra)) return garbled;
+    if (!NextArgument(line, pos, &from) || !NextArgument(line, pos, &to)) return false;
+    if (NextArgument(line, pos, &extra)) return false;
+    lines->emplace_back(from, to);
+  }
+  return true;
+}
+
+RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
+                            const std::string& script) {
+  RestoreRun run;
+  std::vector<std::pair<std::string, std::string>> lines;
+  if (!ParseRestoreScript(script, &lines)) return RestoreRun{false, 0, 0};
+  for (auto& [from, to] : lines) {
     if (!IsAbsolute(from)) from = backupDirectory + "\\" + from;
     ++(env.CopyFileTo(from, to, false) ? run.copied : run.failed);
   }
   return run;
+}
+
+std::vector<std::string> RestoreChain(const Scenario& s, const std::string& backupDirectory) {
+  std::vector<std::string> chain;
+  if (s.Exists(backupDirectory + "\\restore.bat")) chain.push_back("restore.bat");
+  int kept = 0;
+  while (s.Exists(backupDirectory + "\\restore.bat." + std::to_string(kept + 1))) ++kept;
+  for (int n = kept; n >= 1; --n) chain.push_back("restore.bat." + std::to_string(n));
+  return chain;
+}
+
+bool RunRestoreChain(Scenario& s, const std::string& backupDirectory) {
+  bool understood = true;
+  for (const std::string& name : RestoreChain(s, backupDirectory)) {
+    auto script = s.Read(backupDirectory + "\\" + name);
+    if (script) understood &= RunRestoreScript(s.env(), backupDirectory, *script).understood;
+  }
+  return understood;
 }
 
 std::string DwordBytes(uint32_t value) {

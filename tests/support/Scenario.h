@@ -48,6 +48,8 @@ class Scenario {
   // are kept.
   EnvPortable& env();
   void Reset();
+  // Drops the env without saving its registry, as a process that died would.
+  void Discard() { env_.reset(); }
   PortableOptions options;  // change before env() is first used
   std::string Messages() const { return messages_.str(); }
 
@@ -85,6 +87,18 @@ struct RestoreRun {
 };
 RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
                             const std::string& script);
+
+// The copy lines of a restore script as cmd reads them: source (as written:
+// a bare name is relative to the backup directory) and target. False when a
+// line is no well-formed copy line.
+bool ParseRestoreScript(const std::string& script,
+                        std::vector<std::pair<std::string, std::string>>* lines);
+
+// The restore chain of a backup directory, in the order it is run:
+// restore.bat, then restore.bat.N from the highest N down.
+std::vector<std::string> RestoreChain(const Scenario& s, const std::string& backupDirectory);
+// Runs the whole chain; false when a script is not understood.
+bool RunRestoreChain(Scenario& s, const std::string& backupDirectory);
 
 // DWORD helper: the 4 little-endian bytes of `value`.
 std::string DwordBytes(uint32_t value);

@@ -1,0 +1,138 @@
+// A private Windows machine for the tests of the Windows build: an old
+// installation in a folder of its own below the temporary folder (every part
+// of its path a short name already, so that short paths are long paths), a
+// registry of its own (HKEY_LOCAL_MACHINE redirected to a key below
+// HKEY_CURRENT_USER while the machine lives), and the real Win32 services
+// with the machine's Windows directory and program path. cmd runs its
+// restore chains. Only the Windows build includes this header.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/win32/EnvWin32.h"
+#include "support/Installations.h"
+
+class WindowsMachine {
+ public:
+  // The real services with the machine's directories; message boxes are
+  // recorded (as the Linux program's console shows them) instead of shown.
+  class MachineEnv : public EnvWin32 {
+   public:
+    explicit MachineEnv(std::string root) : root_(std::move(root)) {}
+    bool WindowsDirectory(std::string* dir) override {
+      *dir = root_ + "\\WINDOWS";
+      return true;
+    }
+    bool ModuleFileName(std::string* path) override {
+      *path = root_ + "\\Setup\\CheckLUM.exe";
+      return true;
+    }
+    void ShowMessage(const std::string& text, uint32_t) override {
+      messages += "CheckLUM: " + text + "\n";
+    }
+    std::string messages;
+
+   private:
+    std::string root_;
+  };
+
+  explicit WindowsMachine(const std::string& tag) : root(RootFor(tag)), env(root) {
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    keyPath_ = "Software\\CheckLUM" + tag + "-" + std::to_string(GetCurrentProcessId());
+    RegDeleteTreeA(HKEY_CURRENT_USER, keyPath_.c_str());
+    RegCreateKeyExA(HKEY_CURRENT_USER, keyPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &machine_, nullptr);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
+  }
+  ~WindowsMachine() {
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(machine_);
+    RegDeleteTreeA(HKEY_CURRENT_USER, keyPath_.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+  }
+  WindowsMachine(const WindowsMachine&) = delete;
+  WindowsMachine& operator=(const WindowsMachine&) = delete;
+
+  // The installation's files (with "{ROOT}" standing for the root) and its
+  // uninstall entries.
+  void Install(const Installation& installation) {
+    Write(installation.files);
+    for (const UninstallEntry& entry : installation.uninstallEntries) {
+      std::string path = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + entry.name;
+      RegKey key = 0;
+      env.CreateKey(kHKeyLocalMachine, path.c_str(), &key, nullptr);
+      env.SetValue(key, "UninstallString", kRegSz,
+                   reinterpret_cast<const uint8_t*>(entry.command.c_str()),
+                   static_cast<uint32_t>(entry.command.size() + 1));
+      env.CloseKey(key);
+    }
+  }
+  void Write(const Tree& tree) {
+    for (const auto& [relative, content] : tree) {
+      std::filesystem::path file = std::filesystem::path(root) / relative;
+      std::filesystem::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << WithRoot(content, root);
+    }
+  }
+  // Every file below the root, "{ROOT}" standing for the root in their text.
+  Tree Read() const {
+    Tree tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+      if (!entry.is_regular_file()) continue;
+      std::string relative = std::filesystem::relative(entry.path(), root).string();
+      for (char& c : relative) {
+        if (c == '/') c = '\\';
+      }
+      std::ifstream in(entry.path(), std::ios::binary);
+      tree[relative] = WithoutRoot(std::string(std::istreambuf_iterator<char>(in), {}), root);
+    }
+    return tree;
+  }
+
+  // cmd runs restore.bat, then restore.bat.N from the highest N down, in the
+  // backup directory. cmd runs only files named .bat or .cmd, so a kept
+  // script runs under such a name, as the README tells the user.
+  void RunRestoreChain() const {
+    std::string backup = root + "\\Setup\\Backup";
+    if (!std::filesystem::exists(backup + "\\restore.bat")) return;
+    std::vector<std::string> chain = {"restore.bat"};
+    int kept = 0;
+    while (std::filesystem::exists(backup + "\\restore.bat." + std::to_string(kept + 1))) ++kept;
+    for (int n = kept; n >= 1; --n) chain.push_back("restore.bat." + std::to_string(n));
+    for (const std::string& script : chain) {
+      std::string command = "cmd.exe /c copy/y " + script + " chain.bat >nul & chain.bat";
+      STARTUPINFOA startup = {};
+      startup.cb = sizeof startup;
+      PROCESS_INFORMATION process = {};
+      if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, backup.c_str(), &startup, &process)) {
+        continue;
+      }
+      WaitForSingleObject(process.hProcess, 60000);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+    std::filesystem::remove(backup + "\\chain.bat");
+  }
+
+  std::string root;
+  MachineEnv env;
+
+ private:
+  static std::string RootFor(const std::string& tag) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return std::string(temp) + tag + std::to_string(GetCurrentProcessId() % 100000);
+  }
+
+  std::string keyPath_;
+  HKEY machine_ = nullptr;
+};
