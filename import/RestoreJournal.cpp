@@ -36,6 +36,19 @@ std::string Field(const std::string& text, bool alwaysQuote) {
   return field;
 }
 
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, in any letter case and
+// with any extension, name devices wherever they stand in a path.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 }  // namespace
 
 RestoreJournal::RestoreJournal(Env& env) : env_(env), usedNames_(FileNameOrder{&env}) {}
@@ -80,6 +93,8 @@ std::string RestoreJournal::CopyLine(const std::string& from, const std::string&
 
 bool RestoreJournal::IsPlainFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
+  // Windows drops trailing dots and blanks, so such a name would be another.
+  if (name.back() == '.' || name.back() == ' ' || IsDeviceName(name)) return false;
   for (unsigned char c : name) {
     if (c < 0x20) return false;
     switch (c) {

@@ -54,7 +54,9 @@ class RestoreJournal {
   // The restore line for copying `from` to `to`; fields are quoted where
   // cmd would otherwise split or interpret them, and every % is doubled.
   static std::string CopyLine(const std::string& from, const std::string& to, bool alwaysQuote);
-  // True when `name` can only name a file directly inside one directory.
+  // True when `name` can only name one file directly inside one directory:
+  // no separators, wildcards or other characters Windows forbids, no
+  // trailing dot or blank (Windows would drop them) and no device name.
   static bool IsPlainFileName(const std::string& name);
 
  private:

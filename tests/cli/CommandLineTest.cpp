@@ -10,6 +10,8 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
@@ -106,6 +108,44 @@ TEST_F(CommandLineTest, RegistryFileThatCannotBeReplacedStopsTheRunBeforeAnythin
   EXPECT_NE(run.err.find("cannot be written"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Nothing has been changed."), std::string::npos) << run.err;
   EXPECT_EQ(Snapshot(image), before);
+}
+
+// A registry file the reader cannot take stops the run before anything is
+// touched, with the line and the reason, whatever the malformation.
+TEST_F(CommandLineTest, MalformedRegistryFileChangesNothing) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\r\n";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"not a registry file", "REGEDIT5\r\n"},
+      {"UTF-16 big-endian", std::string("\xFE\xFF\0R", 4)},
+      {"ends inside a UTF-16 character", std::string("\xFF\xFER\0E", 5)},
+      {"NUL character", "REGEDIT4\r\n" + key + std::string("\"a\"=\"\0\"\r\n", 8)},
+      {"unrecognised line", "REGEDIT4\r\n" + key + "junk\r\n"},
+      {"key line must end", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\r\n"},
+      {"only HKEY_LOCAL_MACHINE", "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n"},
+      {"HKEY_LOCAL_MACHINE cannot be deleted", "REGEDIT4\r\n[-HKEY_LOCAL_MACHINE]\r\n"},
+      {"key name too long", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\" + std::string(300, 'k') + "]\r\n"},
+      {"value before the first key", "REGEDIT4\r\n\"a\"=\"b\"\r\n"},
+      {"missing quote of a value name", "REGEDIT4\r\n" + key + "\"a=\"b\"\r\n"},
+      {"missing quote of a string", "REGEDIT4\r\n" + key + "\"a\"=\"b\r\n"},
+      {"text after a string", "REGEDIT4\r\n" + key + "\"a\"=\"b\" c\r\n"},
+      {"text after -", "REGEDIT4\r\n" + key + "\"a\"=- c\r\n"},
+      {"bad dword", "REGEDIT4\r\n" + key + "\"a\"=dword:123456789\r\n"},
+      {"bad hex type", "REGEDIT4\r\n" + key + "\"a\"=hex(zz):00\r\n"},
+      {"bad hex byte", "REGEDIT4\r\n" + key + "\"a\"=hex:0g\r\n"},
+      {"ends after a continuation", "REGEDIT4\r\n" + key + "\"a\"=hex:00,\\\r\n"},
+      {"unrecognised value data", "REGEDIT4\r\n" + key + "\"a\"=what\r\n"},
+      {"value name too long",
+       "REGEDIT4\r\n" + key + "\"" + std::string(17000, 'v') + "\"=\"b\"\r\n"},
+  };
+  for (const auto& [what, content] : files) {
+    SCOPED_TRACE(what);
+    std::ofstream(image / "HKLM.reg", std::ios::binary) << content;
+    auto before = Snapshot(image);
+    Outcome run = RunOnImage();
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Nothing has been changed."), std::string::npos) << run.err;
+    EXPECT_EQ(Snapshot(image), before);
+  }
 }
 
 TEST_F(CommandLineTest, HelpSaysWhatEachExitStatusMeans) {

@@ -29,11 +29,13 @@ TEST(RestoreLine, EveryPercentIsDoubledInBothKinds) {
 }
 
 TEST(RestoreLine, OnlyPlainFileNamesAreBackupNames) {
-  for (const char* name : {"lum.ini", "Alpha-123", "My Queue", ".hidden", "a..b"}) {
+  for (const char* name :
+       {"lum.ini", "Alpha-123", "My Queue", ".hidden", "a..b", "CONSOLE", "COM10", "nul-1"}) {
     EXPECT_TRUE(RestoreJournal::IsPlainFileName(name)) << name;
   }
-  for (const char* name : {"", ".", "..", "..\\x", "a/b", "C:x", "a<b", "a>b", "a\"b", "a|b", "a?b",
-                           "a*b", "a\tb", "\\x"}) {
+  for (const char* name :
+       {"",    ".",    "..",  "..\\x", "a/b",   "C:x", "a<b", "a>b",  "a\"b",     "a|b",     "a?b",
+        "a*b", "a\tb", "\\x", "name.", "name ", "CON", "nul", "Com1", "LPT9.txt", "con .ini"}) {
     EXPECT_FALSE(RestoreJournal::IsPlainFileName(name)) << name;
   }
 }

@@ -239,6 +239,38 @@ bool RunRestoreChain(Scenario& s, const std::string& backupDirectory) {
   return understood;
 }
 
+std::map<std::string, std::string> OldFiles(const Scenario& s, const std::string& setup) {
+  std::map<std::string, std::string> files;
+  for (const auto& [path, content] : s.Files()) {
+    if (path.rfind(setup + "\\Backup\\", 0) != 0 && path.rfind(setup + "\\Spool\\", 0) != 0) {
+      files[path] = content;
+    }
+  }
+  return files;
+}
+
+void ExpectNothingLost(Scenario& s, const std::map<std::string, std::string>& before,
+                       const std::string& setup) {
+  const std::string backup = setup + "\\Backup";
+  std::map<std::string, std::string> restoredBy;  // target -> the backup's content
+  for (const std::string& name : RestoreChain(s, backup)) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    ASSERT_TRUE(ParseRestoreScript(*s.Read(backup + "\\" + name), &lines)) << name;
+    for (const auto& [from, to] : lines) {
+      auto copy = s.Read(IsAbsolute(from) ? from : backup + "\\" + from);
+      if (copy && !restoredBy.count(to)) restoredBy[to] = *copy;
+    }
+  }
+  for (const auto& [path, content] : before) {
+    std::optional<std::string> now = s.Read(path);
+    if (now == content) continue;
+    EXPECT_FALSE(now.has_value()) << path << " changed in place";
+    auto restored = restoredBy.find(path);
+    ASSERT_NE(restored, restoredBy.end()) << path << " is gone and no line brings it back";
+    EXPECT_EQ(restored->second, content) << path << ": its backup differs";
+  }
+}
+
 std::string DwordBytes(uint32_t value) {
   std::string bytes(4, '\0');
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);

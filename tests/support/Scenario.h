@@ -100,5 +100,15 @@ std::vector<std::string> RestoreChain(const Scenario& s, const std::string& back
 // Runs the whole chain; false when a script is not understood.
 bool RunRestoreChain(Scenario& s, const std::string& backupDirectory);
 
+// The files on drive C: but those in the import's own directories Backup
+// and Spool of `setup`: the old installation and the rest of the machine.
+std::map<std::string, std::string> OldFiles(const Scenario& s,
+                                            const std::string& setup = "C:\\Setup");
+// Checks that every file of `before` is in its place unchanged, or gone and
+// in the backup directory byte for byte, with a line of the restore chain
+// that copies it back.
+void ExpectNothingLost(Scenario& s, const std::map<std::string, std::string>& before,
+                       const std::string& setup = "C:\\Setup");
+
 // DWORD helper: the 4 little-endian bytes of `value`.
 std::string DwordBytes(uint32_t value);
