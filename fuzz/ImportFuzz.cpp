@@ -1,0 +1,158 @@
+// The whole import over a small image built from the input: the input is
+// cut at each "\n--\n" into the files of an old installation, in this order:
+// the main profile, three queue profiles, two control profiles for each
+// queue, the five table profiles and the registry file (the pointer profile
+// always names the main profile, and each control profile has a data file).
+// After the run, nothing outside the import's own Backup and Spool may have
+// been written, and every file of the old installation must be in its place
+// or restorable byte for byte by the restore chain; anything else aborts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/CheckLUMDlg.h"
+#include "platform/portable/EnvPortable.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFiles[] = {
+    "OLD/lum.ini",    "OLD/Q1/queue.ini", "OLD/Q2/queue.ini", "OLD/Q3/queue.ini", "OLD/Q1/cf1.ini",
+    "OLD/Q1/cf2.ini", "OLD/Q2/cf3.ini",   "OLD/Q2/cf4.ini",   "OLD/Q3/cf5.ini",   "OLD/Q3/cf6.ini",
+    "OLD/access.ini", "OLD/translat.ini", "OLD/styles.ini",   "OLD/protocol.ini", "OLD/ebcdic.ini"};
+
+const fs::path& Image() {
+  static const fs::path image = [] {
+    fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    return base / ("import-fuzz-" + std::to_string(getpid()));
+  }();
+  return image;
+}
+
+void Write(const fs::path& file, const std::string& content) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << content;
+}
+
+std::string Read(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every file below `folder` but the import's own, relative path -> content.
+std::map<std::string, std::string> OldFiles(const fs::path& drive) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(drive)) {
+    std::string relative = fs::relative(entry.path(), drive).generic_string();
+    if (relative.rfind("Setup/Backup", 0) == 0 || relative.rfind("Setup/Spool", 0) == 0) continue;
+    if (entry.is_regular_file()) files[relative] = Read(entry.path());
+  }
+  return files;
+}
+
+// Splits a copy line of restore.bat into its two paths as cmd reads them.
+bool SplitLine(std::string line, std::string* from, std::string* to) {
+  std::string expanded;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
+    expanded += line[i];
+  }
+  if (expanded.rfind("copy/y ", 0) != 0) return false;
+  std::vector<std::string> arguments(1);
+  bool quoted = false;
+  for (char c : expanded.substr(7)) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      if (!arguments.back().empty()) arguments.emplace_back();
+    } else {
+      arguments.back() += c;
+    }
+  }
+  if (arguments.size() != 2 || quoted) return false;
+  *from = arguments[0];
+  *to = arguments[1];
+  return true;
+}
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 64 * 1024) return 0;
+  std::string input(reinterpret_cast<const char*>(data), size);
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    size_t end = input.find("\n--\n", start);
+    parts.push_back(input.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 4;
+  }
+
+  const fs::path& image = Image();
+  fs::remove_all(image);
+  fs::path drive = image / "C";
+  Write(drive / "WINDOWS/lum.ini", "[Settings]\r\nIni=C:\\OLD\\lum.ini\r\n");
+  fs::create_directories(drive / "Setup");
+  for (size_t i = 0; i < std::size(kFiles) && i < parts.size(); ++i) {
+    Write(drive / kFiles[i], parts[i]);
+  }
+  for (int j = 1; j <= 6; ++j) {
+    Write(drive / ("OLD/Q" + std::to_string((j + 1) / 2)) / ("df" + std::to_string(j)), "data");
+  }
+  if (parts.size() > std::size(kFiles)) Write(image / "HKLM.reg", parts[std::size(kFiles)]);
+  const auto before = OldFiles(drive);
+
+  {
+    PortableOptions options;
+    options.image = image;
+    EnvPortable env(options);
+    std::string error;
+    if (env.LoadRegistry(&error)) {
+      CCheckLUMDlg dlg(env);
+      dlg.RunWorkStep();
+    }
+  }
+
+  // Outside Backup and Spool files only went away; each one that did is in
+  // Backup with a line of restore.bat that names it.
+  const auto after = OldFiles(drive);
+  std::map<std::string, std::string> restorable;  // host path -> backup content
+  std::string script = Read(drive / "Setup/Backup/restore.bat");
+  for (size_t start = 0; start < script.size();) {
+    size_t end = script.find("\r\n", start);
+    Check(end != std::string::npos);
+    std::string from, to;
+    Check(SplitLine(script.substr(start, end - start), &from, &to));
+    start = end + 2;
+    if (to.rfind("C:\\", 0) != 0 || from.find(':') != std::string::npos) continue;
+    std::string relative = to.substr(3);
+    for (char& c : relative) {
+      if (c == '\\') c = '/';
+    }
+    fs::path backup = drive / "Setup/Backup" / from;
+    if (fs::exists(backup)) restorable.emplace(relative, Read(backup));
+  }
+  for (const auto& [path, content] : after) {
+    auto was = before.find(path);
+    Check(was != before.end() && was->second == content);
+  }
+  for (const auto& [path, content] : before) {
+    if (after.count(path)) continue;
+    auto backup = restorable.find(path);
+    Check(backup != restorable.end() && backup->second == content);
+  }
+  return 0;
+}
