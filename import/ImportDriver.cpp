@@ -98,6 +98,7 @@ bool ImportSettings(ImportRun& run) {
   if (mainProfile.empty() || run.Readable(profile)) {
     ImportGeneralSettings(env, profile, productKey);
     if (!ImportCurrentJobs(env, profile, productKey)) {
+      run.restoreScript.Commit();  // what has moved so far is done with
       env.CloseKey(productKey);
       return false;
     }

@@ -126,6 +126,9 @@ void ImportQueues(ImportRun& run, const CIni& mainProfile) {
   QueueList queues = ReadQueueList(mainProfile);
   run.restoreScript.MoveToBackup(mainProfile.GetPath(), "lum.ini");
   for (const auto& [name, directory] : queues.directories) {
+    // What earlier queues moved has left before this queue's directory is
+    // looked at (two queues may share one).
+    run.restoreScript.Commit();
     ImportQueue(run, queues, name, directory);
   }
 }

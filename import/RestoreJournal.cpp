@@ -5,6 +5,9 @@
 
 namespace {
 
+// Moves committed together: one flush for this many files.
+constexpr size_t kCommitGroup = 256;
+
 // Characters that cmd takes literally in an unquoted copy argument.
 bool IsSafeUnquoted(unsigned char c) {
   if (c >= 0x80) return true;
@@ -80,8 +83,38 @@ bool RestoreJournal::Open(const std::string& backupDirectory, const std::string&
   return false;
 }
 
+bool RestoreJournal::Commit() {
+  if (!script_ || !unsynced_) return !broken_;
+  std::vector<std::string> files = spooled_;
+  for (const PendingMove& move : pending_) files.push_back(move.backupPath);
+  if (!env_.FlushFiles(files) || !script_->Sync()) {
+    std::string error, text;
+    GetSystemErrorText(env_, error, env_.LastError());
+    AppendTableMessage(env_, text, kMsgBackupsNotDurable, backupDirectory_.c_str(), error.c_str());
+    Report(text);
+    pending_.clear();
+    spooled_.clear();
+    unsynced_ = false;
+    broken_ = true;
+    return false;
+  }
+  for (const PendingMove& move : pending_) {
+    if (env_.RemoveFile(move.source)) continue;
+    std::string error, text;
+    GetSystemErrorText(env_, error, env_.LastError());
+    AppendTableMessage(env_, text, kMsgSourceNotDeleted, move.source.c_str(),
+                       move.backupName.c_str(), error.c_str());
+    Report(text);
+  }
+  pending_.clear();
+  spooled_.clear();
+  unsynced_ = false;
+  return true;
+}
+
 void RestoreJournal::Close() {
   if (!script_) return;
+  Commit();
   script_->Close();
   script_.reset();
 }
@@ -116,8 +149,9 @@ bool RestoreJournal::IsPlainFileName(const std::string& name) {
 }
 
 bool RestoreJournal::AppendLine(const std::string& line) {
-  if (!script_ || !script_->Append(line) || !script_->Sync()) return false;
+  if (!script_ || !script_->Append(line)) return false;
   ++linesWritten_;
+  unsynced_ = true;
   return true;
 }
 
@@ -183,7 +217,8 @@ bool RestoreJournal::InOwnDirectory(const std::string& path) {
 }
 
 void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::string& backupName) {
-  if (!script_ || givenSource.empty()) return;  // never move a file without its way back
+  // Never move a file without its way back.
+  if (!script_ || broken_ || givenSource.empty()) return;
   if (!IsPlainFileName(backupName)) {
     std::string text;
     AppendTableMessage(env_, text, kMsgBackupNameInvalid, givenSource.c_str(), backupName.c_str());
@@ -234,17 +269,15 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
     Report(text);
     return;
   }
-  if (!env_.RemoveFile(source)) {
-    std::string error, text;
-    GetSystemErrorText(env_, error, env_.LastError());
-    AppendTableMessage(env_, text, kMsgSourceNotDeleted, source.c_str(), name.c_str(),
-                       error.c_str());
-    Report(text);
-  }
+  pending_.push_back({source, backupPath, name});
+  if (pending_.size() >= kCommitGroup) Commit();
 }
 
 bool RestoreJournal::AddJobFileCopyLine(const std::string& copy, const std::string& original) {
   std::string fullCopy = FullPath(copy), fullOriginal = FullPath(original);
-  if (fullCopy.empty() || fullOriginal.empty()) return false;
+  if (broken_ || fullCopy.empty() || fullOriginal.empty()) return false;
+  // The copy becomes durable with its line: a line that outlived a lost copy
+  // would restore nothing over the original.
+  spooled_.push_back(copy);
   return AppendLine(CopyLine(fullCopy, fullOriginal, true));
 }

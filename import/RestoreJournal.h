@@ -3,15 +3,20 @@
 // Every INI file that the import has finished with is moved into the backup
 // directory, and each move (and each job file copied into the spool
 // directory) leaves one copy line in restore.bat, which, run from the backup
-// directory, puts everything back. The journal is written so that at every
-// instant each file that has left its place has both its backup copy and its
-// line on disk. Every line names its file by a full path, since the script
-// runs from the backup directory.
+// directory, puts everything back. Every line names its file by a full path,
+// since the script runs from the backup directory.
+//
+// Moves are committed in groups: the backup copies, the spooled copies and
+// their lines are made durable together, and only then are the moved files
+// deleted. So at every instant, even after a power cut, each file that has
+// left its place has its backup copy and its line on disk, without a flush
+// for every file.
 #pragma once
 
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Env.h"
 
@@ -32,12 +37,17 @@ class RestoreJournal {
   int LinesWritten() const { return linesWritten_; }
   // How many files this run has copied into the backup directory.
   int FilesBackedUp() const { return filesBackedUp_; }
+  // Commits the moves so far (see above). The import commits before it looks
+  // at a directory it may have moved files from; Close commits too. False,
+  // the user told why, when the copies cannot be made durable: their sources
+  // then stay, and the journal moves nothing more.
+  bool Commit();
   void Close();
 
   // Moves `source` into the backup directory as `backupName`. The source is
-  // deleted only after its copy and its restore line are safely on disk; a
-  // file that cannot be copied or deleted stays where it is and the user is
-  // told. A missing source still gets its line; an empty source names no
+  // deleted when the move is committed, once its copy and its restore line
+  // are durable; a file that cannot be copied or deleted stays where it is
+  // and the user is told. A missing source still gets its line; an empty source names no
   // file and gets none. A name already used in this run, or by a file an
   // earlier run left in the backup directory, gets a distinct one ("name~2"),
   // so no backup is ever replaced.
@@ -72,9 +82,20 @@ class RestoreJournal {
   bool SourceExists(const std::string& source);
   void Report(const std::string& text);
 
+  // A move whose source goes once the copy and its line are durable.
+  struct PendingMove {
+    std::string source;
+    std::string backupPath;
+    std::string backupName;
+  };
+
   Env& env_;
   std::string backupDirectory_;
-  std::string ownDirectories_[2];  // backup and spool, full paths
+  std::vector<PendingMove> pending_;
+  std::vector<std::string> spooled_;  // spooled copies whose lines are not yet durable
+  bool unsynced_ = false;             // lines written since the last commit
+  bool broken_ = false;               // a commit failed: nothing more moves
+  std::string ownDirectories_[2];     // backup and spool, full paths
   std::unique_ptr<WritableFile> script_;
   std::set<std::string, FileNameOrder> usedNames_;  // backup names used in this run
   int linesWritten_ = 0;

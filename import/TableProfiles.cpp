@@ -89,6 +89,7 @@ constexpr TableProfile kTableProfiles[] = {{"access.ini", ImportAccess},
 
 void ImportTableProfiles(ImportRun& run, const std::string& oldInstallationDirectory) {
   Env& env = run.env;
+  run.restoreScript.Commit();  // what the queues moved has left first
   for (const TableProfile& table : kTableProfiles) {
     std::string path = oldInstallationDirectory + table.name;
     FoundFile found;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A registry key handle. The predefined root keys keep their Windows values.
 using RegKey = std::uintptr_t;
@@ -118,6 +119,10 @@ class Env {
   virtual bool CopyFileTo(const std::string& from, const std::string& to,
                           bool failIfExists) = 0;        // CopyFileA
   virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA
+  // FlushFileBuffers for each file: once it returns true, the files' data
+  // survive a power cut. A copy is not durable before, so the source of a
+  // copy may go only after it.
+  virtual bool FlushFiles(const std::vector<std::string>& paths) = 0;
   // FindFirstFileA: null when nothing matches.
   virtual std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) = 0;
   // CreateFileA(CREATE_ALWAYS, GENERIC_WRITE, no sharing): null on failure.

@@ -66,6 +66,9 @@ class EnvWrapper : public Env {
     return target_.CopyFileTo(from, to, failIfExists);
   }
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
+  bool FlushFiles(const std::vector<std::string>& paths) override {
+    return target_.FlushFiles(paths);
+  }
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override {
     return target_.FindFirst(pattern, first);
   }

@@ -297,6 +297,18 @@ bool EnvPortable::RemoveFile(const std::string& path) {
   return removed || Fail(WindowsError(ec, kErrorFileNotFound));
 }
 
+bool EnvPortable::FlushFiles(const std::vector<std::string>& paths) {
+  std::vector<fs::path> hosts;
+  for (const std::string& path : paths) {
+    ImageLocation location = paths_.Locate(path);
+    if (location.error != kErrorSuccess) return Fail(location.error);
+    if (!location.exists) return Fail(kErrorFileNotFound);
+    hosts.push_back(location.host);
+  }
+  uint32_t error = FlushHostFiles(options_.image, hosts);
+  return error == kErrorSuccess || Fail(error);
+}
+
 std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, FoundFile* first) {
   ImageLocation location = paths_.Locate(pattern, true);
   if (location.error != kErrorSuccess) {

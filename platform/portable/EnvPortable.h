@@ -97,6 +97,7 @@ class EnvPortable : public Env {
   int CompareFileNames(std::string_view a, std::string_view b) override;
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
+  bool FlushFiles(const std::vector<std::string>& paths) override;
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
   std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
   uint32_t LastError() override { return lastError_; }

@@ -46,6 +46,10 @@ class FaultyFile : public WritableFile {
   std::string path_;
 };
 
+std::vector<std::pair<std::string, bool>> FaultInjectionEnv::Unflushed() const {
+  return {copied_.begin(), copied_.end()};
+}
+
 std::vector<std::pair<std::string, uint64_t>> FaultInjectionEnv::Unsynced() const {
   std::vector<std::pair<std::string, uint64_t>> files;
   for (const auto& [path, written] : written_) {
@@ -153,7 +157,18 @@ bool FaultInjectionEnv::CreateDir(const std::string& path) {
 
 bool FaultInjectionEnv::CopyFileTo(const std::string& from, const std::string& to,
                                    bool failIfExists) {
-  return !Inject("CopyFileTo") && target().CopyFileTo(from, to, failIfExists);
+  if (Inject("CopyFileTo")) return false;
+  FoundFile found;
+  bool existed = copied_.count(to) ? copied_[to] : target().FindFirst(to, &found) != nullptr;
+  if (!target().CopyFileTo(from, to, failIfExists)) return false;
+  copied_[to] = existed;
+  return true;
+}
+
+bool FaultInjectionEnv::FlushFiles(const std::vector<std::string>& paths) {
+  if (Inject("FlushFiles") || !target().FlushFiles(paths)) return false;
+  for (const std::string& path : paths) copied_.erase(path);
+  return true;
 }
 
 bool FaultInjectionEnv::RemoveFile(const std::string& path) {

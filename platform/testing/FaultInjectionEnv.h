@@ -48,6 +48,9 @@ class FaultInjectionEnv : public EnvWrapper {
   // The files appended to through this Env whose last bytes never reached a
   // sync: each path with the size it had on disk at its last sync.
   std::vector<std::pair<std::string, uint64_t>> Unsynced() const;
+  // The copies made through this Env that no FlushFiles has made durable:
+  // each target, and whether a file stood there before the copy.
+  std::vector<std::pair<std::string, bool>> Unflushed() const;
 
   void Reset() {
     count_ = 0;
@@ -81,6 +84,7 @@ class FaultInjectionEnv : public EnvWrapper {
   bool CreateDir(const std::string& path) override;
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
+  bool FlushFiles(const std::vector<std::string>& paths) override;
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
   std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;
 
@@ -104,6 +108,7 @@ class FaultInjectionEnv : public EnvWrapper {
   long failAt_ = -1;
   long failFrom_ = -1;
   std::map<std::string, Written> written_;  // by path, for Unsynced
+  std::map<std::string, bool> copied_;      // target -> it replaced a file
   std::string failName_;
   int skip_ = 0;
   uint32_t error_ = kErrorAccessDenied;

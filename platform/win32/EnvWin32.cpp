@@ -217,6 +217,22 @@ bool EnvWin32::RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
 
+bool EnvWin32::FlushFiles(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BOOL flushed = FlushFileBuffers(file);
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!flushed) {
+      SetLastError(error);
+      return false;
+    }
+  }
+  return true;
+}
+
 std::unique_ptr<FileSearch> EnvWin32::FindFirst(const std::string& pattern, FoundFile* first) {
   WIN32_FIND_DATAA data;
   HANDLE handle = FindFirstFileA(pattern.c_str(), &data);

@@ -1,6 +1,7 @@
 // The crash sweep: a representative old installation is imported with the
 // run stopped dead at operation k (as by a power cut: nothing after k
-// happens, and what was appended to a file but not synced is lost), and
+// happens, and whatever was not yet made durable is lost: lines not synced,
+// copies not flushed), and
 // with every operation from k on failing (as on a disk that stays full).
 // For every k:
 //  (a) every INI file of the old installation is in its place, or in the
@@ -61,10 +62,15 @@ bool RunWithFault(Scenario& s, Fault fault, long k) {
     CCheckLUMDlg dlg(faulty);
     dlg.RunWorkStep();
   }
-  // What never reached the disk is lost with the power.
+  // What never reached the disk is lost with the power: lines not synced,
+  // and copies not flushed (a new one is gone, a replaced one left empty).
   if (fault == Fault::kStop) {
     for (const auto& [path, size] : faulty.Unsynced()) {
       fs::resize_file(s.env().HostPath(path), size);
+    }
+    for (const auto& [path, replaced] : faulty.Unflushed()) {
+      fs::path host = s.env().HostPath(path);
+      replaced ? fs::resize_file(host, 0) : void(fs::remove(host));
     }
   }
   // The registry file is saved only at the end of a run, which a stopped run

@@ -53,6 +53,9 @@ void Sweep(bool stop, long k, bool again) {
     }
     if (stop) {
       for (const auto& [path, size] : faulty.Unsynced()) fs::resize_file(path, size);
+      for (const auto& [path, replaced] : faulty.Unflushed()) {
+        replaced ? fs::resize_file(path, 0) : void(fs::remove(path));
+      }
     }
   }
   if (again) {

@@ -105,8 +105,7 @@ TEST_F(ImportDriverTest, RelativeMainProfileIsReadMovedAndRestoredByItsFullPath)
     const char* file;  // where the profile functions find it
   };
   for (Case c : {Case{"LUM\\lum.ini", "C:\\Setup\\LUM\\lum.ini"},
-                 Case{"C:lum.ini", "C:\\Setup\\lum.ini"},
-                 Case{"lum2.ini", "C:\\WINDOWS\\lum2.ini"},
+                 Case{"C:lum.ini", "C:\\Setup\\lum.ini"}, Case{"lum2.ini", "C:\\WINDOWS\\lum2.ini"},
                  Case{"C:\\OLD\\..\\OLD\\lum.ini", "C:\\OLD\\lum.ini"}}) {
     Scenario fresh;
     fresh.Write("C:\\WINDOWS\\lum.ini", std::string("[Settings]\r\nIni=") + c.ini + "\r\n");
@@ -118,9 +117,9 @@ TEST_F(ImportDriverTest, RelativeMainProfileIsReadMovedAndRestoredByItsFullPath)
         << c.ini;
     EXPECT_FALSE(fresh.Exists(c.file)) << c.ini;
     EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\lum.ini"), "[Settings]\r\nPort=515\r\n") << c.ini;
-    EXPECT_EQ(fresh.Read("C:\\Setup\\Backup\\restore.bat"),
-              std::string("copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini ") + c.file +
-                  "\r\n")
+    EXPECT_EQ(
+        fresh.Read("C:\\Setup\\Backup\\restore.bat"),
+        std::string("copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini ") + c.file + "\r\n")
         << c.ini;
     if (std::string(c.file) != "C:\\Setup\\lum2.ini") {
       EXPECT_EQ(fresh.Read("C:\\Setup\\lum2.ini"), "[Settings]\r\nPort=1\r\n") << c.ini;

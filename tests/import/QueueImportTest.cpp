@@ -67,16 +67,14 @@ TEST_F(QueueImportTest, QueuesThatCannotBeImportedAreReportedAndLeftAlone) {
   EXPECT_NE(messages.find("Queue NoDir: directory '' does not exist!"), std::string::npos);
   EXPECT_NE(messages.find("Queue File: directory 'C:\\OLD\\file.txt' does not exist!"),
             std::string::npos);
-  EXPECT_NE(messages.find("Queue Wild: directory 'C:\\OLD\\*' does not exist!"),
-            std::string::npos);
+  EXPECT_NE(messages.find("Queue Wild: directory 'C:\\OLD\\*' does not exist!"), std::string::npos);
   EXPECT_NE(
       messages.find("Queue NoProfile: config file 'C:\\OLD\\Empty\\queue.ini' does not exist!"),
       std::string::npos);
   // The first of two queues sharing a directory takes its profile along.
   EXPECT_EQ(Value("Shared1", "Type"), Dword(2));
-  EXPECT_NE(
-      messages.find("Queue Shared2: config file 'C:\\OLD\\S\\queue.ini' does not exist!"),
-      std::string::npos);
+  EXPECT_NE(messages.find("Queue Shared2: config file 'C:\\OLD\\S\\queue.ini' does not exist!"),
+            std::string::npos);
   for (const char* queue : {"NoDir", "File", "NoProfile", "Shared2", "Wild"}) {
     EXPECT_FALSE(s.KeyExists(std::string(kQueues) + "\\" + queue)) << queue;
   }
@@ -90,7 +88,8 @@ TEST_F(QueueImportTest, MainProfileWithoutQueuesIsStillMoved) {
 }
 
 TEST_F(QueueImportTest, SettingsBytesAndMarginsAreStoredByTheirKind) {
-  WriteMain("[Queues]\r\nq=Q\r\nr=R\r\n[Q]\r\nqueuedir=C:\\OLD\\Q\r\n[R]\r\nqueuedir=C:\\OLD\\R\r\n");
+  WriteMain(
+      "[Queues]\r\nq=Q\r\nr=R\r\n[Q]\r\nqueuedir=C:\\OLD\\Q\r\n[R]\r\nqueuedir=C:\\OLD\\R\r\n");
   s.Write("C:\\OLD\\Q\\queue.ini",
           "[Settings]\r\nInsertBytes=1\r\nModeSize=9\r\nName=Line 1\r\n"
           "[Bytes]\r\nInsertBytes=1B45\r\nAppendBytes=1b 40 0C\r\nModeBytes=1B4\r\n"

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "import/RestoreJournal.h"
+#include "platform/EnvWrapper.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
@@ -61,9 +62,13 @@ class MoveToBackupTest : public ::testing::Test {
   std::unique_ptr<RestoreJournal> journal_;
 };
 
+// The source goes when the move is committed, once its copy and its line are
+// durable.
 TEST_F(MoveToBackupTest, MovesTheFileAndWritesItsLine) {
   s.Write("C:\\OLD\\lum.ini", "[Settings]\r\n");
   journal().MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_TRUE(journal().Commit());
   EXPECT_FALSE(s.Exists("C:\\OLD\\lum.ini"));
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "[Settings]\r\n");
   EXPECT_EQ(Script(), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
@@ -174,6 +179,60 @@ TEST_F(MoveToBackupTest, LinesNameFullPathsAndEmptySourcesNone) {
   EXPECT_EQ(Script(),
             "copy/y a.ini C:\\Setup\\rel\\a.ini\r\n"
             "copy/y \"C:\\Setup\\Spool\\df1\" \"C:\\Q\\df1\"\r\n");
+}
+
+namespace {
+
+// Counts the flushes on their way to the image.
+class FlushCounter : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  bool FlushFiles(const std::vector<std::string>& paths) override {
+    ++flushes;
+    files += static_cast<int>(paths.size());
+    return EnvWrapper::FlushFiles(paths);
+  }
+  int flushes = 0;
+  int files = 0;
+};
+
+}  // namespace
+
+// Many moves cost a few flushes: the copies, spooled copies and lines of a
+// group are made durable together.
+TEST_F(MoveToBackupTest, MovesAreCommittedInGroups) {
+  for (int i = 0; i < 600; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
+  s.Write("C:\\Setup\\Spool\\df1", "data");
+  FlushCounter counter(s.env());
+  RestoreJournal journal(counter);
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  for (int i = 0; i < 600; ++i) {
+    journal.MoveToBackup("C:\\OLD\\cf" + std::to_string(i) + ".ini", "A-" + std::to_string(i));
+  }
+  journal.AddJobFileCopyLine("C:\\Setup\\Spool\\df1", "C:\\OLD\\df1");
+  journal.Close();
+  EXPECT_EQ(counter.flushes, 3) << s.Messages();
+  EXPECT_EQ(counter.files, 601);
+  EXPECT_TRUE(s.List("C:\\OLD").empty());
+  EXPECT_EQ(s.List("C:\\Setup\\Backup").size(), 601u);
+}
+
+TEST_F(MoveToBackupTest, CopiesThatCannotBeMadeDurableKeepTheirSources) {
+  s.Write("C:\\OLD\\a.ini", "a");
+  s.Write("C:\\OLD\\b.ini", "b");
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFirst("FlushFiles", kErrorDiskFull);
+  RestoreJournal journal(faulty);
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  journal.MoveToBackup("C:\\OLD\\a.ini", "a.ini");
+  EXPECT_FALSE(journal.Commit());
+  journal.MoveToBackup("C:\\OLD\\b.ini", "b.ini");  // the journal moves nothing more
+  journal.Close();
+  EXPECT_EQ(s.Read("C:\\OLD\\a.ini"), "a");
+  EXPECT_EQ(s.Read("C:\\OLD\\b.ini"), "b");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\b.ini"));
+  EXPECT_NE(s.Messages().find("cannot be made safe on disk:\nDisk full."), std::string::npos)
+      << s.Messages();
 }
 
 TEST_F(MoveToBackupTest, UnwritableRestoreLineKeepsTheSource) {

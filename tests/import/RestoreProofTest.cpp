@@ -50,9 +50,10 @@ void ExpectRestorable(Scenario& s, const std::map<std::string, std::string>& bef
 // each, one of them missing), one without queue.ini.
 void WriteInstallation(Scenario& s) {
   WriteTypicalInstallation(s);
-  s.Write("C:\\OLD\\lum.ini", *s.Read("C:\\OLD\\lum.ini") +
-                                  "[Queues]\r\nq1=Alpha\r\nq2=Bare\r\n"
-                                  "[Alpha]\r\nqueuedir=C:\\OLD\\Q\r\n[Bare]\r\nqueuedir=C:\\OLD\r\n");
+  s.Write("C:\\OLD\\lum.ini",
+          *s.Read("C:\\OLD\\lum.ini") +
+              "[Queues]\r\nq1=Alpha\r\nq2=Bare\r\n"
+              "[Alpha]\r\nqueuedir=C:\\OLD\\Q\r\n[Bare]\r\nqueuedir=C:\\OLD\r\n");
   s.Write("C:\\OLD\\Q\\queue.ini", "[Settings]\r\nType=1\r\n[Font]\r\nFaceName=Courier\r\n");
   s.Write("C:\\OLD\\Q\\cf1.ini",
           "[Settings]\r\nControlFileName=J1\r\nSeqno=1\r\nDataFiles=1\r\n"

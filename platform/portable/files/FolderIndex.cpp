@@ -69,7 +69,7 @@ fs::path HostName(const std::string& name) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-FolderIndex::Folder* FolderIndex::Current(const fs::path& folder) {
+FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
   std::error_code ec;
   fs::file_time_type written = WrittenAt(folder, ec);
   if (ec) {
@@ -77,7 +77,7 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder) {
     return nullptr;
   }
   auto it = folders_.find(folder);
-  if (it != folders_.end() && it->second.written == written) return &it->second;
+  if (it != folders_.end() && it->second.written == written && !reread) return &it->second;
   auto entries = ReadFolder(folder, ec);
   if (ec) {
     folders_.erase(folder);
@@ -92,17 +92,26 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder) {
 }
 
 bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntry* found) {
-#ifndef _WIN32
-  // An exactly spelled name needs no index on a host that tells case apart.
   std::error_code ec;
   fs::path host = HostName(name);
   fs::file_status status = fs::symlink_status(folder / host, ec);
+#ifdef _WIN32
+  // The host finds any letter case itself: a name it does not find is not
+  // there, and one it finds is in the index, read again if need be.
+  if (ec || !fs::exists(status)) return false;
+  if (FindIndexed(Current(folder), name, found)) return true;
+  return FindIndexed(Current(folder, true), name, found);
+#else
+  // An exactly spelled name needs no index on a host that tells case apart.
   if (!ec && fs::exists(status)) {
     *found = {name, host, KindOf(status)};
     return true;
   }
+  return FindIndexed(Current(folder), name, found);
 #endif
-  Folder* index = Current(folder);
+}
+
+bool FolderIndex::FindIndexed(Folder* index, const std::string& name, HostEntry* found) {
   if (index == nullptr) return false;
   auto [begin, end] = index->entries.equal_range(NameKey(name));
   bool any = false;

@@ -43,9 +43,10 @@ class FolderIndex {
     std::filesystem::file_time_type written;
     std::unordered_multimap<std::u16string, HostEntry> entries;  // by NameKey
   };
-  // The folder's index, read anew when it is missing or out of date; null
-  // when the folder cannot be read.
-  Folder* Current(const std::filesystem::path& folder);
+  // The folder's index, read anew when it is missing, out of date or
+  // `reread`; null when the folder cannot be read.
+  Folder* Current(const std::filesystem::path& folder, bool reread = false);
+  bool FindIndexed(Folder* index, const std::string& name, HostEntry* found);
 
   std::map<std::filesystem::path, Folder> folders_;
 };

@@ -178,7 +178,6 @@ uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
   }
   uint32_t error = CopyBytes(in, out);
   std::fclose(in);
-  if (error == kErrorSuccess && !SyncHostFile(out)) error = WindowsErrorFromErrno(kErrorWriteFault);
   if (std::fclose(out) != 0 && error == kErrorSuccess) {
     error = WindowsErrorFromErrno(kErrorWriteFault);
   }
@@ -194,4 +193,27 @@ uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
   }
   if (IsReadOnly(from)) MakeReadOnly(to);
   return kErrorSuccess;
+}
+
+uint32_t FlushHostFiles(const fs::path& root, const std::vector<fs::path>& files) {
+  if (files.empty()) return kErrorSuccess;
+#ifdef _WIN32
+  (void)root;
+  for (const fs::path& file : files) {
+    std::FILE* out = OpenHostFile(file, "r+b");
+    if (out == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
+    bool synced = SyncHostFile(out);
+    std::fclose(out);
+    if (!synced) return WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  return kErrorSuccess;
+#else
+  (void)files;
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return WindowsErrorFromErrno(kErrorAccessDenied);
+  int synced = syncfs(fd);
+  uint32_t error = synced == 0 ? kErrorSuccess : WindowsErrorFromErrno(kErrorWriteFault);
+  close(fd);
+  return error;
+#endif
 }
