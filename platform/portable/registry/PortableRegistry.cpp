@@ -1,9 +1,10 @@
 #include "platform/portable/registry/PortableRegistry.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <system_error>
 #include <vector>
@@ -12,14 +13,13 @@
 #include "platform/portable/SystemMessages.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryFileText.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
 
-namespace {
+namespace fs = std::filesystem;
 
-// Registry files larger than this are not read (a registry of this program's
-// size is a few kilobytes).
-constexpr std::uintmax_t kMaxFileBytes = 256u << 20;
+namespace {
 
 // What the A functions see of a value's data: string types in code page
 // 1252, one byte per stored UTF-16 code unit; other types as stored.
@@ -28,15 +28,107 @@ std::string AnsiData(const RegistryValue& value) {
   return Utf16ToCp1252(Utf16LeUnits(value.data));
 }
 
+std::atomic<unsigned> temporaryCounter{0};
+
+// A name for a new file in `folder` that nothing uses yet.
+fs::path UnusedTemporary(const fs::path& folder) {
+  fs::path temporary;
+  std::error_code ec;
+  do {
+    temporary = folder / (".~registry" + std::to_string(temporaryCounter++) + ".tmp");
+  } while (fs::exists(fs::symlink_status(temporary, ec)));
+  return temporary;
+}
+
+// A new file written in pieces beside `file` and, once whole and synced,
+// renamed over it, so that `file` is always either the old or the new
+// content (as ReplaceHostFile does for bytes held whole). It keeps the
+// permissions of the file it replaces.
+class Replacement {
+ public:
+  explicit Replacement(fs::path file) : file_(std::move(file)) {}
+  ~Replacement() { Abandon(); }
+
+  // Writes a piece; the first one creates the temporary file.
+  bool Write(std::string_view bytes) {
+    if (error_ != kErrorSuccess) return false;
+    if (out_ == nullptr) {
+      temporary_ = UnusedTemporary(file_.parent_path());
+      errno = 0;
+      out_ = OpenHostFile(temporary_, "wb");
+      if (out_ == nullptr) {
+        temporary_.clear();
+        return Failed(WindowsErrorFromErrno(kErrorAccessDenied));
+      }
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out_) != bytes.size()) {
+      return Failed(WindowsErrorFromErrno(kErrorWriteFault));
+    }
+    return true;
+  }
+
+  // Puts the new file in place; 0 or an error code.
+  uint32_t Commit() {
+    if (error_ != kErrorSuccess) return error_;
+    if (out_ == nullptr && !Write({})) return error_;
+    bool synced = SyncHostFile(out_);
+    if (!synced) Failed(WindowsErrorFromErrno(kErrorWriteFault));
+    bool closed = std::fclose(out_) == 0;
+    out_ = nullptr;
+    if (!closed && synced) Failed(WindowsErrorFromErrno(kErrorWriteFault));
+    if (error_ != kErrorSuccess) return error_;
+    std::error_code ec;
+    fs::file_status old = fs::status(file_, ec);
+    if (fs::exists(old)) fs::permissions(temporary_, old.permissions(), ec);
+    fs::rename(temporary_, file_, ec);
+    if (ec) {
+      Failed(WindowsError(ec, kErrorAccessDenied));
+      return error_;
+    }
+    temporary_.clear();
+    return kErrorSuccess;
+  }
+
+  uint32_t Error() const { return error_; }
+
+ private:
+  bool Failed(uint32_t error) {
+    if (error_ == kErrorSuccess) error_ = error;
+    return false;
+  }
+  void Abandon() {
+    if (out_ != nullptr) std::fclose(out_);
+    out_ = nullptr;
+    std::error_code ec;
+    if (!temporary_.empty()) fs::remove(temporary_, ec);
+    temporary_.clear();
+  }
+
+  fs::path file_;
+  fs::path temporary_;
+  std::FILE* out_ = nullptr;
+  uint32_t error_ = kErrorSuccess;
+};
+
 }  // namespace
 
 struct PortableRegistry::State {
   std::shared_ptr<RegistryKeyNode> root = std::make_shared<RegistryKeyNode>();
+  // The file loaded, which holds what no call has needed yet; null when none was.
+  std::shared_ptr<const RegistryFileText> file;
   std::map<RegKey, std::shared_ptr<RegistryKeyNode>> handles;
   RegKey nextHandle = 0x1000;  // never reused, so a stale handle stays invalid
   bool changed = false;
   // The form to write: that of the file loaded, REGEDIT4 when none was.
   RegistryFileFormat format = RegistryFileFormat::kAnsi;
+
+  // A key's subkeys and values, once a call needs them.
+  void Subkeys(RegistryKeyNode* node) const {
+    if (node->subkeysPending && file) file->FillSubkeys(node);
+  }
+  void Values(RegistryKeyNode* node) const {
+    if (node->valuesPending && file) file->FillValues(node);
+  }
 
   // The key behind a handle, or null with the error code in `error`.
   RegistryKeyNode* Resolve(RegKey key, uint32_t* error) {
@@ -89,6 +181,7 @@ struct PortableRegistry::State {
     // An empty path opens the key itself, reported as created.
     bool last = names.empty();
     for (std::u16string_view name : names) {
+      Subkeys(node);
       if (create) {
         node = node->AddSubkey(name, &last);
         changed = changed || last;
@@ -119,6 +212,7 @@ uint32_t PortableRegistry::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t*
   uint32_t error = 0;
   RegistryKeyNode* node = state_->Resolve(key, &error);
   if (node == nullptr) return error;
+  state_->Subkeys(node);
   if (subkeys) *subkeys = static_cast<uint32_t>(node->subkeys.size());
   if (maxSubkeyLen) {
     size_t longest = 0;
@@ -135,6 +229,7 @@ uint32_t PortableRegistry::EnumKey(RegKey key, uint32_t index, char* name, uint3
   RegistryKeyNode* node = state_->Resolve(key, &error);
   if (node == nullptr) return error;
   if (name == nullptr || nameChars == nullptr) return kErrorInvalidParameter;
+  state_->Subkeys(node);
   if (index >= node->subkeys.size()) return kErrorNoMoreItems;
   auto it = node->subkeys.begin();
   std::advance(it, index);
@@ -152,6 +247,7 @@ uint32_t PortableRegistry::QueryValue(RegKey key, const char* name, uint32_t* ty
   RegistryKeyNode* node = state_->Resolve(key, &error);
   if (node == nullptr) return error;
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  state_->Values(node);
   const RegistryValue* value = node->FindValue(Cp1252ToUtf16(name ? name : ""));
   if (value == nullptr) {
     // The type is cleared; so is the size when no buffer was given.
@@ -199,7 +295,11 @@ uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
   }
   std::string bytes(reinterpret_cast<const char*>(data), length);
   if (IsRegistryStringType(type)) bytes = Utf16LeBytes(Cp1252ToUtf16(bytes));
-  if (node->SetValue(Cp1252ToUtf16(valueName), type, std::move(bytes))) state_->changed = true;
+  state_->Values(node);
+  if (node->SetValue(Cp1252ToUtf16(valueName), type, std::move(bytes))) {
+    node->edited = true;
+    state_->changed = true;
+  }
   return kErrorSuccess;
 }
 
@@ -209,41 +309,31 @@ uint32_t PortableRegistry::CloseKey(RegKey key) {
 }
 
 bool PortableRegistry::LoadFile(const std::filesystem::path& file, std::string* error) {
-  std::error_code ec;
-  std::uintmax_t length = std::filesystem::file_size(file, ec);
-  if (ec || length > kMaxFileBytes) {
-    *error = file.string() + ": " + (ec ? ec.message() : "the file is too large");
-    return false;
-  }
-  std::ifstream in(file, std::ios::binary);
-  std::string bytes(static_cast<size_t>(length), '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-    *error = file.string() + ": the file cannot be read";
-    return false;
-  }
-  auto root = std::make_shared<RegistryKeyNode>();
-  std::string reason;
-  RegistryFileFormat format = RegistryFileFormat::kAnsi;
-  if (!ParseRegistryFile(bytes, root.get(), &reason, &format)) {
-    *error = file.string() + ", " + reason;
-    return false;
-  }
+  auto text = std::make_shared<RegistryFileText>();
+  if (!text->Load(file, error)) return false;
   // Handles into the old contents now refer to deleted keys.
   state_->root->MarkDeleted();
-  state_->root = root;
-  state_->format = format;
+  state_->root = text->Root();
+  state_->file = std::move(text);
+  state_->format = state_->file->Format();
   state_->changed = false;
   return true;
 }
 
 bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* error) const {
-  std::string text;
-  if (!FormatRegistryFile(*state_->root, &text, error, state_->format)) return false;
-  // Written beside the file and renamed over it, so a failure at any point
-  // leaves the previous file whole.
-  uint32_t result = ReplaceHostFile(file, text);
-  if (result == kErrorSuccess) return true;
+  // Written in pieces beside the file and renamed over it, so a failure at
+  // any point leaves the previous file whole. The names are checked before
+  // the first piece, so a registry no file can hold leaves nothing behind.
+  Replacement replacement(file);
+  auto write = [&replacement](std::string_view bytes) { return replacement.Write(bytes); };
   std::string reason;
+  if (!WriteRegistryFile(*state_->root, state_->file.get(), state_->format, write, &reason) &&
+      replacement.Error() == kErrorSuccess) {
+    *error = reason;
+    return false;
+  }
+  uint32_t result = replacement.Commit();
+  if (result == kErrorSuccess) return true;
   *error = file.string() + ": " +
            (FindSystemMessage(result, &reason) == 0 ? reason.substr(0, reason.find_first_of("\r\n"))
                                                     : "the registry file cannot be written");

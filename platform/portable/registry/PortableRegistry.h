@@ -46,10 +46,16 @@ class PortableRegistry {
 
   // Replaces the contents with a registry file's; a file that cannot be read
   // leaves the registry unchanged and `error` says why (with its line number).
+  // Every line is checked here, but the file is kept as its text with an
+  // index of its keys (RegistryFileText): a key's subkeys and values are
+  // read from it when a call first needs them.
   bool LoadFile(const std::filesystem::path& file, std::string* error);
   // Writes the contents atomically, in the form of the file last loaded (see
   // RegistryFile.h), or as REGEDIT4 when none was; in UTF-16LE "Windows
   // Registry Editor Version 5.00" when code page 1252 cannot hold them.
+  // Keys whose values no call changed are written as they stand in the file
+  // loaded (see WriteRegistryFile), and the file is written as it is made,
+  // never held whole in memory.
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
   // True once a key was created or a value set to another type or other data
   // since construction or LoadFile: creating a key that exists, or storing

@@ -16,10 +16,13 @@
 // Either way the data the A functions see is the same.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "platform/portable/registry/RegistryTree.h"
+
+class RegistryFileText;
 
 // The forms in which registry files are written.
 enum class RegistryFileFormat {
@@ -50,3 +53,17 @@ bool ParseRegistryFile(std::string_view bytes, RegistryKeyNode* root, std::strin
 bool FormatRegistryFile(const RegistryKeyNode& root, std::string* text, std::string* error,
                         RegistryFileFormat format = RegistryFileFormat::kAnsi,
                         RegistryFileFormat* written = nullptr);
+
+// Writes the same in pieces to `sink`, for `root` as read from `file` (see
+// RegistryFileText): a key whose values are still in the file, or that no
+// call changed, is written as its lines stand there, after its own "[key]"
+// line, carried over into UTF-16 when the file's text is not; all other
+// keys are written as FormatRegistryFile writes them. What lies between the
+// file's header line and its first key line stays too. Text from a Unicode
+// file is always written as kUtf16. Checks the names before the first piece
+// goes out. False, with `error` saying why, as FormatRegistryFile; false with
+// `error` untouched when the sink returned false (and nothing more went to
+// it).
+bool WriteRegistryFile(const RegistryKeyNode& root, const RegistryFileText* file,
+                       RegistryFileFormat format, const std::function<bool(std::string_view)>& sink,
+                       std::string* error, RegistryFileFormat* written = nullptr);

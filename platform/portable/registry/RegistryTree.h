@@ -35,10 +35,23 @@ struct RegistryValue {
   std::string data;
 };
 
+// The key of a registry file's index (RegistryFileText) that a node stands
+// for; kNoFileKey for a node made any other way.
+constexpr uint32_t kNoFileKey = 0xFFFFFFFF;
+
 struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   std::u16string name;  // as first created
   size_t depth = 0;     // 0 for HKEY_LOCAL_MACHINE itself
   bool deleted = false;
+  // A key read from a registry file keeps its subkeys and values in the
+  // file's text until they are needed: while a flag is set, the map it names
+  // is still empty and RegistryFileText fills it from `fileKey`. Until a
+  // value is set to something new (`edited`), the key's text in the file
+  // stays what it was, and it is written back as it stands.
+  uint32_t fileKey = kNoFileKey;
+  bool subkeysPending = false;
+  bool valuesPending = false;
+  bool edited = false;
   // Both maps are keyed by UnicodeNameKey(name), which also gives the order
   // of enumeration.
   std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
