@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <system_error>
 
@@ -21,10 +23,18 @@ void NameKeyOf(std::basic_string_view<CharT> name, TextEncoding encoding, std::u
   for (char16_t& unit : *key) unit = UnicodeUpperCase(unit);
 }
 
-uint32_t HashOf(uint32_t parent, std::u16string_view key) {
-  uint32_t hash = 2166136261u ^ parent;
-  for (char16_t unit : key) hash = (hash ^ unit) * 16777619u;
-  return hash;
+// The hash of a name below a parent. It starts from a seed of its own for
+// each reading, and every bit of the state reaches the bits that pick a
+// slot, so that no file can be made whose names all fall on one slot.
+uint32_t HashOf(uint64_t seed, uint32_t parent, std::u16string_view key) {
+  uint64_t hash = seed ^ (parent * 0x9E3779B97F4A7C15u);
+  for (char16_t unit : key) hash = (hash ^ unit) * 0x100000001B3u;
+  hash ^= hash >> 30;
+  hash *= 0xBF58476D1CE4E5B9u;
+  hash ^= hash >> 27;
+  hash *= 0x94D049BB133111EBu;
+  hash ^= hash >> 31;
+  return static_cast<uint32_t>(hash);
 }
 
 }  // namespace
@@ -41,7 +51,11 @@ class IndexSink {
   static constexpr uint32_t kNone = RegistryFileText::kNone;
 
   IndexSink(RegistryFileText* file, View text, TextEncoding encoding)
-      : file_(file), text_(text), encoding_(encoding) {
+      : file_(file),
+        text_(text),
+        encoding_(encoding),
+        seed_(static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+              reinterpret_cast<std::uintptr_t>(this)) {
     hashes_.push_back(0);  // the root is never looked up
   }
 
@@ -107,7 +121,7 @@ class IndexSink {
   uint32_t Find(uint32_t parent, View name, bool add) {
     auto& keys = file_->keys_;
     NameKeyOf(name, encoding_, &key_);
-    uint32_t hash = HashOf(parent, key_);
+    uint32_t hash = HashOf(seed_, parent, key_);
     if (2 * keys.size() + 2 > slots_.size()) Grow();
     size_t mask = slots_.size() - 1;
     size_t i = hash & mask;
@@ -143,6 +157,7 @@ class IndexSink {
   RegistryFileText* file_;
   View text_;
   TextEncoding encoding_;
+  uint64_t seed_;
   std::vector<uint32_t> slots_;                  // key + 1, or 0 for a free slot
   std::vector<uint32_t> hashes_;                 // per key
   std::vector<std::pair<View, uint32_t>> path_;  // the names of the last key line, and their keys
