@@ -140,9 +140,10 @@ class Checker {
   std::u16string path_ = std::u16string(kRootName.begin(), kRootName.end());
 };
 
-// The bytes of the file on their way to the sink: text made here is
-// collected in UTF-16 and encoded for the form written; a file's own text in
-// that form goes out as it is.
+// The bytes of the file on their way to the sink, in pieces of 64 KB
+// (small writes cost much more than their bytes, large pieces only memory):
+// text made here is collected in UTF-16 and encoded for
+// the form written; a file's own text in that form goes out as it is.
 class Output {
  public:
   Output(bool utf16, const std::function<bool(std::string_view)>& sink)
@@ -150,37 +151,58 @@ class Output {
 
   std::u16string& Text() { return text_; }
   void MaybeFlush() {
-    if (text_.size() >= kChunk) Flush();
+    if (text_.size() >= kPiece / 8) Flush();
   }
   void Flush() {
     if (text_.empty()) return;
-    Write(utf16_ ? Utf16LeBytes(text_) : Utf16ToCp1252(text_));
+    Put(utf16_ ? Utf16LeBytes(text_) : Utf16ToCp1252(text_));
     text_.clear();
   }
   void Bytes(std::string_view bytes) {
     Flush();
-    Write(bytes);
+    Put(bytes);
   }
   void Units(std::u16string_view units) {
     Flush();
     if constexpr (std::endian::native == std::endian::little) {
-      Write(std::string_view(reinterpret_cast<const char*>(units.data()), 2 * units.size()));
+      Put(std::string_view(reinterpret_cast<const char*>(units.data()), 2 * units.size()));
     } else {
-      for (size_t at = 0; at < units.size(); at += kChunk)
-        Write(Utf16LeBytes(units.substr(at, kChunk)));
+      for (size_t at = 0; at < units.size(); at += kPiece / 2) {
+        Put(Utf16LeBytes(units.substr(at, kPiece / 2)));
+      }
     }
+  }
+  // Everything to the sink; false when the sink refused a piece.
+  bool Finish() {
+    Flush();
+    Send(piece_);
+    piece_.clear();
+    return ok_;
   }
   bool Ok() const { return ok_; }
 
  private:
-  static constexpr size_t kChunk = 1 << 15;
-  void Write(std::string_view bytes) {
+  static constexpr size_t kPiece = 1 << 16;
+
+  void Put(std::string_view bytes) {
+    if (piece_.size() + bytes.size() > kPiece) {
+      Send(piece_);
+      piece_.clear();
+    }
+    if (bytes.size() >= kPiece) {
+      Send(bytes);
+    } else {
+      piece_ += bytes;
+    }
+  }
+  void Send(std::string_view bytes) {
     if (ok_ && !bytes.empty()) ok_ = sink_(bytes);
   }
 
   bool utf16_;
   const std::function<bool(std::string_view)>& sink_;
   std::u16string text_;
+  std::string piece_;
   bool ok_ = true;
 };
 
@@ -366,8 +388,7 @@ bool WriteRegistryFile(const RegistryKeyNode& root, const RegistryFileText* file
   Writer writer(utf16, file, &out);
   writer.Header();
   writer.Key(root);
-  out.Flush();
-  if (!out.Ok()) return false;
+  if (!out.Finish()) return false;
   if (written) *written = format;
   return true;
 }
