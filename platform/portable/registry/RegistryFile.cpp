@@ -141,9 +141,9 @@ class Checker {
 };
 
 // The bytes of the file on their way to the sink, in pieces of 64 KB
-// (small writes cost much more than their bytes, large pieces only memory):
-// text made here is collected in UTF-16 and encoded for
-// the form written; a file's own text in that form goes out as it is.
+// (small writes cost much more than their bytes, larger pieces only cost
+// memory): text made here is collected in UTF-16 and encoded for the form
+// written; a file's own text in that form goes out as it is.
 class Output {
  public:
   Output(bool utf16, const std::function<bool(std::string_view)>& sink)
