@@ -20,6 +20,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "platform/portable/EnvPortable.h"
+#include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -59,9 +60,10 @@ std::map<std::string, std::string> OldFiles(const fs::path& drive) {
   return files;
 }
 
-// Splits a copy line of restore.bat into its two paths as cmd reads them.
-bool SplitLine(std::string line, std::string* from, std::string* to) {
-  std::string expanded;
+// Splits a copy line of restore.bat into its two paths as cmd reads them
+// (in the OEM code page), given back as the image names files: in UTF-8.
+bool SplitLine(const std::string& oemLine, std::string* from, std::string* to) {
+  std::string line = Cp1252ToUtf8(OemToCp1252(oemLine)), expanded;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
     expanded += line[i];

@@ -64,6 +64,10 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
   }
   Env& env = run.env;
   std::string target = run.spoolDirectory + name;
+  if (!run.restoreScript.CanName(source) || !run.restoreScript.CanName(target)) {
+    run.restoreScript.ReportNotNameable(source);  // the job keeps its old path
+    return;
+  }
   if (!env.CopyFileTo(source, target, false)) {
     uint32_t error = env.LastError();
     if (error == kErrorFileNotFound || error == kErrorPathNotFound)

@@ -149,10 +149,29 @@ bool RestoreJournal::IsPlainFileName(const std::string& name) {
 }
 
 bool RestoreJournal::AppendLine(const std::string& line) {
-  if (!script_ || !script_->Append(line)) return false;
+  std::string oem;
+  if (!script_ || !env_.ToOemText(line, &oem)) return false;
+  if (!script_->Append(oem)) return false;
   ++linesWritten_;
   unsynced_ = true;
   return true;
+}
+
+std::string RestoreJournal::OemSafeName(const std::string& name) {
+  std::string safe, oem;
+  for (char c : name) safe += env_.ToOemText(std::string(1, c), &oem) ? c : '_';
+  return safe;
+}
+
+bool RestoreJournal::CanName(const std::string& path) {
+  std::string oem;
+  return env_.ToOemText(path, &oem);
+}
+
+void RestoreJournal::ReportNotNameable(const std::string& path) {
+  std::string text;
+  AppendTableMessage(env_, text, kMsgNameNotRestorable, path.c_str());
+  Report(text);
 }
 
 std::string RestoreJournal::UnusedBackupName(const std::string& name) {
@@ -229,10 +248,9 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
   if (source.empty()) return;
   // The line names the file as it is spelled on disk, so that restoring it
   // gives back its own name, not the spelling a profile used for it.
-  FoundFile found;
-  if (env_.FindFirst(source, &found) && !found.directory) {
-    source = source.substr(0, source.rfind('\\') + 1) + found.name;
-  }
+  FoundFile entry;
+  bool exists = env_.FindFirst(source, &entry) && !entry.directory;
+  if (exists) source = source.substr(0, source.rfind('\\') + 1) + entry.name;
   if (InOwnDirectory(source)) {
     // Moving the import's own files would overwrite a backup or the script.
     std::string text;
@@ -240,7 +258,13 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
     Report(text);
     return;
   }
-  std::string name = UnusedBackupName(backupName);
+  if (!CanName(source)) {
+    if (exists) ReportNotNameable(source);  // a missing file needs no line
+    return;
+  }
+  // The backup name is the import's own choice: a character the script
+  // could not carry becomes '_', so the file still moves.
+  std::string name = UnusedBackupName(OemSafeName(backupName));
   std::string backupPath = backupDirectory_ + "\\" + name;
 
   if (!env_.CopyFileTo(source, backupPath, false)) {

@@ -4,7 +4,8 @@
 // directory, and each move (and each job file copied into the spool
 // directory) leaves one copy line in restore.bat, which, run from the backup
 // directory, puts everything back. Every line names its file by a full path,
-// since the script runs from the backup directory.
+// since the script runs from the backup directory, and is written in the OEM
+// code page, in which the command prompt reads batch files.
 //
 // Moves are committed in groups: the backup copies, the spooled copies and
 // their lines are made durable together, and only then are the moved files
@@ -56,6 +57,12 @@ class RestoreJournal {
   // Records a job data file copied into the spool directory: restore.bat
   // copies `copy` (its path in the spool directory) back to `original`.
   bool AddJobFileCopyLine(const std::string& copy, const std::string& original);
+  // True when restore.bat can name `path`: the OEM code page holds every
+  // character of it.
+  bool CanName(const std::string& path);
+  // Tells the user that `path` stays where it is, since restore.bat could
+  // not name it.
+  void ReportNotNameable(const std::string& path);
 
   // True when `path` lies in the backup or the spool directory: the import's
   // own files, which it never moves nor copies.
@@ -72,6 +79,8 @@ class RestoreJournal {
  private:
   bool AppendLine(const std::string& line);
   std::string UnusedBackupName(const std::string& name);
+  // `name` with '_' for each character the OEM code page lacks.
+  std::string OemSafeName(const std::string& name);
   // Copies an existing restore script at `path` to `path`.N, N the smallest
   // number not taken; false (the user told why) when it cannot be kept.
   bool KeepEarlierScript(const std::string& path);

@@ -134,6 +134,10 @@ class Env {
   virtual bool SystemMessage(uint32_t code, std::string* text) = 0;
   // LoadStringA from the program's string table; false when there is no entry.
   virtual bool LoadTableString(uint32_t id, std::string* text) = 0;
+  // `ansi` in the OEM code page, in which the command prompt reads batch
+  // files (MultiByteToWideChar, then WideCharToMultiByte without best fit);
+  // false when that code page lacks one of its characters.
+  virtual bool ToOemText(std::string_view ansi, std::string* oem) = 0;
 
   // --- Progress view. ---
   virtual void ShowProgress(const std::string& status, const std::string& detail) = 0;

@@ -80,6 +80,9 @@ class EnvWrapper : public Env {
   bool SystemMessage(uint32_t code, std::string* text) override {
     return target_.SystemMessage(code, text);
   }
+  bool ToOemText(std::string_view ansi, std::string* oem) override {
+    return target_.ToOemText(ansi, oem);
+  }
   bool LoadTableString(uint32_t id, std::string* text) override {
     return target_.LoadTableString(id, text);
   }

@@ -388,6 +388,10 @@ bool EnvPortable::SystemMessage(uint32_t code, std::string* text) {
   return error == kErrorSuccess || Fail(error);
 }
 
+bool EnvPortable::ToOemText(std::string_view ansi, std::string* oem) {
+  return Cp1252ToOem(ansi, oem);
+}
+
 bool EnvPortable::LoadTableString(uint32_t id, std::string* text) {
   return options_.strings != nullptr && options_.strings(id, text);
 }

@@ -53,6 +53,7 @@ class UnavailableEnv : public Env {
   uint32_t LastError() override { return kErrorInvalidFunction; }
   void SetLastErrorCode(uint32_t) override {}
   bool SystemMessage(uint32_t, std::string*) override { return false; }
+  bool ToOemText(std::string_view, std::string*) override { return false; }
   bool LoadTableString(uint32_t, std::string*) override { return false; }
   void ShowProgress(const std::string&, const std::string&) override {}
   void ShowMessage(const std::string&, uint32_t) override {}

@@ -268,6 +268,23 @@ bool EnvWin32::SystemMessage(uint32_t code, std::string* text) {
   return true;
 }
 
+bool EnvWin32::ToOemText(std::string_view ansi, std::string* oem) {
+  oem->clear();
+  if (ansi.empty()) return true;
+  int size = static_cast<int>(ansi.size());
+  std::wstring wide(ansi.size(), L'\0');
+  int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), size);
+  if (units <= 0) return false;
+  // Without best fit, a character the code page lacks is reported, not
+  // replaced by a look-alike that would name another file.
+  BOOL replaced = FALSE;
+  oem->assign(static_cast<size_t>(units) * 2, '\0');
+  int bytes = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.data(), units, oem->data(),
+                                  static_cast<int>(oem->size()), nullptr, &replaced);
+  oem->resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  return bytes > 0 && !replaced;
+}
+
 bool EnvWin32::LoadTableString(uint32_t id, std::string* text) {
   // With a buffer size of 0, LoadStringW hands out a pointer to the resource's
   // own text, so strings of any length load whole.

@@ -54,6 +54,7 @@ class EnvWin32 : public Env {
   uint32_t LastError() override;
   void SetLastErrorCode(uint32_t code) override;
   bool SystemMessage(uint32_t code, std::string* text) override;
+  bool ToOemText(std::string_view ansi, std::string* oem) override;
   bool LoadTableString(uint32_t id, std::string* text) override;
 
   void ShowProgress(const std::string& status, const std::string& detail) override;

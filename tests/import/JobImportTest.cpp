@@ -139,6 +139,25 @@ TEST_F(JobImportTest, NamesThatAreNoFileNamesLeadNowhere) {
       << s.Messages();
 }
 
+// restore.bat could not name a data file whose path holds a character the
+// command prompt's code page lacks: it is not spooled, and the job keeps
+// its path. One the code page holds is spooled as any other.
+TEST_F(JobImportTest, DataFileThatRestoreCannotNameKeepsItsPath) {
+  s.Write("C:\\OLD\\Q\\df\xD8", "oslash");
+  s.Write("C:\\OLD\\Q\\df\xE9", "eacute");
+  Job("C:\\OLD\\Q", "cf1.ini", "Seqno=1\r\nControlFileName=cfA1\r\nDataFiles=2\r\n",
+      "File1=ldf\xD8\r\nData1=C:\\OLD\\Q\\df\xD8\r\nFile2=ldf\xE9\r\nData2=C:\\OLD\\Q\\df\xE9\r\n");
+  Run();
+  EXPECT_EQ(JobText("cfA1", "Data1"), "C:\\OLD\\Q\\df\xD8");
+  EXPECT_EQ(JobText("cfA1", "Data2"), "df\xE9");
+  EXPECT_EQ(s.List("C:\\Setup\\Spool"), std::vector<std::string>{"df\xE9"});
+  EXPECT_NE(Script().find("copy/y \"C:\\Setup\\Spool\\df\x82\" \"C:\\OLD\\Q\\df\x82\"\r\n"),
+            std::string::npos)
+      << Script();
+  EXPECT_NE(s.Messages().find("C:\\OLD\\Q\\df\xD8 stays where it is"), std::string::npos)
+      << s.Messages();
+}
+
 TEST_F(JobImportTest, JobWithoutControlFileNameStaysInItsQueue) {
   Job("C:\\OLD\\Q", "cf1.ini", "Seqno=1\r\n");
   Run();

@@ -143,6 +143,32 @@ TEST_F(MoveToBackupTest, NameThatIsNotAPlainFileNameNeverLeavesTheBackupDirector
   EXPECT_NE(s.Messages().find("is not a valid file name"), std::string::npos) << s.Messages();
 }
 
+// cmd reads a batch file in the OEM code page (437 on this machine): each
+// line is written in it. A path it cannot carry would restore to another
+// file, so that file stays where it is; a backup name, the import's own
+// choice, takes '_' for such a character, and its file still moves.
+TEST_F(MoveToBackupTest, LinesAreWrittenInTheCodePageCmdReadsThemIn) {
+  s.Write("C:\\K\xF6ln\\queue.ini", "k");  // o umlaut: 94 in code page 437
+  s.Write("C:\\OLD\\\xD8st.ini", "o");     // O slash: not in code page 437
+  s.Write("C:\\OLD\\a.ini", "a");
+  journal().MoveToBackup("C:\\K\xF6ln\\queue.ini", "K\xF6ln");
+  journal().MoveToBackup("C:\\OLD\\\xD8st.ini", "x");
+  journal().MoveToBackup("C:\\OLD\\a.ini", "\xD8st");
+  journal().MoveToBackup("C:\\OLD\\gone\xD8.ini", "y");  // missing: no line, no message
+  ASSERT_TRUE(journal().Commit());
+  EXPECT_EQ(Script(), "copy/y K\x94ln C:\\K\x94ln\\queue.ini\r\ncopy/y _st C:\\OLD\\a.ini\r\n");
+  EXPECT_EQ(s.Read("C:\\OLD\\\xD8st.ini"), "o");
+  EXPECT_EQ(
+      s.Messages(),
+      "CheckLUM: C:\\OLD\\\xD8st.ini stays where it is: restore.bat could not name it, since the "
+      "command prompt reads the script in a code page that lacks a character of that "
+      "name.\n");
+  ASSERT_TRUE(
+      RunRestoreScript(s.env(), kBackup, *s.Read("C:\\Setup\\Backup\\restore.bat")).understood);
+  EXPECT_EQ(s.Read("C:\\K\xF6ln\\queue.ini"), "k");
+  EXPECT_EQ(s.Read("C:\\OLD\\a.ini"), "a");
+}
+
 TEST_F(MoveToBackupTest, FailedCopyOfAnExistingFileKeepsItAndTellsTheUser) {
   s.Write("C:\\OLD\\lum.ini", "keep me");
   FaultInjectionEnv faulty(s.env());

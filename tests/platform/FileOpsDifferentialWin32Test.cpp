@@ -52,9 +52,9 @@ TEST(FileOpsDifferential, SystemTextsAreTheSystems) {
   PortableOptions options;
   options.image = image.path();
   EnvPortable portable(options);
-  for (uint32_t code : {0u,   1u,   2u,   3u,   5u,    6u,    8u,     18u,   21u,      29u,
-                        30u,  32u,  80u,  87u,  112u,  122u,  123u,   161u,        183u,
-                        234u, 259u, 317u, 998u, 1009u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
+  for (uint32_t code : {0u,   1u,   2u,   3u,    5u,    6u,     8u,          18u,        21u,  29u,
+                        30u,  32u,  80u,  87u,   112u,  122u,   123u,        161u,       183u, 234u,
+                        259u, 317u, 998u, 1009u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
     std::string expected, actual;
     bool expectedOk = win32.SystemMessage(code, &expected);
     uint32_t expectedError = expectedOk ? 0 : win32.LastError();
@@ -65,4 +65,28 @@ TEST(FileOpsDifferential, SystemTextsAreTheSystems) {
       EXPECT_EQ(expectedError, portable.LastError()) << code;
     }
   }
+}
+
+// The OEM code page, in which restore scripts are written: the system's
+// conversion and the image's agree on every byte, alone and in a path.
+TEST(FileOpsDifferential, OemTextIsTheSystems) {
+  EnvWin32 win32;
+  TempDir image;
+  PortableOptions options;
+  options.image = image.path();
+  EnvPortable portable(options);
+  std::string all;
+  for (int b = 1; b < 256; ++b) {
+    std::string ansi(1, static_cast<char>(b)), expected, actual;
+    bool expectedOk = win32.ToOemText(ansi, &expected);
+    EXPECT_EQ(portable.ToOemText(ansi, &actual), expectedOk) << b;
+    if (expectedOk) {
+      EXPECT_EQ(actual, expected) << b;
+      all += ansi;
+    }
+  }
+  std::string expected, actual;
+  EXPECT_TRUE(win32.ToOemText("C:\\" + all, &expected));
+  EXPECT_TRUE(portable.ToOemText("C:\\" + all, &actual));
+  EXPECT_EQ(actual, expected);
 }

@@ -33,6 +33,29 @@ TEST(Text, EveryCodePageByteSurvivesEveryEncoding) {
   EXPECT_EQ(Cp1252FromUnicode(0x0416), '?');
 }
 
+// Code page 437 shares ASCII and some letters with code page 1252; what it
+// holds goes there and back, what it lacks is refused, never replaced.
+TEST(Text, OemCodePageHoldsWhatItCanAndRefusesTheRest) {
+  int held = 0;
+  for (int b = 1; b < 256; ++b) {
+    std::string ansi(1, static_cast<char>(b)), oem = "unchanged";
+    if (!Cp1252ToOem(ansi, &oem)) continue;
+    ++held;
+    ASSERT_EQ(oem.size(), 1u) << b;
+    EXPECT_EQ(OemToCp1252(oem), ansi) << b;
+    if (b < 0x80) {
+      EXPECT_EQ(oem, ansi);
+    }
+  }
+  EXPECT_EQ(held, 127 + 54);  // ASCII, and 54 characters above it
+  std::string oem;
+  EXPECT_TRUE(Cp1252ToOem("Caf\xE9 \xDF \x83", &oem));
+  EXPECT_EQ(oem, "Caf\x82 \xE1 \x9F");
+  EXPECT_FALSE(Cp1252ToOem("\x80", &oem));        // euro sign
+  EXPECT_FALSE(Cp1252ToOem("S\xF8ren", &oem));    // o slash
+  EXPECT_EQ(OemToCp1252("\xB0\x9E\xE0"), "???");  // box, peseta, alpha
+}
+
 TEST(Text, MalformedUtf8AndLoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(FirstMalformedUtf8("ok \xC3\xA9"), std::string::npos);
   EXPECT_EQ(FirstMalformedUtf8("ab\xC3"), 2u);            // cut short

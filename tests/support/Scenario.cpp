@@ -7,6 +7,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "messages/Messages.h"
+#include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -19,10 +20,11 @@ Scenario::Scenario() : root(dir_.path()) {
 Scenario::~Scenario() = default;
 
 std::string Scenario::Relative(const std::string& windowsPath) {
-  // Tests name paths as C:\A\B; letter case in the tests matches the files.
+  // Tests name paths as C:\A\B in code page 1252; letter case in the tests
+  // matches the files. The image names its files in UTF-8.
   std::string relative = "C";
   for (char c : windowsPath.substr(windowsPath.rfind(':') + 1)) relative += c == '\\' ? '/' : c;
-  return relative;
+  return Cp1252ToUtf8(relative);
 }
 
 fs::path Scenario::Host(const std::string& windowsPath) const {
@@ -49,7 +51,8 @@ std::vector<std::string> Scenario::List(const std::string& windowsPath) const {
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(Host(windowsPath), ec)) {
-    names.push_back(entry.path().filename().string());
+    std::u8string name = entry.path().filename().u8string();
+    names.push_back(Utf8ToCp1252(std::string(name.begin(), name.end())));
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -60,12 +63,13 @@ std::map<std::string, std::string> Scenario::Files() const {
   fs::path drive = root / "C";
   for (const auto& entry : fs::recursive_directory_iterator(drive)) {
     if (!entry.is_regular_file()) continue;
-    std::string relative = fs::relative(entry.path(), drive).generic_string();
+    std::u8string utf8 = fs::relative(entry.path(), drive).generic_u8string();
+    std::string relative(utf8.begin(), utf8.end());
     for (char& c : relative) {
       if (c == '/') c = '\\';
     }
     std::ifstream in(entry.path(), std::ios::binary);
-    files["C:\\" + relative] = std::string(std::istreambuf_iterator<char>(in), {});
+    files["C:\\" + Utf8ToCp1252(relative)] = std::string(std::istreambuf_iterator<char>(in), {});
   }
   return files;
 }
@@ -196,7 +200,7 @@ bool ParseRestoreScript(const std::string& script,
   while (start < script.size()) {
     size_t end = script.find("\r\n", start);
     if (end == std::string::npos) return false;  // every line ends with CR LF
-    std::string line = ExpandPercents(script.substr(start, end - start));
+    std::string line = ExpandPercents(OemToCp1252(script.substr(start, end - start)));
     start = end + 2;
     const std::string command = "copy/y ";
     if (line.compare(0, command.size(), command) != 0) return false;

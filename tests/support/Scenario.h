@@ -88,7 +88,8 @@ struct RestoreRun {
 RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
                             const std::string& script);
 
-// The copy lines of a restore script as cmd reads them: source (as written:
+// The copy lines of a restore script as cmd reads them (in the OEM code
+// page, given back in the ANSI code page): source (as written:
 // a bare name is relative to the backup directory) and target. False when a
 // line is no well-formed copy line.
 bool ParseRestoreScript(const std::string& script,

@@ -49,7 +49,8 @@ TempDir::~TempDir() {
 }
 
 fs::path TempDir::operator/(const std::string& relative) const {
-  return path_ / fs::path(relative).make_preferred();
+  // UTF-8 on every host, as the image names its files.
+  return path_ / fs::path(std::u8string(relative.begin(), relative.end())).make_preferred();
 }
 
 void TempDir::Write(const std::string& relative, const std::string& content) const {

@@ -15,6 +15,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
+  // `relative`, here and below, is a UTF-8 path.
   std::filesystem::path operator/(const std::string& relative) const;
 
   // Writes a file, creating the folders on its way.

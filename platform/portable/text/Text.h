@@ -1,7 +1,8 @@
 // Text of the emulated machine, in one place for the profile service, the
 // registry and the file system: code page 1252 (the ANSI code page the A
 // functions speak), UTF-8 and UTF-16, the one rule by which Windows compares
-// names without regard to letter case, and drive letters.
+// names without regard to letter case, and drive letters; and code page 437,
+// the OEM code page, in which the command prompt reads batch files.
 #pragma once
 
 #include <string>
@@ -18,6 +19,16 @@ bool Cp1252Holds(char32_t ch);
 // The code page 1252 byte for `ch`, or '?' when the code page has none (the
 // default character WideCharToMultiByte puts in its place).
 char Cp1252FromUnicode(char32_t ch);
+
+// --- Code page 437, the machine's OEM code page. ---
+
+// The code page 1252 text `ansi` in code page 437, as WideCharToMultiByte
+// without best fit gives it; false when code page 437 lacks one of its
+// characters (then `oem` is incomplete).
+bool Cp1252ToOem(std::string_view ansi, std::string* oem);
+// The code page 437 text `oem` in code page 1252; a character code page 1252
+// lacks becomes '?'.
+std::string OemToCp1252(std::string_view oem);
 
 // --- UTF-8 and UTF-16. ---
 
