@@ -4,7 +4,9 @@
 #include "messages/Messages.h"
 #include "uninstall/UninstallHandOver.h"
 
-CCheckLUMDlg::CCheckLUMDlg(Env& e) : env(e), run(e, *this) {}
+CCheckLUMDlg::CCheckLUMDlg(Env& e) : undo(e), env(undo), run(undo, *this) {
+  run.registryUndo = &undo;
+}
 
 void CCheckLUMDlg::UpdateData() {
   env.ShowProgress(statusLine, detailLine);
@@ -30,6 +32,11 @@ bool CCheckLUMDlg::DiscoverDirectories() {
     env.ShowMessage(message, kMbOk);
     return false;
   }
+  FindSetupDirectory();
+  return true;
+}
+
+void CCheckLUMDlg::FindSetupDirectory() {
   // Without the program's path the setup directory stays empty and the
   // import's directories are formed from the empty string.
   std::string program;
@@ -37,10 +44,12 @@ bool CCheckLUMDlg::DiscoverDirectories() {
     size_t slash = program.rfind('\\');
     run.setupDirectory = slash == std::string::npos ? program : program.substr(0, slash + 1);
   }
-  return true;
+  undo.SetBackupDirectory(BackupDirectory(run.setupDirectory));
 }
 
 bool CCheckLUMDlg::RunWorkStep() {
+  // restore.reg must be at hand from the hand-over's first change on.
+  FindSetupDirectory();
   HandOverUninstallEntry(env);  // its result does not change the course
   if (!DiscoverDirectories()) return false;
   return ImportSettings(run);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "import/ImportRun.h"
+#include "import/RegistryUndo.h"
 #include "platform/Env.h"
 
 class CCheckLUMDlg : public ImportProgress {
@@ -23,11 +24,17 @@ class CCheckLUMDlg : public ImportProgress {
   // Finds the Windows directory (its absence is reported in a message box)
   // and the setup directory.
   bool DiscoverDirectories();
+  // Finds the setup directory (the program's own), whose Backup folder
+  // receives restore.reg.
+  void FindSetupDirectory();
 
   // The import's progress: each line is shown as soon as it changes.
   void ShowStatus(const std::string& text) override;
   void ShowDetail(const std::string& text) override;
 
+  // Every registry change of the run goes through it, so that restore.reg
+  // can undo the run; `env` is this wrapper.
+  RegistryUndo undo;
   Env& env;
   std::string statusLine;
   std::string detailLine;

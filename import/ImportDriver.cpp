@@ -29,6 +29,12 @@ std::string FoundName(Env& env, const std::string& path) {
 
 }  // namespace
 
+std::string BackupDirectory(const std::string& setupDirectory) {
+  // The setup directory ends with its backslash, and one more is added: the
+  // doubled separator has always been part of the paths the run writes.
+  return setupDirectory + "\\Backup";
+}
+
 std::string PointerProfilePath(const std::string& windowsDirectory) {
   bool endsWithBackslash = !windowsDirectory.empty() && windowsDirectory.back() == '\\';
   return windowsDirectory + (endsWithBackslash ? "lum.ini" : "\\lum.ini");
@@ -75,9 +81,10 @@ bool ImportSettings(ImportRun& run) {
   std::string mainProfile = iniValue.empty() ? "" : ProfileFullPath(env, iniValue);
   std::string oldDirectory = OldInstallationDirectory(mainProfile, FoundName(env, mainProfile));
 
-  run.backupDirectory = run.setupDirectory + "\\Backup";
+  run.backupDirectory = BackupDirectory(run.setupDirectory);
   env.CreateDir(run.backupDirectory);
-  if (!run.restoreScript.Open(run.backupDirectory, run.spoolDirectory)) {
+  if ((run.registryUndo != nullptr && !run.registryUndo->Open()) ||
+      !run.restoreScript.Open(run.backupDirectory, run.spoolDirectory)) {
     env.CloseKey(productKey);
     return false;
   }

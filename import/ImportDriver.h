@@ -12,6 +12,8 @@
 // key already holds queues, or cannot be opened) or stopped early.
 bool ImportSettings(ImportRun& run);
 
+// The backup directory beside the program: `setupDirectory` + "\Backup".
+std::string BackupDirectory(const std::string& setupDirectory);
 // The pointer profile lum.ini in the Windows directory.
 std::string PointerProfilePath(const std::string& windowsDirectory);
 // The old installation's directory (ending with a backslash, or empty) from

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "import/RegistryUndo.h"
 #include "import/RestoreJournal.h"
 #include "platform/Env.h"
 #include "profile/Ini.h"
@@ -36,6 +37,9 @@ struct ImportRun {
   std::string spoolDirectory;    // setup directory + "\Spool\"
   std::string backupDirectory;   // setup directory + "\Backup"
   RestoreJournal restoreScript;  // closed at the latest when the run goes
+  // restore.reg, when the run's registry changes go through it: the import
+  // opens it before anything moves.
+  RegistryUndo* registryUndo = nullptr;
   ImportCounts counts;
 
   // True when `profile` can be read (or is not there at all); otherwise the

@@ -73,7 +73,7 @@ bool RestoreJournal::Open(const std::string& backupDirectory, const std::string&
   std::string path = backupDirectory + "\\restore.bat";
   // An earlier run's script is the way back from that run: it is kept as
   // restore.bat.N before this run's script replaces it.
-  if (!KeepEarlierScript(path)) return false;
+  if (!KeepEarlierFile(env_, path)) return false;
   script_ = env_.CreateWritable(path);
   if (script_) return true;
   std::string error, text;
@@ -187,18 +187,18 @@ std::string RestoreJournal::UnusedBackupName(const std::string& name) {
   return candidate;
 }
 
-bool RestoreJournal::KeepEarlierScript(const std::string& path) {
+bool RestoreJournal::KeepEarlierFile(Env& env, const std::string& path) {
   FoundFile found;
-  if (!env_.FindFirst(path, &found)) return true;
+  if (!env.FindFirst(path, &found)) return true;
   for (int n = 1;; ++n) {
     std::string kept = path + "." + std::to_string(n);
-    if (env_.FindFirst(kept, &found)) continue;
-    if (env_.CopyFileTo(path, kept, true)) return true;
+    if (env.FindFirst(kept, &found)) continue;
+    if (env.CopyFileTo(path, kept, true)) return true;
     std::string error, text;
-    GetSystemErrorText(env_, error, env_.LastError());
-    AppendTableMessage(env_, text, kMsgEarlierScriptNotKept, path.c_str(), kept.c_str(),
+    GetSystemErrorText(env, error, env.LastError());
+    AppendTableMessage(env, text, kMsgEarlierScriptNotKept, path.c_str(), kept.c_str(),
                        error.c_str());
-    Report(text);
+    env.ShowMessage(text, kMbOk);
     return false;
   }
 }

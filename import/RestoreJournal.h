@@ -64,6 +64,11 @@ class RestoreJournal {
   // not name it.
   void ReportNotNameable(const std::string& path);
 
+  // Copies a file an earlier run left at `path` to `path`.N, N the smallest
+  // number not taken, so that a new file can take its place; false (the
+  // user told why) when it cannot be kept.
+  static bool KeepEarlierFile(Env& env, const std::string& path);
+
   // True when `path` lies in the backup or the spool directory: the import's
   // own files, which it never moves nor copies.
   bool InOwnDirectory(const std::string& path);
@@ -81,9 +86,6 @@ class RestoreJournal {
   std::string UnusedBackupName(const std::string& name);
   // `name` with '_' for each character the OEM code page lacks.
   std::string OemSafeName(const std::string& name);
-  // Copies an existing restore script at `path` to `path`.N, N the smallest
-  // number not taken; false (the user told why) when it cannot be kept.
-  bool KeepEarlierScript(const std::string& path);
   // The full path of `path`, or "" (the user told why) when it has none.
   std::string FullPath(const std::string& path);
 

@@ -8,7 +8,11 @@
 //      backup directory byte for byte with a line that brings it back;
 //  (b) the restore chain restores the old installation exactly;
 //  (c) running the program again completes or declines cleanly, and the
-//      chain still restores everything.
+//      chain still restores everything;
+//  (d) the registry as the stop left it, every change up to k made (as the
+//      Windows registry holds changes at once, where this emulation saves
+//      only at the end), with the undo chain applied is the registry of
+//      before the run, and so is the registry after a second run.
 // CI sweeps every seventh k; CHECKLUM_SWEEP=full sweeps every one
 // (scripts/crash-sweep).
 #include <gtest/gtest.h>
@@ -73,9 +77,15 @@ bool RunWithFault(Scenario& s, Fault fault, long k) {
       replaced ? fs::resize_file(host, 0) : void(fs::remove(host));
     }
   }
-  // The registry file is saved only at the end of a run, which a stopped run
-  // never reaches and a full disk refuses.
-  s.Discard();
+  // The registry as Windows would hold it at the stop, for (d), kept beside
+  // the image. The registry file itself is saved only at the end of a run,
+  // which a stopped run never reaches and a full disk refuses.
+  fs::path registry = s.root / "HKLM.reg";
+  fs::path kept = s.root / "before.reg";
+  fs::copy_file(registry, kept);
+  s.Reset();
+  fs::rename(registry, s.root / "at-stop.reg");
+  fs::rename(kept, registry);
   return faulty.OperationCount() > k;
 }
 
@@ -108,8 +118,11 @@ TEST_P(CrashSweep, NoStopPointLosesAFileOrTheWayBack) {
     Scenario s;
     WriteRepresentative(s);
     const auto before = OldFiles(s);
+    const std::string registryBefore = RegistryContents(s.root / "HKLM.reg");
     RunWithFault(s, GetParam(), k);
     ExpectNothingLost(s, before);
+    ApplyUndoChain(s, kBackup, s.root / "at-stop.reg");
+    EXPECT_EQ(RegistryContents(s.root / "at-stop.reg"), registryBefore) << "after the undo chain";
 
     // (c) on a copy of the machine as the fault left it.
     Scenario again;
@@ -120,6 +133,9 @@ TEST_P(CrashSweep, NoStopPointLosesAFileOrTheWayBack) {
       dlg.RunWorkStep();
     }
     again.Reset();
+    ApplyUndoChain(again, kBackup, again.root / "HKLM.reg");
+    EXPECT_EQ(RegistryContents(again.root / "HKLM.reg"), registryBefore)
+        << "after a second run and the undo chain";
     EXPECT_TRUE(RunRestoreChain(again, kBackup));
     EXPECT_EQ(OldFiles(again), before) << "after a second run and the restore chain";
 

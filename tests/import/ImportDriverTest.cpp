@@ -78,7 +78,7 @@ TEST_F(ImportDriverTest, RunWithoutQueuesOrTablesWritesExactlyTwoLines) {
             "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n"
             "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
   EXPECT_EQ(s.List("C:\\Setup\\Backup"),
-            (std::vector<std::string>{"lum.ini", "restore.bat", "winlum.ini"}));
+            (std::vector<std::string>{"lum.ini", "restore.bat", "restore.reg", "winlum.ini"}));
 }
 
 // Without an Ini value there is no main profile: its line would name no file
@@ -181,7 +181,7 @@ TEST_F(ImportDriverTest, EmptySetupDirectoryWorksAtTheRootOfTheCurrentDrive) {
 TEST_F(ImportDriverTest, RestoreScriptThatCannotBeCreatedStopsBeforeAnyMove) {
   WriteTypicalInstallation(s);
   FaultInjectionEnv faulty(s.env());
-  faulty.FailFirst("CreateWritable", kErrorAccessDenied);
+  faulty.FailFirst("CreateWritable", kErrorAccessDenied, 1);  // restore.reg is made
   CCheckLUMDlg dlg(faulty);
   ASSERT_TRUE(dlg.DiscoverDirectories());
   EXPECT_FALSE(ImportSettings(dlg.run));

@@ -6,7 +6,10 @@
 #include <iterator>
 
 #include "app/CheckLUMDlg.h"
+#include "app/RestoreImage.h"
 #include "messages/Messages.h"
+#include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryImport.h"
 #include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
@@ -279,4 +282,25 @@ std::string DwordBytes(uint32_t value) {
   std::string bytes(4, '\0');
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   return bytes;
+}
+
+std::string RegistryContents(const fs::path& file) {
+  std::string bytes, text, error;
+  std::ifstream in(file, std::ios::binary);
+  if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  RegistryKeyNode root;
+  if (!bytes.empty() && !ParseRegistryFile(bytes, &root, &error)) return "unreadable: " + error;
+  if (!FormatRegistryFile(root, &text, &error)) return "unwritable: " + error;
+  return text;
+}
+
+bool ApplyUndoChain(Scenario& s, const std::string& backupDirectory, const fs::path& file) {
+  std::vector<fs::path> chain;
+  for (const std::string& name : RestoreChainNames(s.env(), backupDirectory, "restore.reg")) {
+    chain.push_back(s.env().HostPath(backupDirectory + "\\" + name));
+  }
+  std::string error;
+  bool ok = ImportRegistryFiles(file, chain, &error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
 }

@@ -111,5 +111,14 @@ std::map<std::string, std::string> OldFiles(const Scenario& s,
 void ExpectNothingLost(Scenario& s, const std::map<std::string, std::string>& before,
                        const std::string& setup = "C:\\Setup");
 
+// A registry file's keys and values written out in one form (empty when
+// the file is missing), so that files compare by what they hold.
+std::string RegistryContents(const std::filesystem::path& file);
+// Applies the registry undo chain of `backupDirectory` (restore.reg, then
+// restore.reg.N from the highest N down) to the registry file `file`;
+// false, with the reason added as a test failure, when it cannot be.
+bool ApplyUndoChain(Scenario& s, const std::string& backupDirectory,
+                    const std::filesystem::path& file);
+
 // DWORD helper: the 4 little-endian bytes of `value`.
 std::string DwordBytes(uint32_t value);
