@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/CheckLUMDlg.h"
+#include "app/RestoreImage.h"
+#include "import/ImportDriver.h"
 #include "messages/Messages.h"
 #include "platform/portable/EnvPortable.h"
 
@@ -20,11 +22,28 @@ int UsageError(const std::string& reason) {
   return kExitUsage;
 }
 
+// --restore: both restore chains of the image's backup directory.
+int Restore(EnvPortable& env, const PortableOptions& options) {
+  size_t slash = options.programPath.rfind('\\');
+  std::string setup = slash == std::string::npos ? "" : options.programPath.substr(0, slash + 1);
+  std::string backup = BackupDirectory(setup);
+  if (RestoreChainNames(env, backup, "restore.bat").empty() &&
+      RestoreChainNames(env, backup, "restore.reg").empty()) {
+    std::cerr << FormatTableString(kMsgCliNothingToRestore, backup.c_str());
+    return kExitCancel;
+  }
+  RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
+  std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
+                                 outcome.registryFiles, outcome.failed);
+  return outcome.failed == 0 && outcome.registryRestored ? kExitOk : kExitCancel;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   PortableOptions options;
   std::string image;
+  bool restore = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -38,6 +57,10 @@ int main(int argc, char** argv) {
     if (arg == "--windows-dir" || arg == "--program") {
       if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
       (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
+      continue;
+    }
+    if (arg == "--restore") {
+      restore = true;
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
@@ -64,6 +87,7 @@ int main(int argc, char** argv) {
     std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
     return kExitUsage;
   }
+  if (restore) return Restore(env, options);
   std::string error;
   if (!env.LoadRegistry(&error)) {
     std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());

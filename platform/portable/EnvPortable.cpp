@@ -12,6 +12,7 @@
 #include "platform/portable/files/Wildcard.h"
 #include "platform/portable/profile/ProfileService.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/registry/RegistryImport.h"
 #include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
@@ -127,6 +128,10 @@ uint32_t EnvPortable::CheckRegistryWritable() {
 bool EnvPortable::SaveRegistry(std::string* error) {
   if (!registry_->Changed()) return true;
   return registry_->SaveFile(options_.image / "HKLM.reg", error);
+}
+
+bool EnvPortable::ImportRegistryFiles(const std::vector<fs::path>& files, std::string* error) {
+  return ::ImportRegistryFiles(options_.image / "HKLM.reg", files, error);
 }
 
 fs::path EnvPortable::HostPath(const std::string& windowsPath) const {

@@ -62,6 +62,10 @@ class EnvPortable : public Env {
   uint32_t CheckRegistryWritable();
   // Writes IMAGE/HKLM.reg when anything changed.
   bool SaveRegistry(std::string* error);
+  // Applies registry files to IMAGE/HKLM.reg itself, as `reg import` applies
+  // them to a registry (see RegistryImport.h); for an Env that has not
+  // loaded the registry, which would otherwise save over the result.
+  bool ImportRegistryFiles(const std::vector<std::filesystem::path>& files, std::string* error);
   // The host path a Windows path resolves to (for tests and tools): the
   // existing entry in its on-disk spelling, or where a new one would go;
   // empty when it lies outside the image (UNC and device paths) or cannot be

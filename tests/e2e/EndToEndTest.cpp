@@ -141,12 +141,15 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     return outcome;
   }
 
-  Outcome RunOnWine(const Installation& installation) {
+  // A copy of the prepared prefix with the installation on its drive C:, the
+  // program in the setup directory and the uninstall entries imported; the
+  // environment to run Wine in it.
+  std::string PrepareWine(const Installation& installation, fs::path* drive) {
     fs::path prefix = dir_.path() / "prefix";
     fs::copy(prefix_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    fs::path drive = prefix / "drive_c";
-    WriteTree(drive, installation.files);
-    fs::copy_file(program_, drive / "Setup" / "CheckLUM.exe");
+    *drive = prefix / "drive_c";
+    WriteTree(*drive, installation.files);
+    fs::copy_file(program_, *drive / "Setup" / "CheckLUM.exe");
     WriteFile(dir_.path() / "entries.reg", UninstallEntriesFile(installation));
     std::string wine =
         "WINEPREFIX=" + Quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
@@ -156,8 +159,12 @@ class EndToEnd : public testing::TestWithParam<size_t> {
         Shell(wine + "wine reg import " + Quoted(dir_.path() / "entries.reg") + " >/dev/null 2>&1"),
         0);
     Shell(wine + "wineserver -w");
-    // The program runs in its own display; its message boxes (the caption is
-    // the program's name) are answered with Enter as they come up.
+    return wine;
+  }
+
+  // The program runs in its own display; its message boxes (the caption is
+  // the program's name) are answered with Enter as they come up.
+  void RunProgramOnWine(const std::string& wine) {
     std::string run = wine +
                       "timeout 120 xvfb-run -a sh -c '"
                       "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & program=$!; "
@@ -165,18 +172,31 @@ class EndToEnd : public testing::TestWithParam<size_t> {
                       "xdotool search --name \"^CheckLUM$\" key --window %@ Return "
                       ">/dev/null 2>&1; sleep 0.2; done; wineserver -w'";
     EXPECT_EQ(Shell(run), 0);
-    if (!installation.beforeSecondRun.empty()) {
-      WriteTree(drive, installation.beforeSecondRun);
-      EXPECT_EQ(Shell(run), 0);
-    }
-    Outcome outcome;
+  }
+
+  // The compared keys as `reg export` writes them.
+  std::map<std::string, std::string> ExportRegistry(const std::string& wine) {
+    std::map<std::string, std::string> registry;
     for (const char* key : kSoftware) {
       fs::path exported = dir_.path() / "export.reg";
       fs::remove(exported);
       Shell(wine + "wine reg export 'HKLM\\" + key + "' " + Quoted(exported) +
             " /y >/dev/null 2>&1");
-      outcome.registry[key] = Subtree(fs::exists(exported) ? ReadAll(exported) : "", key);
+      registry[key] = Subtree(fs::exists(exported) ? ReadAll(exported) : "", key);
     }
+    return registry;
+  }
+
+  Outcome RunOnWine(const Installation& installation) {
+    fs::path drive;
+    std::string wine = PrepareWine(installation, &drive);
+    RunProgramOnWine(wine);
+    if (!installation.beforeSecondRun.empty()) {
+      WriteTree(drive, installation.beforeSecondRun);
+      RunProgramOnWine(wine);
+    }
+    Outcome outcome;
+    outcome.registry = ExportRegistry(wine);
     Shell(wine + "wineserver -k >/dev/null 2>&1");
     outcome.backup = Files(drive / "Setup" / "Backup");
     outcome.spool = Files(drive / "Setup" / "Spool");
@@ -206,6 +226,38 @@ TEST_P(EndToEnd, BothProgramsLeaveTheSameRegistryAndFiles) {
   EXPECT_EQ(wine.backup, image.backup);
   EXPECT_EQ(wine.spool, image.spool);
   EXPECT_FALSE(image.backup.empty());
+}
+
+// The whole way back on Windows: run, then restore.bat with Wine's own cmd,
+// then `reg import restore.reg`, gives back the machine of before.
+TEST_P(EndToEnd, RestoreBatAndRegImportGiveBackTheMachineOfBefore) {
+  if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
+  ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
+  if (GetParam() != 0) GTEST_SKIP() << "one installation, the representative, is enough";
+  const Installation& installation = RepresentativeInstallation();
+  fs::path drive;
+  std::string wine = PrepareWine(installation, &drive);
+  // The installation's own files, as WriteTree placed them.
+  auto files = [&] {
+    std::map<std::string, std::string> found;
+    for (const auto& [relative, content] : installation.files) {
+      std::string path = relative;
+      if (path.rfind("WINDOWS\\", 0) == 0) path.replace(0, 7, "windows");
+      for (char& c : path) c = c == '\\' ? '/' : c;
+      found[path] = fs::exists(drive / path) ? ReadAll(drive / path) : "(missing)";
+    }
+    return found;
+  };
+  auto registry = ExportRegistry(wine);
+  auto installed = files();
+  RunProgramOnWine(wine);
+  ASSERT_NE(files(), installed);
+  EXPECT_EQ(Shell(wine + "wine cmd /c 'cd /d C:\\Setup\\Backup && restore.bat' >/dev/null 2>&1"),
+            0);
+  EXPECT_EQ(Shell(wine + "wine reg import 'C:\\Setup\\Backup\\restore.reg' >/dev/null 2>&1"), 0);
+  EXPECT_EQ(ExportRegistry(wine), registry);
+  Shell(wine + "wineserver -k >/dev/null 2>&1");
+  EXPECT_EQ(files(), installed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, EndToEnd,

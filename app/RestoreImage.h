@@ -1,0 +1,37 @@
+// checklum --restore: undoes the runs recorded in an image's backup
+// directory. The restore chain (restore.bat, then restore.bat.N from the
+// highest N down) is run as cmd runs it from the backup directory: each
+// copy line, with its quoting and its doubled %, copies a file back. Then
+// the registry undo chain (restore.reg, then restore.reg.N in the same
+// order) is applied to the image's HKLM.reg, as `reg import` would apply it.
+// Backup and Spool stay, as they do after restore.bat.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/portable/EnvPortable.h"
+
+struct RestoreOutcome {
+  int scripts = 0;        // restore scripts run
+  int copied = 0;         // files copied back
+  int failed = 0;         // copy lines that failed or were refused
+  int registryFiles = 0;  // undo files applied
+  bool registryRestored = true;
+};
+
+// The files of a chain in the order they are run: `name`, then `name`.N
+// from the highest N down; only those present.
+std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& backupDirectory,
+                                           const std::string& name);
+
+// The source and target of a restore line as cmd reads it (OEM bytes, given
+// back in the ANSI code page); false when it is no copy line of the kind
+// restore.bat holds.
+bool ParseCopyLine(const std::string& line, std::string* from, std::string* to);
+
+// Runs both chains of `backupDirectory`; every line refused or failed and
+// any registry file that cannot be applied is told on `messages`.
+RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory,
+                            std::ostream& messages);

@@ -1,0 +1,16 @@
+// Registry files applied to a registry file, as `reg import` applies them to
+// the registry: keys and values are added or replaced, "[-key]" deletes a
+// key with everything below it and "name"=- a value. The way back of a run
+// (restore.reg and its earlier copies) reaches an image's HKLM.reg this way.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Applies `imports` in their order to `registryFile` (an empty registry when
+// it is missing) and writes it back in its own form, replacing it atomically.
+// False, with `error` naming the file and line, when a file cannot be read:
+// `registryFile` is then left as it was.
+bool ImportRegistryFiles(const std::filesystem::path& registryFile,
+                         const std::vector<std::filesystem::path>& imports, std::string* error);

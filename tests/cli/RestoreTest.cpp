@@ -1,0 +1,124 @@
+// checklum --restore on every old installation of the scenario tests: run,
+// then --restore, gives back the image of before, files and registry alike
+// (Backup and Spool stay, as after restore.bat).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "support/Installations.h"
+#include "support/Scenario.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteFile(const fs::path& file, const std::string& content) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << content;
+}
+
+void WriteTree(const fs::path& drive, const Tree& tree) {
+  for (const auto& [relative, content] : tree) {
+    std::string path = relative;
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+    WriteFile(drive / path, WithRoot(content, "C:"));
+  }
+}
+
+// The files of drive C: but the import's own Backup and Spool.
+std::map<std::string, std::string> OldFiles(const fs::path& image) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(image / "C")) {
+    std::string name = fs::relative(entry.path(), image).generic_string();
+    if (!entry.is_regular_file() || name.rfind("C/Setup/Backup/", 0) == 0 ||
+        name.rfind("C/Setup/Spool/", 0) == 0) {
+      continue;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[name] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+int RunProgram(const std::string& arguments) {
+  std::string command = std::string(CHECKLUM_PROGRAM) + " " + arguments + " >/dev/null 2>&1";
+  int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+class RestoreTest : public testing::TestWithParam<size_t> {};
+
+TEST_P(RestoreTest, RunThenRestoreGivesBackTheImageOfBefore) {
+  const Installation& installation = Installations()[GetParam()];
+  SCOPED_TRACE(installation.name);
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteTree(image / "C", installation.files);
+  fs::create_directories(image / "C" / "WINDOWS");
+  WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+  auto files = OldFiles(image);
+  const std::string registry = RegistryContents(image / "HKLM.reg");
+  std::string quoted = "'" + image.string() + "'";
+
+  RunProgram(quoted);
+  if (!installation.beforeSecondRun.empty()) {
+    // The chain undoes both runs: a file comes back as the first run found
+    // it, one that only the second run found as the second run found it.
+    WriteTree(image / "C", installation.beforeSecondRun);
+    for (const auto& [relative, content] : installation.beforeSecondRun) {
+      std::string path = "C/" + relative;
+      for (char& c : path) c = c == '\\' ? '/' : c;
+      files.emplace(path, WithRoot(content, "C:"));
+    }
+    RunProgram(quoted);
+  }
+  EXPECT_NE(OldFiles(image), files) << "the run changed nothing";
+  EXPECT_EQ(RunProgram("--restore " + quoted), 0);
+  EXPECT_EQ(OldFiles(image), files);
+  EXPECT_EQ(RegistryContents(image / "HKLM.reg"), registry);
+}
+
+INSTANTIATE_TEST_SUITE_P(Installations, RestoreTest,
+                         testing::Range<size_t>(0, Installations().size()),
+                         [](const testing::TestParamInfo<size_t>& info) {
+                           std::string name = Installations()[info.param].name;
+                           for (char& c : name)
+                             c = isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+TEST(RestoreCommandTest, RefusesLinesThatReachOutsideTheImageAndSaysWhy) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteFile(image / "C/Setup/Backup/restore.bat",
+            "copy/y a.ini \\\\server\\share\\a.ini\r\nrmdir /s C:\\\r\n"
+            "copy/y \"b 100%%.ini\" C:\\OLD\\b.ini\r\n");
+  WriteFile(image / "C/Setup/Backup/a.ini", "a");
+  WriteFile(image / "C/Setup/Backup/b 100%.ini", "b");
+  fs::create_directories(image / "C/OLD");
+  std::string err = (dir.path() / "err.txt").string();
+  std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() +
+                        "' >/dev/null 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  std::ifstream in(err);
+  std::string messages(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(messages.find("line 1: copying C:\\Setup\\\\Backup\\a.ini to \\\\server\\share\\a.ini "
+                          "would reach outside the image"),
+            std::string::npos)
+      << messages;
+  EXPECT_NE(messages.find("line 2: not a copy line"), std::string::npos) << messages;
+  std::ifstream restored(image / "C/OLD/b.ini");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(restored), {}), "b");
+}
+
+}  // namespace
