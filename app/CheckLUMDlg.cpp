@@ -4,7 +4,7 @@
 #include "messages/Messages.h"
 #include "uninstall/UninstallHandOver.h"
 
-CCheckLUMDlg::CCheckLUMDlg(Env& e) : undo(e), env(undo), run(undo, *this) {
+CCheckLUMDlg::CCheckLUMDlg(Env& e) : log(e), undo(log), env(undo), run(undo, *this) {
   run.registryUndo = &undo;
 }
 
@@ -45,12 +45,19 @@ void CCheckLUMDlg::FindSetupDirectory() {
     run.setupDirectory = slash == std::string::npos ? program : program.substr(0, slash + 1);
   }
   undo.SetBackupDirectory(BackupDirectory(run.setupDirectory));
+  log.SetBackupDirectory(BackupDirectory(run.setupDirectory));
 }
 
 bool CCheckLUMDlg::RunWorkStep() {
-  // restore.reg must be at hand from the hand-over's first change on.
+  // restore.reg and the log must be at hand from the hand-over's first
+  // change on.
   FindSetupDirectory();
   HandOverUninstallEntry(env);  // its result does not change the course
-  if (!DiscoverDirectories()) return false;
-  return ImportSettings(run);
+  bool ok = DiscoverDirectories() && ImportSettings(run);
+  run.restoreScript.Close();  // its last moves belong in the log
+  std::string result;
+  AppendTableMessage(env, result, ok ? kLogRunOk : kLogRunCancel, run.counts.queues,
+                     run.counts.jobs, run.counts.dataFiles, run.restoreScript.FilesBackedUp());
+  log.Finish(result);
+  return ok;
 }

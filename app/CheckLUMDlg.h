@@ -8,6 +8,7 @@
 
 #include "import/ImportRun.h"
 #include "import/RegistryUndo.h"
+#include "import/RunLog.h"
 #include "platform/Env.h"
 
 class CCheckLUMDlg : public ImportProgress {
@@ -17,8 +18,9 @@ class CCheckLUMDlg : public ImportProgress {
   // Pushes the status and detail lines to the view.
   void UpdateData();
 
-  // The work step: uninstall hand-over, directory discovery, settings import.
-  // True when the dialog ends with OK, false for Cancel.
+  // The work step: uninstall hand-over, directory discovery, settings import,
+  // and the log's result line. True when the dialog ends with OK, false for
+  // Cancel.
   bool RunWorkStep();
 
   // Finds the Windows directory (its absence is reported in a message box)
@@ -32,6 +34,8 @@ class CCheckLUMDlg : public ImportProgress {
   void ShowStatus(const std::string& text) override;
   void ShowDetail(const std::string& text) override;
 
+  // The run's record, CheckLUM.log, just above the Env the dialog was given.
+  RunLog log;
   // Every registry change of the run goes through it, so that restore.reg
   // can undo the run; `env` is this wrapper.
   RegistryUndo undo;

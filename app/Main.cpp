@@ -1,5 +1,9 @@
 // checklum: the Linux build. Runs the work step over an image, a folder that
-// emulates one Windows machine, and saves the image's registry file.
+// emulates one Windows machine, and saves the image's registry file; or
+// undoes the runs recorded there (--restore), or shows what a run would do
+// without changing the image (--dry-run).
+#include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -7,6 +11,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "app/RestoreImage.h"
+#include "app/RunReport.h"
 #include "import/ImportDriver.h"
 #include "messages/Messages.h"
 #include "platform/portable/EnvPortable.h"
@@ -38,56 +43,14 @@ int Restore(EnvPortable& env, const PortableOptions& options) {
   return outcome.failed == 0 && outcome.registryRestored ? kExitOk : kExitCancel;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  PortableOptions options;
-  std::string image;
-  bool restore = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::cout << FormatTableString(kMsgCliUsage);
-      return kExitOk;
-    }
-    if (arg == "--version") {
-      std::cout << FormatTableString(kMsgCliVersion, CHECKLUM_VERSION);
-      return kExitOk;
-    }
-    if (arg == "--windows-dir" || arg == "--program") {
-      if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
-      (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
-      continue;
-    }
-    if (arg == "--restore") {
-      restore = true;
-      continue;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      return UsageError(FormatTableString(kMsgCliUnknownOption, arg.c_str()));
-    }
-    if (!image.empty()) return UsageError(FormatTableString(kMsgCliOneImage));
-    image = arg;
-  }
-  if (image.empty()) return UsageError(FormatTableString(kMsgCliNoImage));
-
-  std::error_code ec;
-  if (!std::filesystem::is_directory(image, ec)) {
-    std::cerr << FormatTableString(kMsgCliNotAnImage, image.c_str(), image.c_str());
-    return kExitUsage;
-  }
-  options.image = image;
-  options.progress = &std::cout;
-  options.messages = &std::cerr;
-  options.caption = FormatTableString(kMsgProgramName);
-  options.strings = FindTableString;
-
+// The import over `options.image`. With `echo`, every line of the run log
+// is printed as it comes (the dry run); with `report`, its events go there.
+int Import(const PortableOptions& options, bool echo, RunReport* report) {
   EnvPortable env(options);
   if (!env.LockImage()) {
-    std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
+    std::cerr << FormatTableString(kMsgCliImageInUse, options.image.c_str());
     return kExitUsage;
   }
-  if (restore) return Restore(env, options);
   std::string error;
   if (!env.LoadRegistry(&error)) {
     std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
@@ -107,6 +70,10 @@ int main(int argc, char** argv) {
   std::string backupDirectory, summary;
   {
     CCheckLUMDlg dlg(env);
+    dlg.log.SetObserver([&](const RunEvent& event) {
+      if (echo) std::cout << event.line << "\n";
+      if (report) report->Add(event);
+    });
     ok = dlg.RunWorkStep();
     const ImportRun& run = dlg.run;
     if (run.restoreScript.LinesWritten() > 0) backupDirectory = run.backupDirectory;
@@ -117,6 +84,9 @@ int main(int argc, char** argv) {
       summary = FormatTableString(kMsgCliSummary, run.counts.queues, run.counts.jobs,
                                   run.counts.dataFiles, spool.c_str(),
                                   run.restoreScript.FilesBackedUp(), backup.c_str());
+    }
+    if (report && !report->Finish(ok, run.counts, run.restoreScript.FilesBackedUp())) {
+      std::cerr << FormatTableString(kMsgCliReportNotWritten);
     }
   }
   env.EndProgress();
@@ -131,4 +101,102 @@ int main(int argc, char** argv) {
   }
   std::cout << summary << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);
   return ok ? kExitOk : kExitCancel;
+}
+
+// --dry-run: the import on a scratch copy of the image, its log printed;
+// the image itself is only read, and held against other runs meanwhile.
+int DryRun(PortableOptions options, RunReport* report) {
+  EnvPortable image(options);
+  if (!image.LockImage()) {
+    std::cerr << FormatTableString(kMsgCliImageInUse, options.image.c_str());
+    return kExitUsage;
+  }
+  namespace fs = std::filesystem;
+  fs::path scratch = fs::temp_directory_path() / ("checklum-dry-run-" + std::to_string(getpid()));
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+  fs::copy(options.image, scratch, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
+           ec);
+  if (ec) {
+    fs::remove_all(scratch, ec);
+    std::cerr << FormatTableString(kMsgCliDryRunNoCopy, ec.message().c_str());
+    return kExitUsage;
+  }
+  fs::path original = options.image;
+  options.image = scratch;
+  options.progress = nullptr;  // the log lines say it all
+  options.messages = nullptr;
+  int status = Import(options, true, report);
+  fs::remove_all(scratch, ec);
+  std::cout << FormatTableString(kMsgCliDryRunDone, original.c_str());
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PortableOptions options;
+  std::string image, reportFile;
+  bool restore = false, dryRun = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << FormatTableString(kMsgCliUsage);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::cout << FormatTableString(kMsgCliVersion, CHECKLUM_VERSION);
+      return kExitOk;
+    }
+    if (arg == "--windows-dir" || arg == "--program") {
+      if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
+      (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
+      continue;
+    }
+    if (arg == "--report") {
+      if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsFile, arg.c_str()));
+      reportFile = argv[++i];
+      continue;
+    }
+    if (arg == "--restore" || arg == "--dry-run") {
+      (arg == "--restore" ? restore : dryRun) = true;
+      continue;
+    }
+    if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError(FormatTableString(kMsgCliUnknownOption, arg.c_str()));
+    }
+    if (!image.empty()) return UsageError(FormatTableString(kMsgCliOneImage));
+    image = arg;
+  }
+  if (image.empty()) return UsageError(FormatTableString(kMsgCliNoImage));
+  if (restore && (dryRun || !reportFile.empty())) {
+    return UsageError(FormatTableString(kMsgCliRestoreAlone));
+  }
+
+  std::error_code ec;
+  if (!std::filesystem::is_directory(image, ec)) {
+    std::cerr << FormatTableString(kMsgCliNotAnImage, image.c_str(), image.c_str());
+    return kExitUsage;
+  }
+  options.image = image;
+  options.progress = &std::cout;
+  options.messages = &std::cerr;
+  options.caption = FormatTableString(kMsgProgramName);
+  options.strings = FindTableString;
+
+  if (restore) {
+    EnvPortable env(options);
+    if (!env.LockImage()) {
+      std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
+      return kExitUsage;
+    }
+    return Restore(env, options);
+  }
+  RunReport report;
+  if (!reportFile.empty() && !report.Open(reportFile)) {
+    std::cerr << FormatTableString(kMsgCliReportNotWritten);
+    return kExitUsage;
+  }
+  RunReport* reporting = reportFile.empty() ? nullptr : &report;
+  return dryRun ? DryRun(options, reporting) : Import(options, false, reporting);
 }

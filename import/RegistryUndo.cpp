@@ -11,21 +11,6 @@ namespace {
 
 constexpr size_t kHexBytesPerLine = 25;
 
-const char* RootName(RegKey root) {
-  switch (root) {
-    case kHKeyLocalMachine:
-      return "HKEY_LOCAL_MACHINE";
-    case 0x80000000:
-      return "HKEY_CLASSES_ROOT";
-    case 0x80000001:
-      return "HKEY_CURRENT_USER";
-    case 0x80000003:
-      return "HKEY_USERS";
-    default:
-      return nullptr;
-  }
-}
-
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -96,22 +81,6 @@ std::string RegistryUndo::ValueLine(const std::string& name, uint32_t type,
   return line + "\r\n";
 }
 
-bool RegistryUndo::PathOf(RegKey key, KeyPath* found) const {
-  if (RootName(key) != nullptr) {
-    *found = {key, ""};
-    return true;
-  }
-  auto it = handles_.find(key);
-  if (it == handles_.end()) return false;
-  *found = it->second;
-  return true;
-}
-
-std::string RegistryUndo::FullName(const KeyPath& key) const {
-  std::string name = RootName(key.root);
-  return key.path.empty() ? name : name + "\\" + key.path;
-}
-
 bool RegistryUndo::CreatedByRun(const std::string& fullName) const {
   for (size_t end = fullName.find('\\'); end != std::string::npos;
        end = fullName.find('\\', end + 1)) {
@@ -120,43 +89,17 @@ bool RegistryUndo::CreatedByRun(const std::string& fullName) const {
   return createdKeys_.count(fullName) > 0;
 }
 
-void RegistryUndo::Track(RegKey handle, KeyPath path) {
-  if (handle != 0 && RootName(handle) == nullptr) handles_[handle] = std::move(path);
-}
-
-namespace {
-
-// `parent`'s path joined with a subkey, its empty parts (doubled or outer
-// backslashes, which the registry skips) left out.
-std::string Joined(const std::string& parent, const char* subkey) {
-  std::string path = parent;
-  std::string part;
-  for (const char* p = subkey ? subkey : "";; ++p) {
-    if (*p == '\\' || *p == '\0') {
-      if (!part.empty()) path += (path.empty() ? "" : "\\") + part;
-      part.clear();
-      if (*p == '\0') break;
-    } else {
-      part += *p;
-    }
-  }
-  return path;
-}
-
-}  // namespace
-
 uint32_t RegistryUndo::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
   uint32_t rc = EnvWrapper::OpenKey(parent, subkey, result);
-  KeyPath path;
-  if (rc == 0 && PathOf(parent, &path)) Track(*result, {path.root, Joined(path.path, subkey)});
+  if (rc == 0) keys_.Opened(parent, subkey, *result);
   return rc;
 }
 
 uint32_t RegistryUndo::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
   KeyPath path;
-  if (!PathOf(parent, &path)) return EnvWrapper::CreateKey(parent, subkey, result, created);
-  KeyPath key{path.root, Joined(path.path, subkey)};
-  std::string fullName = FullName(key);
+  if (!keys_.Find(parent, &path)) return EnvWrapper::CreateKey(parent, subkey, result, created);
+  KeyPath key = path.Below(subkey);
+  std::string fullName = key.FullName();
   if (!CreatedByRun(fullName)) {
     // The topmost key on the way down that is not there yet is the one the
     // undo entry deletes.
@@ -169,7 +112,7 @@ uint32_t RegistryUndo::CreateKey(RegKey parent, const char* subkey, RegKey* resu
       RegKey probe = 0;
       uint32_t rc = EnvWrapper::OpenKey(key.root, prefix.c_str(), &probe);
       if (rc == kErrorFileNotFound) {
-        top = FullName({key.root, prefix});
+        top = KeyPath{key.root, prefix}.FullName();
         break;
       }
       if (rc != 0) return Fail(rc);
@@ -181,15 +124,15 @@ uint32_t RegistryUndo::CreateKey(RegKey parent, const char* subkey, RegKey* resu
     }
   }
   uint32_t rc = EnvWrapper::CreateKey(parent, subkey, result, created);
-  if (rc == 0) Track(*result, key);
+  if (rc == 0) keys_.Opened(parent, subkey, *result);
   return rc;
 }
 
 uint32_t RegistryUndo::SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                                 uint32_t size) {
   KeyPath path;
-  if (!PathOf(key, &path)) return EnvWrapper::SetValue(key, name, type, data, size);
-  std::string fullName = FullName(path);
+  if (!keys_.Find(key, &path)) return EnvWrapper::SetValue(key, name, type, data, size);
+  std::string fullName = path.FullName();
   std::string valueName = name ? name : "";
   std::string id = fullName + "\n" + valueName;
   if (!CreatedByRun(fullName) && !savedValues_.count(id)) {
@@ -214,7 +157,7 @@ uint32_t RegistryUndo::SetValue(RegKey key, const char* name, uint32_t type, con
 }
 
 uint32_t RegistryUndo::CloseKey(RegKey key) {
-  handles_.erase(key);
+  keys_.Closed(key);
   return EnvWrapper::CloseKey(key);
 }
 

@@ -21,8 +21,8 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 
+#include "import/KeyPaths.h"
 #include "platform/EnvWrapper.h"
 
 class RegistryUndo : public EnvWrapper {
@@ -50,17 +50,8 @@ class RegistryUndo : public EnvWrapper {
   static std::string ValueLine(const std::string& name, uint32_t type, const std::string& data);
 
  private:
-  // Where an open handle leads: the predefined key it lies under and the
-  // path below it.
-  struct KeyPath {
-    RegKey root = 0;
-    std::string path;
-  };
-  bool PathOf(RegKey key, KeyPath* found) const;
-  std::string FullName(const KeyPath& key) const;
   // True when `key` or a key above it was created by this run.
   bool CreatedByRun(const std::string& fullName) const;
-  void Track(RegKey handle, KeyPath path);
   // Makes restore.reg unless it is open: 0 or the error code.
   uint32_t OpenFile();
   // Appends `entry` to restore.reg and makes it durable; the error code
@@ -73,7 +64,7 @@ class RegistryUndo : public EnvWrapper {
 
   std::string backupDirectory_;
   std::unique_ptr<WritableFile> file_;
-  std::unordered_map<RegKey, KeyPath> handles_;
+  KeyPaths keys_;
   std::set<std::string, FileNameOrder> createdKeys_;  // full names
   std::set<std::string, FileNameOrder> savedValues_;  // full key name + '\n' + value name
   int entries_ = 0;

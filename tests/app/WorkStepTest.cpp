@@ -16,7 +16,12 @@ TEST(WorkStep, MissingWindowsDirectoryEndsWithCancelAndSaysWhy) {
   s.options.windowsDirectory = "C:\\WINNT";
   EXPECT_FALSE(s.RunWorkStep());
   EXPECT_EQ(s.Messages(), "CheckLUM: Error getting Windows directory:\nPath not found.\n");
-  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup"));
+  // Nothing is imported or moved; the log alone says what happened.
+  EXPECT_EQ(s.List("C:\\Setup\\Backup"), std::vector<std::string>{"CheckLUM.log"});
+  EXPECT_EQ(*s.Read("C:\\Setup\\Backup\\CheckLUM.log"),
+            "message shown   Error getting Windows directory: | Path not found.\r\n"
+            "result          Cancel: 0 queues and 0 jobs imported, 0 data files copied into the "
+            "spool directory, 0 files moved into the backup directory\r\n");
 }
 
 TEST(WorkStep, SuccessfulImportEndsWithOk) {

@@ -1,6 +1,8 @@
-// checklum --restore on every old installation of the scenario tests: run,
-// then --restore, gives back the image of before, files and registry alike
-// (Backup and Spool stay, as after restore.bat).
+// The way back and the record of a run, on every old installation of the
+// scenario tests: run, then --restore, gives back the image of before, files
+// and registry alike (Backup and Spool stay, as after restore.bat);
+// --dry-run leaves the image byte for byte as it was; --report gives the
+// log's facts as JSON.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -11,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "app/RunReport.h"
 #include "support/Installations.h"
 #include "support/Scenario.h"
 #include "support/TempDir.h"
@@ -34,6 +37,18 @@ void WriteTree(const fs::path& drive, const Tree& tree) {
   }
 }
 
+// Every file of the image, byte for byte.
+std::map<std::string, std::string> AllFiles(const fs::path& image) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(image)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[fs::relative(entry.path(), image).generic_string()] =
+        std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
 // The files of drive C: but the import's own Backup and Spool.
 std::map<std::string, std::string> OldFiles(const fs::path& image) {
   std::map<std::string, std::string> files;
@@ -50,12 +65,43 @@ std::map<std::string, std::string> OldFiles(const fs::path& image) {
 }
 
 int RunProgram(const std::string& arguments) {
-  std::string command = std::string(CHECKLUM_PROGRAM) + " " + arguments + " >/dev/null 2>&1";
+  bool redirected = arguments.find('>') != std::string::npos;
+  std::string command = std::string(CHECKLUM_PROGRAM) + " " + arguments +
+                        (redirected ? " 2>/dev/null" : " >/dev/null 2>&1");
   int raw = std::system(command.c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class RestoreTest : public testing::TestWithParam<size_t> {};
+
+TEST_P(RestoreTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
+  const Installation& installation = Installations()[GetParam()];
+  SCOPED_TRACE(installation.name);
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteTree(image / "C", installation.files);
+  fs::create_directories(image / "C" / "WINDOWS");
+  WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+  const auto before = AllFiles(image);
+  fs::path out = dir.path() / "out.txt";
+  EXPECT_NE(RunProgram("--dry-run '" + image.string() + "' >'" + out.string() + "'"), 2);
+  EXPECT_EQ(AllFiles(image), before);
+  std::string printed = ReadAll(out);
+  EXPECT_NE(printed.find("result          "), std::string::npos) << printed;
+  EXPECT_NE(printed.find("Dry run: "), std::string::npos) << printed;
+  // What it prints is what the run then does.
+  RunProgram("'" + image.string() + "'");
+  std::string log = ReadAll(image / "C/Setup/Backup/CheckLUM.log");
+  for (size_t at = 0; (at = log.find("\r\n")) != std::string::npos;) {
+    EXPECT_NE(printed.find(log.substr(0, at) + "\n"), std::string::npos) << log.substr(0, at);
+    log.erase(0, at + 2);
+  }
+}
 
 TEST_P(RestoreTest, RunThenRestoreGivesBackTheImageOfBefore) {
   const Installation& installation = Installations()[GetParam()];
@@ -119,6 +165,33 @@ TEST(RestoreCommandTest, RefusesLinesThatReachOutsideTheImageAndSaysWhy) {
   EXPECT_NE(messages.find("line 2: not a copy line"), std::string::npos) << messages;
   std::ifstream restored(image / "C/OLD/b.ini");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(restored), {}), "b");
+}
+
+TEST(ReportTest, TextIsEscapedAndInUtf8) {
+  EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
+            "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");
+}
+
+TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  fs::path report = dir.path() / "report.json";
+  EXPECT_EQ(RunProgram("--report '" + report.string() + "' '" + image.string() + "'"), 0);
+  std::string json = ReadAll(report);
+  std::string log = ReadAll(image / "C/Setup/Backup/CheckLUM.log");
+  size_t lines = 0, events = 0;
+  for (size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+  for (size_t at = 0; (at = json.find("{\"event\": ", at)) != std::string::npos; ++at) ++events;
+  EXPECT_EQ(events, lines);
+  EXPECT_EQ(json.rfind("{\n  \"events\": [\n", 0), 0u);
+  EXPECT_NE(json.find("\"result\": {\"ok\": true, \"queues\": 3, \"jobs\": 3, \"dataFiles\": 4, "
+                      "\"filesMoved\": 13}\n}\n"),
+            std::string::npos)
+      << json.substr(json.size() > 300 ? json.size() - 300 : 0);
+  EXPECT_NE(json.find("\"subject\": \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Tandrel\\\\LUM\""),
+            std::string::npos);
 }
 
 }  // namespace

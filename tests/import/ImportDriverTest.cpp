@@ -78,7 +78,8 @@ TEST_F(ImportDriverTest, RunWithoutQueuesOrTablesWritesExactlyTwoLines) {
             "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n"
             "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
   EXPECT_EQ(s.List("C:\\Setup\\Backup"),
-            (std::vector<std::string>{"lum.ini", "restore.bat", "restore.reg", "winlum.ini"}));
+            (std::vector<std::string>{"CheckLUM.log", "lum.ini", "restore.bat", "restore.reg",
+                                      "winlum.ini"}));
 }
 
 // Without an Ini value there is no main profile: its line would name no file
