@@ -6,7 +6,8 @@
 // For every k:
 //  (a) every INI file of the old installation is in its place, or in the
 //      backup directory byte for byte with a line that brings it back;
-//  (b) the restore chain restores the old installation exactly;
+//  (b) the restore chain restores the old installation exactly (run as
+//      checklum --restore runs it, with the registry undo chain);
 //  (c) running the program again completes or declines cleanly, and the
 //      chain still restores everything;
 //  (d) the registry as the stop left it, every change up to k made (as the
@@ -20,8 +21,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "app/CheckLUMDlg.h"
+#include "app/RestoreImage.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Installations.h"
 #include "support/Scenario.h"
@@ -139,9 +142,14 @@ TEST_P(CrashSweep, NoStopPointLosesAFileOrTheWayBack) {
     EXPECT_TRUE(RunRestoreChain(again, kBackup));
     EXPECT_EQ(OldFiles(again), before) << "after a second run and the restore chain";
 
-    // (b) the chain on the machine as the fault left it.
-    EXPECT_TRUE(RunRestoreChain(s, kBackup));
+    // (b) the chains on the machine as the fault left it, as --restore runs
+    // them.
+    std::ostringstream refused;
+    RestoreImage(s.env(), kBackup, refused);
+    s.Discard();
     EXPECT_EQ(OldFiles(s), before) << "after the restore chain";
+    EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), registryBefore) << "after --restore";
+    EXPECT_EQ(refused.str().find("not a copy line"), std::string::npos) << refused.str();
     ++covered;
     if (HasFailure()) break;
   }

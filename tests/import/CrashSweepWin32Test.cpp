@@ -2,7 +2,9 @@
 // the representative installation imported through Wine's file system and
 // registry with the run stopped dead at operation k, or with every
 // operation from k on failing; Wine's own cmd then runs the restore chain,
-// after the stopped run and after a second, undisturbed run.
+// after the stopped run and after a second, undisturbed run, and Wine's own
+// `reg import` applies the registry undo chain: the registry holds every
+// change up to the stop, as Windows does, and must come back as it was.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,6 +46,7 @@ void Sweep(bool stop, long k, bool again) {
   WindowsMachine machine("CSW");
   machine.Install(RepresentativeInstallation());
   const Tree before = OldFiles(machine);
+  const std::string registry = machine.Registry();
   {
     FaultInjectionEnv faulty(machine.env);
     stop ? faulty.StopAt(k) : faulty.FailFrom(k);
@@ -64,6 +67,8 @@ void Sweep(bool stop, long k, bool again) {
   }
   machine.RunRestoreChain();
   EXPECT_EQ(OldFiles(machine), before);
+  machine.ImportUndoChain();
+  EXPECT_EQ(machine.Registry(), registry);
 }
 
 TEST(CrashSweepWin32, SampledStopPointsLoseNothingAndCmdRestoresAll) {

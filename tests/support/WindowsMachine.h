@@ -108,25 +108,92 @@ class WindowsMachine {
     while (std::filesystem::exists(backup + "\\restore.bat." + std::to_string(kept + 1))) ++kept;
     for (int n = kept; n >= 1; --n) chain.push_back("restore.bat." + std::to_string(n));
     for (const std::string& script : chain) {
-      std::string command = "cmd.exe /c copy/y " + script + " chain.bat >nul & chain.bat";
-      STARTUPINFOA startup = {};
-      startup.cb = sizeof startup;
-      PROCESS_INFORMATION process = {};
-      if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                          nullptr, backup.c_str(), &startup, &process)) {
-        continue;
-      }
-      WaitForSingleObject(process.hProcess, 60000);
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
+      Run("cmd.exe /c copy/y " + script + " chain.bat >nul & chain.bat", backup);
     }
     std::filesystem::remove(backup + "\\chain.bat");
+  }
+
+  // The machine's registry: every key below its HKEY_LOCAL_MACHINE with its
+  // values (name, type, bytes), in the order the registry gives them.
+  std::string Registry() const {
+    HKEY key = nullptr;
+    std::string dump;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_READ, &key) == 0) {
+      Dump(key, "", &dump);
+      RegCloseKey(key);
+    }
+    return dump;
+  }
+
+  // `reg import` applies restore.reg, then restore.reg.N from the highest N
+  // down, each with HKEY_LOCAL_MACHINE standing for the machine's own key
+  // (a child process does not see this process's redirection).
+  void ImportUndoChain() const {
+    std::string backup = root + "\\Setup\\Backup";
+    std::vector<std::string> chain;
+    if (std::filesystem::exists(backup + "\\restore.reg")) chain.push_back("restore.reg");
+    int kept = 0;
+    while (std::filesystem::exists(backup + "\\restore.reg." + std::to_string(kept + 1))) ++kept;
+    for (int n = kept; n >= 1; --n) chain.push_back("restore.reg." + std::to_string(n));
+    for (const std::string& name : chain) {
+      std::ifstream in(backup + "\\" + name, std::ios::binary);
+      std::string text(std::istreambuf_iterator<char>(in), {});
+      // Only key lines name keys: "[HKEY_LOCAL_MACHINE..." and "[-HKEY_...".
+      const std::string from = "HKEY_LOCAL_MACHINE", to = "HKEY_CURRENT_USER\\" + keyPath_;
+      for (const char* start : {"\n[", "\n[-"}) {
+        std::string line = start + from;
+        for (size_t at = 0; (at = text.find(line, at)) != std::string::npos; at += line.size()) {
+          text.replace(at + line.size() - from.size(), from.size(), to);
+        }
+      }
+      // reg runs outside the machine: Wine lets go of a finished process's
+      // working directory only a moment later, and the machine's folders
+      // must be free to go.
+      std::string file = root + ".undo.reg";
+      std::ofstream(file, std::ios::binary) << text;
+      Run("reg.exe import \"" + file + "\"", root.substr(0, root.rfind('\\')));
+      std::filesystem::remove(file);
+    }
   }
 
   std::string root;
   MachineEnv env;
 
  private:
+  static void Run(std::string command, const std::string& directory) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        directory.c_str(), &startup, &process)) {
+      return;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+
+  static void Dump(HKEY key, const std::string& path, std::string* dump) {
+    *dump += "[" + path + "]\n";
+    char name[16384];
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+      DWORD nameSize = sizeof name, type = 0, size = static_cast<DWORD>(data.size());
+      if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data.data(), &size) != 0) break;
+      *dump += std::string(name, nameSize) + "=" + std::to_string(type) + ":" +
+               std::string(reinterpret_cast<const char*>(data.data()), size) + "\n";
+    }
+    for (DWORD i = 0;; ++i) {
+      DWORD nameSize = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != 0) break;
+      HKEY subkey = nullptr;
+      std::string subName(name, nameSize);
+      if (RegOpenKeyExA(key, subName.c_str(), 0, KEY_READ, &subkey) != 0) continue;
+      Dump(subkey, path + "\\" + subName, dump);
+      RegCloseKey(subkey);
+    }
+  }
+
   static std::string RootFor(const std::string& tag) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
