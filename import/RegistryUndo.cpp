@@ -97,7 +97,10 @@ uint32_t RegistryUndo::OpenKey(RegKey parent, const char* subkey, RegKey* result
 
 uint32_t RegistryUndo::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
   KeyPath path;
-  if (!keys_.Find(parent, &path)) return EnvWrapper::CreateKey(parent, subkey, result, created);
+  *result = 0;  // as a failed create leaves it
+  // Every handle the run holds came through here; another one is no key
+  // whose change could be undone.
+  if (!keys_.Find(parent, &path)) return kErrorInvalidHandle;
   KeyPath key = path.Below(subkey);
   std::string fullName = key.FullName();
   if (!CreatedByRun(fullName)) {
@@ -131,7 +134,7 @@ uint32_t RegistryUndo::CreateKey(RegKey parent, const char* subkey, RegKey* resu
 uint32_t RegistryUndo::SetValue(RegKey key, const char* name, uint32_t type, const uint8_t* data,
                                 uint32_t size) {
   KeyPath path;
-  if (!keys_.Find(key, &path)) return EnvWrapper::SetValue(key, name, type, data, size);
+  if (!keys_.Find(key, &path)) return kErrorInvalidHandle;
   std::string fullName = path.FullName();
   std::string valueName = name ? name : "";
   std::string id = fullName + "\n" + valueName;
