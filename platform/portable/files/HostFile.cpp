@@ -89,17 +89,16 @@ uint32_t CopyBytes(std::FILE* in, std::FILE* out) {
   }
 }
 
-// A name for a temporary file in `folder` that nothing else uses yet.
-fs::path UnusedTemporary(const fs::path& folder) {
+}  // namespace
+
+fs::path UnusedTemporary(const fs::path& folder, const char* stem) {
   fs::path temporary;
   std::error_code ec;
   do {
-    temporary = folder / (".~copy" + std::to_string(temporaryCounter++) + ".tmp");
+    temporary = folder / ("." + std::string(stem) + std::to_string(temporaryCounter++) + ".tmp");
   } while (fs::exists(fs::symlink_status(temporary, ec)));
   return temporary;
 }
-
-}  // namespace
 
 HostFolderLock::~HostFolderLock() {
   if (handle_ == -1) return;
@@ -131,7 +130,7 @@ bool HostFolderLock::Acquire(const fs::path& folder) {
 }
 
 uint32_t ProbeHostFolderWritable(const fs::path& folder) {
-  fs::path probe = UnusedTemporary(folder);
+  fs::path probe = UnusedTemporary(folder, "~copy");
   errno = 0;
   std::FILE* file = OpenHostFile(probe, "wb");
   if (file == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
@@ -142,7 +141,7 @@ uint32_t ProbeHostFolderWritable(const fs::path& folder) {
 }
 
 uint32_t ReplaceHostFile(const fs::path& file, std::string_view bytes) {
-  fs::path temporary = UnusedTemporary(file.parent_path());
+  fs::path temporary = UnusedTemporary(file.parent_path(), "~copy");
   errno = 0;
   std::FILE* out = OpenHostFile(temporary, "wb");
   if (out == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
@@ -168,7 +167,7 @@ uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
   std::FILE* in = OpenHostFile(from, "rb");
   if (in == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
 
-  fs::path temporary = UnusedTemporary(to.parent_path());
+  fs::path temporary = UnusedTemporary(to.parent_path(), "~copy");
   std::error_code ec;
   std::FILE* out = OpenHostFile(temporary, "wb");
   if (out == nullptr) {

@@ -39,6 +39,10 @@ class HostFolderLock {
   std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
 };
 
+// A name for a temporary file in `folder` that nothing uses yet:
+// ".<stem><number>.tmp".
+std::filesystem::path UnusedTemporary(const std::filesystem::path& folder, const char* stem);
+
 // 0 when a new file can be made in `folder` (one is made and removed again),
 // else the error code.
 uint32_t ProbeHostFolderWritable(const std::filesystem::path& folder);

@@ -1,7 +1,6 @@
 #include "platform/portable/registry/PortableRegistry.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,18 +27,6 @@ std::string AnsiData(const RegistryValue& value) {
   return Utf16ToCp1252(Utf16LeUnits(value.data));
 }
 
-std::atomic<unsigned> temporaryCounter{0};
-
-// A name for a new file in `folder` that nothing uses yet.
-fs::path UnusedTemporary(const fs::path& folder) {
-  fs::path temporary;
-  std::error_code ec;
-  do {
-    temporary = folder / (".~registry" + std::to_string(temporaryCounter++) + ".tmp");
-  } while (fs::exists(fs::symlink_status(temporary, ec)));
-  return temporary;
-}
-
 // A new file written in pieces beside `file` and, once whole and synced,
 // renamed over it, so that `file` is always either the old or the new
 // content (as ReplaceHostFile does for bytes held whole). It keeps the
@@ -53,7 +40,7 @@ class Replacement {
   bool Write(std::string_view bytes) {
     if (error_ != kErrorSuccess) return false;
     if (out_ == nullptr) {
-      temporary_ = UnusedTemporary(file_.parent_path());
+      temporary_ = UnusedTemporary(file_.parent_path(), "~registry");
       errno = 0;
       out_ = OpenHostFile(temporary_, "wb");
       if (out_ == nullptr) {
