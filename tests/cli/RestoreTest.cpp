@@ -27,16 +27,6 @@ void WriteFile(const fs::path& file, const std::string& content) {
   std::ofstream(file, std::ios::binary) << content;
 }
 
-void WriteTree(const fs::path& drive, const Tree& tree) {
-  for (const auto& [relative, content] : tree) {
-    std::string path = relative;
-    for (char& c : path) {
-      if (c == '\\') c = '/';
-    }
-    WriteFile(drive / path, WithRoot(content, "C:"));
-  }
-}
-
 // Every file of the image, byte for byte.
 std::map<std::string, std::string> AllFiles(const fs::path& image) {
   std::map<std::string, std::string> files;
@@ -77,16 +67,23 @@ std::string ReadAll(const fs::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class RestoreTest : public testing::TestWithParam<size_t> {};
+class RestoreTest : public testing::TestWithParam<size_t> {
+ protected:
+  // The installation as an image in `dir`, its uninstall entries in HKLM.reg.
+  fs::path WriteImage(const TempDir& dir, const Installation& installation) {
+    fs::path image = dir.path() / "image";
+    WriteTree(image / "C", installation.files);
+    fs::create_directories(image / "C" / "WINDOWS");
+    WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+    return image;
+  }
+};
 
 TEST_P(RestoreTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
   const Installation& installation = Installations()[GetParam()];
   SCOPED_TRACE(installation.name);
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  WriteTree(image / "C", installation.files);
-  fs::create_directories(image / "C" / "WINDOWS");
-  WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+  fs::path image = WriteImage(dir, installation);
   const auto before = AllFiles(image);
   fs::path out = dir.path() / "out.txt";
   EXPECT_NE(RunProgram("--dry-run '" + image.string() + "' >'" + out.string() + "'"), 2);
@@ -107,10 +104,7 @@ TEST_P(RestoreTest, RunThenRestoreGivesBackTheImageOfBefore) {
   const Installation& installation = Installations()[GetParam()];
   SCOPED_TRACE(installation.name);
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  WriteTree(image / "C", installation.files);
-  fs::create_directories(image / "C" / "WINDOWS");
-  WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+  fs::path image = WriteImage(dir, installation);
   auto files = OldFiles(image);
   const std::string registry = RegistryContents(image / "HKLM.reg");
   std::string quoted = "'" + image.string() + "'";
@@ -121,9 +115,7 @@ TEST_P(RestoreTest, RunThenRestoreGivesBackTheImageOfBefore) {
     // it, one that only the second run found as the second run found it.
     WriteTree(image / "C", installation.beforeSecondRun);
     for (const auto& [relative, content] : installation.beforeSecondRun) {
-      std::string path = "C/" + relative;
-      for (char& c : path) c = c == '\\' ? '/' : c;
-      files.emplace(path, WithRoot(content, "C:"));
+      files.emplace("C/" + TreePath(relative).generic_string(), WithRoot(content, "C:"));
     }
     RunProgram(quoted);
   }

@@ -27,8 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Both machines keep the installation below C:\ and have C:\windows as their
-// Windows directory, as a Wine prefix has.
-const char* const kRoot = "C:";
+// Windows directory, as a Wine prefix has. The keys that are compared:
 const char* const kSoftware[] = {"SOFTWARE\\Tandrel",
                                  "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"};
 
@@ -40,18 +39,6 @@ std::string ReadAll(const fs::path& file) {
 void WriteFile(const fs::path& file, const std::string& content) {
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << content;
-}
-
-// The installation's files below a host folder that stands for drive C:.
-void WriteTree(const fs::path& drive, const Tree& tree) {
-  for (const auto& [relative, content] : tree) {
-    std::string path = relative;
-    if (path.rfind("WINDOWS\\", 0) == 0) path.replace(0, 7, "windows");  // as Wine spells it
-    for (char& c : path) {
-      if (c == '\\') c = '/';
-    }
-    WriteFile(drive / path, WithRoot(content, kRoot));
-  }
 }
 
 // Every file below `folder`, relative path -> content.
@@ -123,14 +110,14 @@ class EndToEnd : public testing::TestWithParam<size_t> {
 
   Outcome RunPortable(const Installation& installation) {
     fs::path image = dir_.path() / "image";
-    WriteTree(image / "C", installation.files);
+    WriteTree(image / "C", installation.files, "windows");
     WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
     std::string run = std::string(CHECKLUM_PROGRAM) +
                       " --windows-dir 'C:\\windows' --program 'C:\\Setup\\CheckLUM.exe' " +
                       Quoted(image) + " >/dev/null 2>&1";
     Shell(run);
     if (!installation.beforeSecondRun.empty()) {
-      WriteTree(image / "C", installation.beforeSecondRun);
+      WriteTree(image / "C", installation.beforeSecondRun, "windows");
       Shell(run);
     }
     Outcome outcome;
@@ -148,7 +135,7 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     fs::path prefix = dir_.path() / "prefix";
     fs::copy(prefix_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     *drive = prefix / "drive_c";
-    WriteTree(*drive, installation.files);
+    WriteTree(*drive, installation.files, "windows");
     fs::copy_file(program_, *drive / "Setup" / "CheckLUM.exe");
     WriteFile(dir_.path() / "entries.reg", UninstallEntriesFile(installation));
     std::string wine =
@@ -192,7 +179,7 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     std::string wine = PrepareWine(installation, &drive);
     RunProgramOnWine(wine);
     if (!installation.beforeSecondRun.empty()) {
-      WriteTree(drive, installation.beforeSecondRun);
+      WriteTree(drive, installation.beforeSecondRun, "windows");
       RunProgramOnWine(wine);
     }
     Outcome outcome;
@@ -241,10 +228,8 @@ TEST_P(EndToEnd, RestoreBatAndRegImportGiveBackTheMachineOfBefore) {
   auto files = [&] {
     std::map<std::string, std::string> found;
     for (const auto& [relative, content] : installation.files) {
-      std::string path = relative;
-      if (path.rfind("WINDOWS\\", 0) == 0) path.replace(0, 7, "windows");
-      for (char& c : path) c = c == '\\' ? '/' : c;
-      found[path] = fs::exists(drive / path) ? ReadAll(drive / path) : "(missing)";
+      fs::path path = drive / TreePath(relative, "windows");
+      found[relative] = fs::exists(path) ? ReadAll(path) : "(missing)";
     }
     return found;
   };

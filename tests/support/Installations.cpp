@@ -1,5 +1,7 @@
 #include "support/Installations.h"
 
+#include <fstream>
+
 namespace {
 
 const char* const kPointer = "[Settings]\r\nIni={ROOT}\\Old Files\\lum.ini\r\n";
@@ -222,6 +224,24 @@ std::string WithRoot(std::string text, const std::string& root) {
 
 std::string WithoutRoot(std::string text, const std::string& root) {
   return Replace(std::move(text), root, "{ROOT}");
+}
+
+std::filesystem::path TreePath(const std::string& relative, const std::string& windowsFolder) {
+  std::string path = relative;
+  if (path.rfind("WINDOWS\\", 0) == 0) path.replace(0, 7, windowsFolder);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+void WriteTree(const std::filesystem::path& drive, const Tree& tree,
+               const std::string& windowsFolder) {
+  for (const auto& [relative, content] : tree) {
+    std::filesystem::path file = drive / TreePath(relative, windowsFolder);
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << WithRoot(content, "C:");
+  }
 }
 
 std::string UninstallEntriesFile(const Installation& installation) {

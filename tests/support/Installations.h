@@ -5,6 +5,7 @@
 // the registry values to compare afterwards.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -39,6 +40,14 @@ const Installation& RepresentativeInstallation();
 // The text with every "{ROOT}" replaced by `root`, and the other way round.
 std::string WithRoot(std::string text, const std::string& root);
 std::string WithoutRoot(std::string text, const std::string& root);
+
+// Where a file of a tree lies below the folder that stands for drive C:,
+// "WINDOWS\..." spelled as `windowsFolder` (a Wine prefix has "windows").
+std::filesystem::path TreePath(const std::string& relative,
+                               const std::string& windowsFolder = "WINDOWS");
+// Writes a tree's files there, "{ROOT}" standing for C:.
+void WriteTree(const std::filesystem::path& drive, const Tree& tree,
+               const std::string& windowsFolder = "WINDOWS");
 
 // A REGEDIT4 file that holds the installation's uninstall entries.
 std::string UninstallEntriesFile(const Installation& installation);
