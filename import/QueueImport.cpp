@@ -126,9 +126,9 @@ void ImportQueues(ImportRun& run, const CIni& mainProfile) {
   QueueList queues = ReadQueueList(mainProfile);
   run.restoreScript.MoveToBackup(mainProfile.GetPath(), "lum.ini");
   for (const auto& [name, directory] : queues.directories) {
-    // What earlier queues moved has left before this queue's directory is
-    // looked at (two queues may share one).
-    run.restoreScript.Commit();
+    // What earlier queues moved from this queue's directory (two queues may
+    // share one) has left before the directory is looked at.
+    run.restoreScript.CommitBefore(directory);
     ImportQueue(run, queues, name, directory);
   }
 }

@@ -112,6 +112,21 @@ bool RestoreJournal::Commit() {
   return true;
 }
 
+bool RestoreJournal::CommitBefore(const std::string& directory) {
+  std::string folder;
+  if (!env_.FullPathName(directory, &folder)) return Commit();
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  for (const PendingMove& move : pending_) {
+    std::string source;
+    if (!env_.FullPathName(move.source, &source)) return Commit();
+    size_t slash = source.rfind('\\');
+    if (slash == std::string::npos || env_.CompareFileNames(source.substr(0, slash), folder) == 0) {
+      return Commit();
+    }
+  }
+  return !broken_;
+}
+
 void RestoreJournal::Close() {
   if (!script_) return;
   Commit();

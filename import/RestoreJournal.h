@@ -43,6 +43,10 @@ class RestoreJournal {
   // the user told why, when the copies cannot be made durable: their sources
   // then stay, and the journal moves nothing more.
   bool Commit();
+  // Commits when a move not yet committed takes its file from `directory`,
+  // so that a look into that directory no longer finds the file; false as
+  // Commit.
+  bool CommitBefore(const std::string& directory);
   void Close();
 
   // Moves `source` into the backup directory as `backupName`. The source is

@@ -243,6 +243,25 @@ TEST_F(MoveToBackupTest, MovesAreCommittedInGroups) {
   EXPECT_EQ(s.List("C:\\Setup\\Backup").size(), 601u);
 }
 
+// Before a directory is looked at, only moves out of that directory need to
+// be done with; others wait for their group.
+TEST_F(MoveToBackupTest, LookingIntoADirectoryCommitsOnlyMovesOutOfIt) {
+  s.Write("C:\\OLD\\A\\queue.ini", "a");
+  s.Write("C:\\OLD\\B\\queue.ini", "b");
+  FlushCounter counter(s.env());
+  RestoreJournal journal(counter);
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  journal.MoveToBackup("C:\\OLD\\A\\queue.ini", "A");
+  EXPECT_TRUE(journal.CommitBefore("C:\\OLD\\B"));
+  EXPECT_TRUE(journal.CommitBefore("C:\\OLD"));
+  EXPECT_EQ(counter.flushes, 0);
+  EXPECT_TRUE(s.Exists("C:\\OLD\\A\\queue.ini"));
+  EXPECT_TRUE(journal.CommitBefore("c:\\old\\x\\..\\a\\"));
+  EXPECT_EQ(counter.flushes, 1);
+  EXPECT_FALSE(s.Exists("C:\\OLD\\A\\queue.ini"));
+  journal.Close();
+}
+
 TEST_F(MoveToBackupTest, CopiesThatCannotBeMadeDurableKeepTheirSources) {
   s.Write("C:\\OLD\\a.ini", "a");
   s.Write("C:\\OLD\\b.ini", "b");
