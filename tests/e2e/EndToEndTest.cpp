@@ -111,7 +111,10 @@ class EndToEnd : public testing::TestWithParam<size_t> {
   Outcome RunPortable(const Installation& installation) {
     fs::path image = dir_.path() / "image";
     WriteTree(image / "C", installation.files, "windows");
-    WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+    // HKEY_LOCAL_MACHINE\SOFTWARE is there on every Windows machine, so
+    // restore.reg names the same topmost new key on both.
+    WriteFile(image / "HKLM.reg",
+              UninstallEntriesFile(installation) + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n");
     std::string run = std::string(CHECKLUM_PROGRAM) +
                       " --windows-dir 'C:\\windows' --program 'C:\\Setup\\CheckLUM.exe' " +
                       Quoted(image) + " >/dev/null 2>&1";
