@@ -99,6 +99,21 @@ TEST(RegistryUndoTest, UndoChainGivesBackTheRegistryOfBeforeEveryRun) {
   EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), before);
 }
 
+// A power cut just after restore.reg was made leaves it empty, or with part
+// of its first line: no entry was durable, so no change had been made.
+TEST(RegistryUndoTest, UndoFileCutShortBeforeItsHeaderIsPassedOver) {
+  Scenario s;
+  WriteMachine(s);
+  const std::string before = RegistryContents(s.root / "HKLM.reg");
+  s.Write(std::string(kBackup) + "\\restore.reg", "");
+  s.Write(std::string(kBackup) + "\\restore.reg.1", "REGED");
+  s.Write(std::string(kBackup) + "\\restore.reg.2",
+          "REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n");
+  EXPECT_TRUE(ApplyUndoChain(s, kBackup, s.root / "HKLM.reg"));
+  EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), "REGEDIT4\r\n\r\n") << "only .2 applied";
+  EXPECT_NE(before, "REGEDIT4\r\n\r\n");
+}
+
 TEST(RegistryUndoTest, RunThatChangesNothingWritesNoUndoFile) {
   Scenario s;
   WriteMachine(s);

@@ -10,6 +10,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char kAnsiHeader[] = "REGEDIT4\r\n";
+
 bool ReadBytes(const fs::path& file, std::string* bytes, std::string* error) {
   std::ifstream in(file, std::ios::binary);
   if (!in) {
@@ -38,6 +40,10 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
   for (const fs::path& file : imports) {
     std::string bytes;
     if (!ReadBytes(file, &bytes, error)) return false;
+    // A file cut short before its header was whole (made, then a power cut)
+    // holds nothing to apply: its writer makes the header durable before
+    // any entry.
+    if (std::string_view(kAnsiHeader).substr(0, bytes.size()) == bytes) continue;
     if (!ParseRegistryFile(bytes, &root, error)) {
       *error = file.string() + ": " + *error;
       return false;

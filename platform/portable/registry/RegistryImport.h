@@ -10,6 +10,9 @@
 
 // Applies `imports` in their order to `registryFile` (an empty registry when
 // it is missing) and writes it back in its own form, replacing it atomically.
+// An import that is empty, or holds only the start of the "REGEDIT4" line,
+// is an undo file a power cut cut short before its first entry: it is
+// passed over.
 // False, with `error` naming the file and line, when a file cannot be read:
 // `registryFile` is then left as it was.
 bool ImportRegistryFiles(const std::filesystem::path& registryFile,
