@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void WriteFile(const fs::path& file, const std::string& content) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << content;
-}
-
 // Every file of the image, byte for byte.
 std::map<std::string, std::string> AllFiles(const fs::path& image) {
   std::map<std::string, std::string> files;
@@ -62,11 +57,6 @@ int RunProgram(const std::string& arguments) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class RestoreTest : public testing::TestWithParam<size_t> {
  protected:
   // The installation as an image in `dir`, its uninstall entries in HKLM.reg.
@@ -74,7 +64,7 @@ class RestoreTest : public testing::TestWithParam<size_t> {
     fs::path image = dir.path() / "image";
     WriteTree(image / "C", installation.files);
     fs::create_directories(image / "C" / "WINDOWS");
-    WriteFile(image / "HKLM.reg", UninstallEntriesFile(installation));
+    WriteAll(image / "HKLM.reg", UninstallEntriesFile(installation));
     return image;
   }
 };
@@ -137,11 +127,11 @@ INSTANTIATE_TEST_SUITE_P(Installations, RestoreTest,
 TEST(RestoreCommandTest, RefusesLinesThatReachOutsideTheImageAndSaysWhy) {
   TempDir dir;
   fs::path image = dir.path() / "image";
-  WriteFile(image / "C/Setup/Backup/restore.bat",
-            "copy/y a.ini \\\\server\\share\\a.ini\r\nrmdir /s C:\\\r\n"
-            "copy/y \"b 100%%.ini\" C:\\OLD\\b.ini\r\n");
-  WriteFile(image / "C/Setup/Backup/a.ini", "a");
-  WriteFile(image / "C/Setup/Backup/b 100%.ini", "b");
+  WriteAll(image / "C/Setup/Backup/restore.bat",
+           "copy/y a.ini \\\\server\\share\\a.ini\r\nrmdir /s C:\\\r\n"
+           "copy/y \"b 100%%.ini\" C:\\OLD\\b.ini\r\n");
+  WriteAll(image / "C/Setup/Backup/a.ini", "a");
+  WriteAll(image / "C/Setup/Backup/b 100%.ini", "b");
   fs::create_directories(image / "C/OLD");
   std::string err = (dir.path() / "err.txt").string();
   std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() +

@@ -31,16 +31,6 @@ namespace {
 const char* const kSoftware[] = {"SOFTWARE\\Tandrel",
                                  "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"};
 
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& file, const std::string& content) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << content;
-}
-
 // Every file below `folder`, relative path -> content.
 std::map<std::string, std::string> Files(const fs::path& folder) {
   std::map<std::string, std::string> files;
@@ -113,8 +103,8 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     WriteTree(image / "C", installation.files, "windows");
     // HKEY_LOCAL_MACHINE\SOFTWARE is there on every Windows machine, so
     // restore.reg names the same topmost new key on both.
-    WriteFile(image / "HKLM.reg",
-              UninstallEntriesFile(installation) + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n");
+    WriteAll(image / "HKLM.reg",
+             UninstallEntriesFile(installation) + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n");
     std::string run = std::string(CHECKLUM_PROGRAM) +
                       " --windows-dir 'C:\\windows' --program 'C:\\Setup\\CheckLUM.exe' " +
                       Quoted(image) + " >/dev/null 2>&1";
@@ -140,7 +130,7 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     *drive = prefix / "drive_c";
     WriteTree(*drive, installation.files, "windows");
     fs::copy_file(program_, *drive / "Setup" / "CheckLUM.exe");
-    WriteFile(dir_.path() / "entries.reg", UninstallEntriesFile(installation));
+    WriteAll(dir_.path() / "entries.reg", UninstallEntriesFile(installation));
     std::string wine =
         "WINEPREFIX=" + Quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
     // The import's wineserver has no display: it must be gone before the

@@ -10,6 +10,7 @@
 #include "platform/WinError.h"
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryFile.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -17,17 +18,6 @@ namespace {
 
 const uint8_t* Bytes(const std::string& text) {
   return reinterpret_cast<const uint8_t*>(text.data());
-}
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary) << bytes;
 }
 
 // UTF-16LE with byte order mark, from text whose characters are all below

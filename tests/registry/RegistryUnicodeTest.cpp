@@ -14,6 +14,7 @@
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/text/Text.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -21,17 +22,6 @@ namespace {
 
 const uint8_t* Bytes(const char* text) {
   return reinterpret_cast<const uint8_t*>(text);
-}
-
-std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const fs::path& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary) << bytes;
 }
 
 std::string Utf16File(std::u16string_view text) {

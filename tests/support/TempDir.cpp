@@ -74,3 +74,13 @@ bool TempDir::Exists(const std::string& relative) const {
   std::error_code ec;
   return fs::exists(fs::symlink_status(*this / relative, ec));
 }
+
+std::string ReadAll(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::filesystem::path& file, const std::string& bytes) {
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}

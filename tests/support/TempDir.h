@@ -7,6 +7,11 @@
 #include <optional>
 #include <string>
 
+// A host file's bytes ("" when it cannot be read).
+std::string ReadAll(const std::filesystem::path& file);
+// Writes a host file, creating the folders on its way.
+void WriteAll(const std::filesystem::path& file, const std::string& bytes);
+
 class TempDir {
  public:
   TempDir();
