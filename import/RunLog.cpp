@@ -102,6 +102,9 @@ void RunLog::Failed(const std::string& what, uint32_t error) {
   std::string reason;
   GetSystemErrorText(target(), reason, error);
   Add("failed", kLogNotDone, what, reason);
+  // Looking up the reason may have moved the last error: the caller reads
+  // the failure's own.
+  target().SetLastErrorCode(error);
 }
 
 void RunLog::Finish(const std::string& result) {
