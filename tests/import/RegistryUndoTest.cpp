@@ -114,6 +114,32 @@ TEST(RegistryUndoTest, UndoFileCutShortBeforeItsHeaderIsPassedOver) {
   EXPECT_NE(before, "REGEDIT4\r\n\r\n");
 }
 
+// A value set twice in one run comes back as it was before the run, not as
+// the first change left it.
+TEST(RegistryUndoTest, ValueSetTwiceComesBackAsBeforeTheRun) {
+  Scenario s;
+  SetValue(s, "SOFTWARE\\Tandrel\\LUM", "Port", kRegDword, DwordBytes(9100));
+  s.Reset();
+  const std::string before = RegistryContents(s.root / "HKLM.reg");
+  {
+    RegistryUndo undo(s.env());
+    undo.SetBackupDirectory(kBackup);
+    RegKey key = 0;
+    ASSERT_EQ(undo.CreateKey(kHKeyLocalMachine, "SOFTWARE\\Tandrel\\LUM", &key, nullptr), 0u);
+    for (uint32_t port : {515u, 516u}) {
+      std::string data = DwordBytes(port);
+      EXPECT_EQ(
+          undo.SetValue(key, "Port", kRegDword, reinterpret_cast<const uint8_t*>(data.data()), 4),
+          0u);
+    }
+    undo.CloseKey(key);
+    EXPECT_EQ(undo.EntriesWritten(), 1);
+  }
+  s.Reset();
+  ASSERT_TRUE(ApplyUndoChain(s, kBackup, s.root / "HKLM.reg"));
+  EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), before);
+}
+
 TEST(RegistryUndoTest, RunThatChangesNothingWritesNoUndoFile) {
   Scenario s;
   WriteMachine(s);
