@@ -71,7 +71,7 @@ std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& 
 }
 
 bool ParseCopyLine(const std::string& line, std::string* from, std::string* to) {
-  std::string ansi = OemToCp1252(line);
+  std::string ansi = OemToCp1252(line, kCodePage437);
   size_t at = 0;
   std::string command;
   if (!NextField(ansi, &at, &command)) return false;

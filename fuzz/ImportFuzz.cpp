@@ -63,7 +63,7 @@ std::map<std::string, std::string> OldFiles(const fs::path& drive) {
 // Splits a copy line of restore.bat into its two paths as cmd reads them
 // (in the OEM code page), given back as the image names files: in UTF-8.
 bool SplitLine(const std::string& oemLine, std::string* from, std::string* to) {
-  std::string line = Cp1252ToUtf8(OemToCp1252(oemLine)), expanded;
+  std::string line = Cp1252ToUtf8(OemToCp1252(oemLine, kCodePage437)), expanded;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line[i] == '%' && i + 1 < line.size() && line[i + 1] == '%') ++i;
     expanded += line[i];

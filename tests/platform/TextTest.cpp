@@ -35,25 +35,108 @@ TEST(Text, EveryCodePageByteSurvivesEveryEncoding) {
 
 // Code page 437 shares ASCII and some letters with code page 1252; what it
 // holds goes there and back, what it lacks is refused, never replaced.
-TEST(Text, OemCodePageHoldsWhatItCanAndRefusesTheRest) {
+TEST(Text, OemCodePage437HoldsWhatItCanAndRefusesTheRest) {
   int held = 0;
   for (int b = 1; b < 256; ++b) {
     std::string ansi(1, static_cast<char>(b)), oem = "unchanged";
-    if (!Cp1252ToOem(ansi, &oem)) continue;
+    if (!Cp1252ToOem(ansi, &oem, kCodePage437)) continue;
     ++held;
     ASSERT_EQ(oem.size(), 1u) << b;
-    EXPECT_EQ(OemToCp1252(oem), ansi) << b;
+    EXPECT_EQ(OemToCp1252(oem, kCodePage437), ansi) << b;
     if (b < 0x80) {
       EXPECT_EQ(oem, ansi);
     }
   }
   EXPECT_EQ(held, 127 + 54);  // ASCII, and 54 characters above it
   std::string oem;
-  EXPECT_TRUE(Cp1252ToOem("Caf\xE9 \xDF \x83", &oem));
+  EXPECT_TRUE(Cp1252ToOem("Caf\xE9 \xDF \x83", &oem, kCodePage437));
   EXPECT_EQ(oem, "Caf\x82 \xE1 \x9F");
-  EXPECT_FALSE(Cp1252ToOem("\x80", &oem));        // euro sign
-  EXPECT_FALSE(Cp1252ToOem("S\xF8ren", &oem));    // o slash
-  EXPECT_EQ(OemToCp1252("\xB0\x9E\xE0"), "???");  // box, peseta, alpha
+  EXPECT_FALSE(Cp1252ToOem("\x80", &oem, kCodePage437));        // euro sign
+  EXPECT_FALSE(Cp1252ToOem("S\xF8ren", &oem, kCodePage437));    // o slash
+  EXPECT_EQ(OemToCp1252("\xB0\x9E\xE0", kCodePage437), "???");  // box, peseta, alpha
+}
+
+// As the OEM code page, UTF-8 holds every code page 1252 character: each
+// byte goes there as the character it stands for and comes back as itself,
+// the five undefined ones as their C1 controls, as in every other encoding
+// of the module.
+TEST(Text, OemCodePageUtf8HoldsEveryCharacter) {
+  for (int b = 0; b < 256; ++b) {
+    std::string ansi(1, static_cast<char>(b)), oem = "unchanged";
+    ASSERT_TRUE(Cp1252ToOem(ansi, &oem, kCodePageUtf8)) << b;
+    std::string expected;
+    AppendUtf8(Cp1252ToUnicode(static_cast<unsigned char>(b)), &expected);
+    EXPECT_EQ(oem, expected) << b;
+    EXPECT_EQ(OemToCp1252(oem, kCodePageUtf8), ansi) << b;
+  }
+  const std::string all = AllBytes();
+  std::string oem;
+  ASSERT_TRUE(Cp1252ToOem(all, &oem, kCodePageUtf8));
+  EXPECT_EQ(oem, Cp1252ToUtf8(all));
+  EXPECT_EQ(OemToCp1252(oem, kCodePageUtf8), all);
+
+  struct Case {
+    const char* what;
+    std::string ansi;
+    std::string utf8;
+  };
+  const Case encodings[] = {
+      {"e acute", "caf\xE9", "caf\xC3\xA9"},
+      {"euro sign", "\x80", "\xE2\x82\xAC"},
+      {"S caron", "\x8A", "\xC5\xA0"},
+      {"y diaeresis", "\xFF", "\xC3\xBF"},
+      {"undefined 0x81", "\x81", "\xC2\x81"},
+      {"undefined 0x9D", "\x9D", "\xC2\x9D"},
+      {"a path", "C:\\\x80\\\x8A.ini", "C:\\\xE2\x82\xAC\\\xC5\xA0.ini"},
+  };
+  for (const Case& c : encodings) {
+    SCOPED_TRACE(c.what);
+    EXPECT_TRUE(Cp1252ToOem(c.ansi, &oem, kCodePageUtf8));
+    EXPECT_EQ(oem, c.utf8);
+    EXPECT_EQ(OemToCp1252(c.utf8, kCodePageUtf8), c.ansi);
+  }
+}
+
+// What a UTF-8 script holds that code page 1252 cannot, and what is no
+// UTF-8 at all, comes back as '?', one for each character or stray byte.
+TEST(Text, OemCodePageUtf8GivesQuestionMarksForWhatCodePage1252Lacks) {
+  struct Case {
+    const char* what;
+    std::string utf8;
+    std::string ansi;
+  };
+  const Case cases[] = {
+      {"Cyrillic Zhe",
+       "a\xD0\x96"
+       "b",
+       "a?b"},
+      {"CJK ideograph", "\xE4\xB8\xAD", "?"},
+      {"beyond U+FFFF", "\xF0\x9F\x98\x80.ini", "?.ini"},
+      {"code page 437's e acute", "caf\x82", "caf?"},
+      {"a lone continuation byte", "\x80", "?"},
+      {"cut short", "ab\xC3", "ab?"},
+      {"overlong slash", "\xC0\xAF", "??"},
+      {"a surrogate", "\xED\xA0\x80", "???"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(OemToCp1252(c.utf8, kCodePageUtf8), c.ansi);
+  }
+}
+
+// Only 437 and 65001 are OEM code pages of the emulated machine; in any
+// other, nothing beyond ASCII is known: no text converts, and what is read
+// keeps ASCII alone.
+TEST(Text, OtherOemCodePagesAreNotKnown) {
+  EXPECT_TRUE(IsOemCodePage(437));
+  EXPECT_TRUE(IsOemCodePage(65001));
+  for (uint32_t other : {0u, 850u, 1252u, 65000u}) {
+    SCOPED_TRACE(other);
+    EXPECT_FALSE(IsOemCodePage(other));
+    std::string oem;
+    EXPECT_FALSE(Cp1252ToOem("plain.ini", &oem, other));
+    EXPECT_EQ(OemToCp1252("copy/y \x82", other), "copy/y ?");
+  }
 }
 
 TEST(Text, MalformedUtf8AndLoneSurrogatesBecomeReplacementCharacters) {

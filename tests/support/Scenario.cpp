@@ -203,7 +203,7 @@ bool ParseRestoreScript(const std::string& script,
   while (start < script.size()) {
     size_t end = script.find("\r\n", start);
     if (end == std::string::npos) return false;  // every line ends with CR LF
-    std::string line = ExpandPercents(OemToCp1252(script.substr(start, end - start)));
+    std::string line = ExpandPercents(OemToCp1252(script.substr(start, end - start), kCodePage437));
     start = end + 2;
     const std::string command = "copy/y ";
     if (line.compare(0, command.size(), command) != 0) return false;

@@ -88,10 +88,10 @@ struct RestoreRun {
 RestoreRun RunRestoreScript(Env& env, const std::string& backupDirectory,
                             const std::string& script);
 
-// The copy lines of a restore script as cmd reads them (in the OEM code
-// page, given back in the ANSI code page): source (as written:
-// a bare name is relative to the backup directory) and target. False when a
-// line is no well-formed copy line.
+// The copy lines of a restore script as cmd reads them (in code page 437,
+// the OEM code page of a scenario's machine, given back in the ANSI code
+// page): source (as written: a bare name is relative to the backup
+// directory) and target. False when a line is no well-formed copy line.
 bool ParseRestoreScript(const std::string& script,
                         std::vector<std::pair<std::string, std::string>>* lines);
 

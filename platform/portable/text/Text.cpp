@@ -48,8 +48,17 @@ char Cp1252FromUnicode(char32_t ch) {
   return static_cast<char>(0x80 + (found - std::begin(kCp1252High)));
 }
 
-bool Cp1252ToOem(std::string_view ansi, std::string* oem) {
+bool IsOemCodePage(uint32_t codePage) {
+  return codePage == kCodePage437 || codePage == kCodePageUtf8;
+}
+
+bool Cp1252ToOem(std::string_view ansi, std::string* oem, uint32_t codePage) {
   oem->clear();
+  if (codePage == kCodePageUtf8) {
+    *oem = Cp1252ToUtf8(ansi);
+    return true;
+  }
+  if (codePage != kCodePage437) return false;
   oem->reserve(ansi.size());
   for (unsigned char byte : ansi) {
     char16_t ch = Cp1252ToUnicode(byte);
@@ -64,12 +73,16 @@ bool Cp1252ToOem(std::string_view ansi, std::string* oem) {
   return true;
 }
 
-std::string OemToCp1252(std::string_view oem) {
+std::string OemToCp1252(std::string_view oem, uint32_t codePage) {
+  if (codePage == kCodePageUtf8) return Utf8ToCp1252(oem);
   std::string ansi;
   ansi.reserve(oem.size());
   for (unsigned char byte : oem) {
-    ansi.push_back(byte < 0x80 ? static_cast<char>(byte)
-                               : Cp1252FromUnicode(kOem437High[byte - 0x80]));
+    if (byte < 0x80) {
+      ansi.push_back(static_cast<char>(byte));
+    } else {
+      ansi.push_back(codePage == kCodePage437 ? Cp1252FromUnicode(kOem437High[byte - 0x80]) : '?');
+    }
   }
   return ansi;
 }

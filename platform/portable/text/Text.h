@@ -1,10 +1,12 @@
 // Text of the emulated machine, in one place for the profile service, the
 // registry and the file system: code page 1252 (the ANSI code page the A
 // functions speak), UTF-8 and UTF-16, the one rule by which Windows compares
-// names without regard to letter case, and drive letters; and code page 437,
-// the OEM code page, in which the command prompt reads batch files.
+// names without regard to letter case, and drive letters; and the OEM code
+// page, in which the command prompt reads batch files: 437, or UTF-8 on a
+// machine set to "Use Unicode UTF-8 for worldwide language support".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,15 +22,25 @@ bool Cp1252Holds(char32_t ch);
 // default character WideCharToMultiByte puts in its place).
 char Cp1252FromUnicode(char32_t ch);
 
-// --- Code page 437, the machine's OEM code page. ---
+// --- The OEM code page, as GetOEMCP gives it. ---
 
-// The code page 1252 text `ansi` in code page 437, as WideCharToMultiByte
-// without best fit gives it; false when code page 437 lacks one of its
-// characters (then `oem` is incomplete).
-bool Cp1252ToOem(std::string_view ansi, std::string* oem);
-// The code page 437 text `oem` in code page 1252; a character code page 1252
-// lacks becomes '?'.
-std::string OemToCp1252(std::string_view oem);
+constexpr uint32_t kCodePage437 = 437;     // OEM United States, the default
+constexpr uint32_t kCodePageUtf8 = 65001;  // UTF-8
+
+// True for the OEM code pages the emulated machine can have: 437 and 65001.
+bool IsOemCodePage(uint32_t codePage);
+
+// The code page 1252 text `ansi` in the OEM code page `codePage`, as
+// WideCharToMultiByte without best fit gives it; false when that code page
+// lacks one of its characters (then `oem` is incomplete). Code page 437
+// lacks many; UTF-8 lacks none, and the five bytes code page 1252 leaves
+// undefined become their C1 control characters, as in Cp1252ToUtf8. Any
+// other code page is refused.
+bool Cp1252ToOem(std::string_view ansi, std::string* oem, uint32_t codePage);
+// The OEM text `oem` of `codePage` in code page 1252; a character code page
+// 1252 lacks becomes '?', and so does a malformed UTF-8 sequence, and, in a
+// code page other than those IsOemCodePage names, every byte beyond ASCII.
+std::string OemToCp1252(std::string_view oem, uint32_t codePage);
 
 // --- UTF-8 and UTF-16. ---
 
