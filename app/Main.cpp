@@ -4,10 +4,12 @@
 // without changing the image (--dry-run).
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "app/CheckLUMDlg.h"
 #include "app/RestoreImage.h"
@@ -15,6 +17,7 @@
 #include "import/ImportDriver.h"
 #include "messages/Messages.h"
 #include "platform/portable/EnvPortable.h"
+#include "platform/portable/text/Text.h"
 
 namespace {
 
@@ -151,6 +154,18 @@ int main(int argc, char** argv) {
     if (arg == "--windows-dir" || arg == "--program") {
       if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
       (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
+      continue;
+    }
+    if (arg == "--oem-code-page") {
+      // Only a code page the emulated machine knows: with another, restore.bat
+      // could name no file, and nothing would move.
+      std::string_view value = i + 1 < argc ? argv[++i] : "";
+      uint32_t codePage = 0;
+      auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), codePage);
+      if (error != std::errc() || end != value.data() + value.size() || !IsOemCodePage(codePage)) {
+        return UsageError(FormatTableString(kMsgCliNeedsOemCodePage, arg.c_str()));
+      }
+      options.oemCodePage = codePage;
       continue;
     }
     if (arg == "--report") {

@@ -70,8 +70,9 @@ std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& 
   return chain;
 }
 
-bool ParseCopyLine(const std::string& line, std::string* from, std::string* to) {
-  std::string ansi = OemToCp1252(line, kCodePage437);
+bool ParseCopyLine(const std::string& line, uint32_t oemCodePage, std::string* from,
+                   std::string* to) {
+  std::string ansi = OemToCp1252(line, oemCodePage);
   size_t at = 0;
   std::string command;
   if (!NextField(ansi, &at, &command)) return false;
@@ -105,7 +106,7 @@ RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
       std::string from, to;
-      if (!ParseCopyLine(line, &from, &to)) {
+      if (!ParseCopyLine(line, env.OemCodePage(), &from, &to)) {
         messages << FormatTableString(kMsgCliRestoreLineRefused, path.c_str(), number);
         ++outcome.failed;
         continue;

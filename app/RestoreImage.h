@@ -7,6 +7,7 @@
 // Backup and Spool stay, as they do after restore.bat.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,12 +27,14 @@ struct RestoreOutcome {
 std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& backupDirectory,
                                            const std::string& name);
 
-// The source and target of a restore line as cmd reads it (OEM bytes, given
-// back in the ANSI code page); false when it is no copy line of the kind
-// restore.bat holds.
-bool ParseCopyLine(const std::string& line, std::string* from, std::string* to);
+// The source and target of a restore line as cmd reads it (bytes in the OEM
+// code page `oemCodePage`, given back in the ANSI code page); false when it
+// is no copy line of the kind restore.bat holds.
+bool ParseCopyLine(const std::string& line, uint32_t oemCodePage, std::string* from,
+                   std::string* to);
 
-// Runs both chains of `backupDirectory`; every line refused or failed and
+// Runs both chains of `backupDirectory`, reading the scripts in the image's
+// OEM code page (env.OemCodePage()); every line refused or failed and
 // any registry file that cannot be applied is told on `messages`.
 RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory,
                             std::ostream& messages);

@@ -394,7 +394,7 @@ bool EnvPortable::SystemMessage(uint32_t code, std::string* text) {
 }
 
 bool EnvPortable::ToOemText(std::string_view ansi, std::string* oem) {
-  return Cp1252ToOem(ansi, oem, kCodePage437);
+  return Cp1252ToOem(ansi, oem, options_.oemCodePage);
 }
 
 bool EnvPortable::LoadTableString(uint32_t id, std::string* text) {

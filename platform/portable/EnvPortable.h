@@ -43,6 +43,11 @@ struct PortableOptions {
   std::ostream* messages = nullptr;                     // message-box texts; null: no output
   std::string caption;                                  // the message boxes' caption
   StringTableLoader strings = nullptr;                  // null: the program has no string table
+  // GetOEMCP, the code page cmd reads batch files in: 437, or 65001 where
+  // Windows uses UTF-8 for worldwide language support. Whoever takes the
+  // options from a user refuses other values (IsOemCodePage); with one,
+  // ToOemText would refuse every text, so that no file moves.
+  uint32_t oemCodePage = 437;
 };
 
 class EnvPortable : public Env {
@@ -71,6 +76,8 @@ class EnvPortable : public Env {
   // empty when it lies outside the image (UNC and device paths) or cannot be
   // reached.
   std::filesystem::path HostPath(const std::string& windowsPath) const;
+  // The OEM code page of the machine, the one restore.bat is written in.
+  uint32_t OemCodePage() const { return options_.oemCodePage; }
   // Ends the progress line that a terminal shows, before other output.
   void EndProgress() { view_.EndLine(); }
 

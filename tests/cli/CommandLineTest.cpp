@@ -16,6 +16,7 @@
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryTree.h"
+#include "platform/portable/text/Text.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -246,6 +247,106 @@ TEST_F(CommandLineTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(Run("").status, 2);
   EXPECT_EQ(Run("--bogus").status, 2);
   EXPECT_EQ(Run("'" + (dir.path() / "missing").string() + "'").status, 2);
+  // The OEM code page is one the emulated machine knows, or the run does
+  // not start.
+  auto before = Snapshot(image);
+  for (std::string value : {"850", "1252", "65001x", "''", "-1", "4294967733"}) {
+    SCOPED_TRACE(value);
+    Outcome run = Run("--oem-code-page " + value + " '" + image.string() + "'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("--oem-code-page needs a code page: 437 or 65001"), std::string::npos)
+        << run.err;
+  }
+  Outcome last = Run("'" + image.string() + "' --oem-code-page");
+  EXPECT_EQ(last.status, 2);
+  EXPECT_NE(last.err.find("--oem-code-page needs a code page"), std::string::npos) << last.err;
+  EXPECT_EQ(Run("--oem-code-page 850 --restore '" + image.string() + "'").status, 2);
+  EXPECT_EQ(Snapshot(image), before);
+}
+
+// A queue whose directory holds the euro sign and whose job's names hold the
+// S with caron, two characters of code page 1252 that code page 437 lacks:
+// the profiles name them in code page 1252, the image's host names in UTF-8.
+class OemCodePageTest : public CommandLineTest {
+ protected:
+  OemCodePageTest() {
+    fs::path main = image / "C/LUM/lum.ini";
+    std::string text = ReadAll(main);
+    const std::string last = "Queue3=Archive\r\n";
+    text.replace(text.find(last), last.size(), last + "Queue4=\x80URO\r\n");
+    text += "[\x80URO]\r\nqueuedir=C:\\LUM\\QUEUES\\\x80uro\r\n";
+    WriteAll(main, text);
+    WriteAll(queue / "queue.ini", kQueueProfile);
+    WriteAll(queue / "cf\xC5\xA0job.ini", kJobProfile);
+    WriteAll(queue / "df\xC5\xA0job", "data");
+  }
+
+  static constexpr const char* kQueueProfile = "[Settings]\r\nDescription=Prices\r\nType=1\r\n";
+  static constexpr const char* kJobProfile =
+      "[Settings]\r\nSeqno=1\r\nControlFileName=cfA1euro\r\nDataFiles=1\r\n"
+      "[Files]\r\nFile1=ldf\x8Ajob\r\nData1=C:\\LUM\\QUEUES\\\x80uro\\df\x8Ajob\r\n";
+  const fs::path queue = image / "C/LUM/QUEUES/\xE2\x82\xACuro";
+  const fs::path backup = image / "C/Setup/Backup";
+};
+
+// Code page 437 cannot name those files in restore.bat: the profiles stay
+// where they are, the data file is not spooled, and the user is told.
+TEST_F(OemCodePageTest, UnderCodePage437FilesItCannotNameStay) {
+  Outcome run = RunOnImage();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadAll(queue / "queue.ini"), kQueueProfile);
+  EXPECT_EQ(ReadAll(queue / "cf\xC5\xA0job.ini"), kJobProfile);
+  EXPECT_FALSE(fs::exists(image / "C/Setup/Spool/df\xC5\xA0job"));
+  for (const char* name : {"queue.ini", "cf\x8Ajob.ini", "df\x8Ajob"}) {
+    EXPECT_NE(run.err.find("C:\\LUM\\QUEUES\\\x80uro\\" + std::string(name) +
+                           " stays where it is: restore.bat could not name it"),
+              std::string::npos)
+        << name << "\n"
+        << run.err;
+  }
+  std::string script = ReadAll(backup / "restore.bat");
+  EXPECT_EQ(script.find("uro\\"), std::string::npos) << script;
+  EXPECT_NE(script.find("copy/y ALPHA C:\\LUM\\QUEUES\\ALPHA\\queue.ini\r\n"), std::string::npos)
+      << script;
+}
+
+// Under UTF-8, restore.bat names every file: they move as any other, the
+// script's lines are UTF-8 throughout, and --restore, reading them in the
+// same code page, puts every file back. The dry run goes by the code page
+// too.
+TEST_F(OemCodePageTest, UnderUtf8EveryFileMovesAndComesBack) {
+  Outcome dry = Run("--oem-code-page 65001 --dry-run '" + image.string() + "'");
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_NE(dry.out.find("file deleted    C:\\LUM\\QUEUES\\\x80uro\\queue.ini\n"),
+            std::string::npos)
+      << dry.out;
+  EXPECT_EQ(dry.err.find("stays where it is"), std::string::npos) << dry.err;
+  EXPECT_EQ(ReadAll(queue / "queue.ini"), kQueueProfile);
+
+  const auto before = Snapshot(image / "C/LUM");
+  Outcome run = Run("--oem-code-page 65001 '" + image.string() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("stays where it is"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(queue / "queue.ini"));
+  EXPECT_FALSE(fs::exists(queue / "cf\xC5\xA0job.ini"));
+  EXPECT_EQ(ReadAll(backup / "\xE2\x82\xACURO"), kQueueProfile);
+  EXPECT_EQ(ReadAll(backup / "\xE2\x82\xACURO-1"), kJobProfile);
+  EXPECT_EQ(ReadAll(image / "C/Setup/Spool/df\xC5\xA0job"), "data");
+
+  std::string script = ReadAll(backup / "restore.bat");
+  EXPECT_EQ(FirstMalformedUtf8(script), std::string::npos) << script;
+  for (const char* line : {
+           "copy/y \xE2\x82\xACURO C:\\LUM\\QUEUES\\\xE2\x82\xACuro\\queue.ini\r\n",
+           "copy/y \xE2\x82\xACURO-1 C:\\LUM\\QUEUES\\\xE2\x82\xACuro\\cf\xC5\xA0job.ini\r\n",
+           "copy/y \"C:\\Setup\\Spool\\df\xC5\xA0job\" "
+           "\"C:\\LUM\\QUEUES\\\xE2\x82\xACuro\\df\xC5\xA0job\"\r\n",
+       }) {
+    EXPECT_NE(script.find(line), std::string::npos) << line << "\n" << script;
+  }
+
+  Outcome restore = Run("--oem-code-page 65001 --restore '" + image.string() + "'");
+  EXPECT_EQ(restore.status, 0) << restore.err;
+  EXPECT_EQ(Snapshot(image / "C/LUM"), before);
 }
 
 }  // namespace
