@@ -1,6 +1,10 @@
-# Cross build for 64-bit Windows with mingw-w64 (posix threads, for std::thread
-# in GoogleTest). The runtime is linked statically so that CheckLUM.exe runs on
-# a bare Windows; tests run under Wine through the cross-compiling emulator.
+# Cross build for 64-bit Windows with mingw-w64, the build the Windows tests
+# run: this machine's kernel runs no 32-bit Linux programs, so the 32-bit half
+# of Wine cannot start here, and the same sources are tested as a 64-bit
+# program. Every registry key is opened in the 32-bit view (KEY_WOW64_32KEY),
+# so that this build reaches the keys CheckLUM.exe reaches on 64-bit Windows.
+# The runtime is linked statically; tests run under Wine through the
+# cross-compiling emulator.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
