@@ -12,6 +12,7 @@
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/win32/EnvWin32.h"
+#include "support/MachineView.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST(RegImportWin32, SavedFileImportsWithTheSameValues) {
   std::string file = std::string(temp) + "CheckLUMImport-" + pid + ".reg";
   std::string error;
   ASSERT_TRUE(portable.SaveFile(file, &error)) << error;
-  EXPECT_EQ(RunCommand("reg.exe import \"" + file + "\""), 0);
+  EXPECT_EQ(RunCommand("reg.exe import \"" + file + "\" /reg:32"), 0);
   DeleteFileA(file.c_str());
 
   EnvWin32 real;
@@ -104,14 +105,15 @@ TEST(RegImportWin32, SavedFileImportsWithTheSameValues) {
   EXPECT_EQ(real.QueryValue(key, "leaf", nullptr, leaf, &size), kErrorSuccess);
   EXPECT_EQ(leaf[0], 1);
   real.CloseKey(key);
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, base.c_str());
+  DeleteSoftwareKey(std::wstring(base.begin() + 9, base.end()));
 }
 
 // Every key and value below `portable` is in the real registry below
 // `path`, with the same name, letter case included, type and stored bytes.
 void ExpectSameInRealRegistry(const RegistryKeyNode& portable, const std::wstring& path) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kMachineView, &key),
+            ERROR_SUCCESS)
       << std::string(path.begin(), path.end());
   DWORD subkeys = 0, values = 0;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
@@ -222,7 +224,7 @@ TEST(RegImportWin32, UnicodeFileImportsWithTheSameKeysAndValues) {
   EXPECT_EQ(saved.substr(0, 2), "\xFF\xFE");
   auto tree = std::make_shared<RegistryKeyNode>();
   ASSERT_TRUE(ParseRegistryFile(saved, tree.get(), &error)) << error;
-  EXPECT_EQ(RunCommand("reg.exe import \"" + output + "\""), 0);
+  EXPECT_EQ(RunCommand("reg.exe import \"" + output + "\" /reg:32"), 0);
   DeleteFileA(output.c_str());
 
   const RegistryKeyNode* top = tree.get();
@@ -231,7 +233,7 @@ TEST(RegImportWin32, UnicodeFileImportsWithTheSameKeysAndValues) {
     ASSERT_NE(top, nullptr);
   }
   ExpectSameInRealRegistry(*top, std::wstring(base.begin(), base.end()));
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, std::wstring(base.begin(), base.end()).c_str());
+  DeleteSoftwareKey(std::wstring(leaf.begin(), leaf.end()));
 }
 
 }  // namespace

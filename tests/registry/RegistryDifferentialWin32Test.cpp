@@ -274,7 +274,11 @@ class Differential {
 
 TEST(RegistryDifferentialWin32, PortableRegistryAgreesWithTheRealRegistry) {
   std::string base = "SOFTWARE\\CheckLUMTest-" + std::to_string(GetCurrentProcessId());
-  EnvWin32 real;
+  // In the process's own view: a 64-bit process that asks Wine for the
+  // 32-bit view gets its key paths taken apart piece by piece, which lets a
+  // leading or doubled backslash pass where Windows refuses it (161). The
+  // product, a 32-bit process, is in that view without asking.
+  EnvWin32 real(EnvWin32::kProcessView);
   RegistryTestEnv portable;
   Differential run(real, portable, 20261208);
   auto start = std::chrono::steady_clock::now();

@@ -16,6 +16,7 @@
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/text/Text.h"
 #include "platform/win32/EnvWin32.h"
+#include "support/MachineView.h"
 
 namespace {
 
@@ -47,8 +48,8 @@ TEST(RegistryUnicodeWin32, LetterCaseIsIgnoredAsTheRealRegistryIgnoresIt) {
   }
   std::wstring base = L"SOFTWARE\\CheckLUMCase-" + std::to_wstring(GetCurrentProcessId());
   HKEY parent = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &parent, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, base.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | kMachineView, nullptr, &parent, nullptr),
             ERROR_SUCCESS);
   std::map<std::u16string, char16_t> first;  // upper-case form -> the first name so keyed
   int compared = 0, differences = 0;
@@ -72,7 +73,7 @@ TEST(RegistryUnicodeWin32, LetterCaseIsIgnoredAsTheRealRegistryIgnoresIt) {
     }
   }
   RegCloseKey(parent);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, base.c_str());
+  DeleteSoftwareKey(base.substr(9));
   std::printf("letter case: %d names compared, %d differences\n", compared, differences);
   EXPECT_EQ(differences, 0);
 }
@@ -104,8 +105,8 @@ TEST(RegistryUnicodeWin32, TheAFunctionsSeeUnicodeTextAsTheRealRegistryShowsIt) 
   std::u16string file = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\";
   file += std::u16string(base.begin(), base.end()) + u"]\r\n";
   HKEY real = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, base.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &real, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, base.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | kMachineView, nullptr, &real, nullptr),
             ERROR_SUCCESS);
   for (const UnicodeValue& v : values) {
     // A character that is no NUL after the data, so that exactly the data is
@@ -211,7 +212,7 @@ TEST(RegistryUnicodeWin32, TheAFunctionsSeeUnicodeTextAsTheRealRegistryShowsIt) 
   }
   env.CloseKey(r);
   portable.CloseKey(p);
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, base.c_str());
+  DeleteSoftwareKey(base.substr(9));
   std::printf("ANSI view of Unicode text: %d calls compared\n", compared);
 }
 

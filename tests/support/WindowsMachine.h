@@ -195,9 +195,13 @@ class WindowsMachine {
   }
 
   static std::string RootFor(const std::string& tag) {
-    char temp[MAX_PATH];
+    // The temporary folder in its short form: a user name longer than eight
+    // characters has an 8.3 alias that the short path of dellum.exe names.
+    char temp[MAX_PATH], shortTemp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    return std::string(temp) + tag + std::to_string(GetCurrentProcessId() % 100000);
+    DWORD length = GetShortPathNameA(temp, shortTemp, MAX_PATH);
+    std::string folder = length > 0 && length < MAX_PATH ? shortTemp : temp;
+    return folder + tag + std::to_string(GetCurrentProcessId() % 100000);
   }
 
   std::string keyPath_;
