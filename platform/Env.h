@@ -60,7 +60,8 @@ class Env {
 
   // --- Registry. Results are Windows error codes, 0 on success. Every
   // handle is opened with KEY_ALL_ACCESS. ---
-  // RegOpenKeyExA. On failure `result` is 0. A null or empty subkey opens
+  // RegOpenKeyExA. On failure `result` is 0 (left as it was for a null
+  // `parent`, which is refused before it is touched). A null or empty subkey opens
   // `parent` itself: for a predefined key `result` is that key's own value
   // (closing it is harmless), for any other key a new handle.
   virtual uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) = 0;
@@ -116,9 +117,15 @@ class Env {
   // file system takes two names, 0 when it takes them for one.
   virtual int CompareFileNames(std::string_view a, std::string_view b) = 0;
   virtual bool CreateDir(const std::string& path) = 0;  // CreateDirectoryA
-  virtual bool CopyFileTo(const std::string& from, const std::string& to,
-                          bool failIfExists) = 0;        // CopyFileA
+  // CopyFileA, except that the copy is never read-only, even when the source
+  // is: every copy is the program's own file, which must be flushed through a
+  // handle open for writing, and which a later run may replace.
+  virtual bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA
+  // SetFileAttributesA without FILE_ATTRIBUTE_READONLY, the file's other
+  // attributes kept: a read-only file can be deleted or replaced afterwards.
+  // True also when it was not read-only.
+  virtual bool MakeWritable(const std::string& path) = 0;
   // FlushFileBuffers for each file: once it returns true, the files' data
   // survive a power cut. A copy is not durable before, so the source of a
   // copy may go only after it.
@@ -129,8 +136,9 @@ class Env {
   virtual std::unique_ptr<WritableFile> CreateWritable(const std::string& path) = 0;
   virtual uint32_t LastError() = 0;                  // GetLastError
   virtual void SetLastErrorCode(uint32_t code) = 0;  // SetLastError
-  // FormatMessageA(FROM_SYSTEM | ALLOCATE_BUFFER, code, LANG_SYSTEM_DEFAULT):
-  // the system's text, line end included; false (error 317) when it has none.
+  // FormatMessageA(FROM_SYSTEM | ALLOCATE_BUFFER | IGNORE_INSERTS, code,
+  // LANG_SYSTEM_DEFAULT): the system's text, line end included, with inserts
+  // such as %1 left as they stand; false (error 317) when it has none.
   virtual bool SystemMessage(uint32_t code, std::string* text) = 0;
   // LoadStringA from the program's string table; false when there is no entry.
   virtual bool LoadTableString(uint32_t id, std::string* text) = 0;

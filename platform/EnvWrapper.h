@@ -66,6 +66,7 @@ class EnvWrapper : public Env {
     return target_.CopyFileTo(from, to, failIfExists);
   }
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
+  bool MakeWritable(const std::string& path) override { return target_.MakeWritable(path); }
   bool FlushFiles(const std::vector<std::string>& paths) override {
     return target_.FlushFiles(paths);
   }

@@ -26,6 +26,7 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorNoMoreItems = 259;
 constexpr uint32_t kErrorMrMidNotFound = 317;
+constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorNoAccess = 998;  // the registry was handed a data pointer it cannot read
 constexpr uint32_t kErrorBadDbFormat = 1009;  // a registry file that cannot be read
 constexpr uint32_t kErrorKeyDeleted = 1018;

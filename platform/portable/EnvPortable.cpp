@@ -302,6 +302,14 @@ bool EnvPortable::RemoveFile(const std::string& path) {
   return removed || Fail(WindowsError(ec, kErrorFileNotFound));
 }
 
+bool EnvPortable::MakeWritable(const std::string& path) {
+  ImageLocation location = paths_.Locate(path);
+  if (location.error != kErrorSuccess) return Fail(location.error);
+  if (!location.exists) return Fail(kErrorFileNotFound);
+  if (location.directory || !IsReadOnly(location.host)) return true;
+  return MakeHostWritable(location.host) || Fail(kErrorAccessDenied);
+}
+
 bool EnvPortable::FlushFiles(const std::vector<std::string>& paths) {
   std::vector<fs::path> hosts;
   for (const std::string& path : paths) {

@@ -27,11 +27,13 @@ const SystemText kTexts[] = {
     {kErrorDiskFull, "Disk full.\r\n"},
     {kErrorInsufficientBuffer, "Insufficient buffer.\r\n"},
     {kErrorInvalidName, "Invalid name.\r\n"},
+    {kErrorBadExeFormat, "Bad EXE format for %1.\r\n"},
     {kErrorBadPathname, "Path is invalid.\r\n"},
     {kErrorAlreadyExists, "File already exists.\r\n"},
     {kErrorMoreData, "More data available.\r\n"},
     {kErrorNoMoreItems, "No more data available.\r\n"},
     {kErrorNoAccess, "No access to memory location.\r\n"},
+    {kErrorMrMidNotFound, "Message 0x%1 not found in file %2.\r\n"},
     {kErrorBadDbFormat, "Registry corrupt.\r\n"},
     {kErrorKeyDeleted, "Key deleted.\r\n"},
 };
@@ -41,8 +43,6 @@ const SystemText kTexts[] = {
 uint32_t FindSystemMessage(uint32_t code, std::string* text) {
   // An HRESULT that wraps a Win32 code (FACILITY_WIN32) has that code's text.
   if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
-  // The text of 317 itself holds an insert, which the call cannot fill.
-  if (code == kErrorMrMidNotFound) return kErrorInvalidParameter;
   for (const SystemText& entry : kTexts) {
     if (entry.code == code) {
       *text = entry.text;

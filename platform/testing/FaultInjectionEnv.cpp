@@ -175,6 +175,10 @@ bool FaultInjectionEnv::RemoveFile(const std::string& path) {
   return !Inject("RemoveFile") && target().RemoveFile(path);
 }
 
+bool FaultInjectionEnv::MakeWritable(const std::string& path) {
+  return !Inject("MakeWritable") && target().MakeWritable(path);
+}
+
 std::unique_ptr<FileSearch> FaultInjectionEnv::FindFirst(const std::string& pattern,
                                                          FoundFile* first) {
   if (Inject("FindFirst")) return nullptr;

@@ -47,6 +47,7 @@ class UnavailableEnv : public Env {
   int CompareFileNames(std::string_view a, std::string_view b) override { return a.compare(b); }
   bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
   bool RemoveFile(const std::string&) override { return false; }
+  bool MakeWritable(const std::string&) override { return false; }
   bool FlushFiles(const std::vector<std::string>&) override { return false; }
   std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
   std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }

@@ -13,6 +13,12 @@ RegKey FromHkey(HKEY key) {
   return key == HKEY_LOCAL_MACHINE ? kHKeyLocalMachine : reinterpret_cast<RegKey>(key);
 }
 
+// A message box that the work asks the progress window's thread to show.
+struct MessageRequest {
+  const std::string* text;
+  uint32_t type;
+};
+
 class Win32FileSearch : public FileSearch {
  public:
   explicit Win32FileSearch(HANDLE handle) : handle_(handle) {}
@@ -32,7 +38,11 @@ class Win32FileSearch : public FileSearch {
 class Win32WritableFile : public WritableFile {
  public:
   explicit Win32WritableFile(HANDLE handle) : handle_(handle) {}
-  ~Win32WritableFile() override { Close(); }
+  // Closing here leaves the last error alone: the caller may still be about
+  // to read the reason of an earlier failure.
+  ~Win32WritableFile() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
   bool Append(std::string_view data) override {
     if (handle_ == INVALID_HANDLE_VALUE) return Closed();
     while (!data.empty()) {
@@ -64,11 +74,11 @@ class Win32WritableFile : public WritableFile {
 
 }  // namespace
 
-// The handle is handed on as the call leaves it, also on failure: null then
-// (or the null it started from, where the call does not write it).
+// The handle is handed on as the call leaves it, also on failure: null then,
+// or the caller's own value where the call does not write it (a null parent).
 uint32_t EnvWin32::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(ToHkey(parent), subkey, 0, KEY_ALL_ACCESS, &key);
+  HKEY key = ToHkey(*result);
+  LONG rc = RegOpenKeyExA(ToHkey(parent), subkey, 0, keyAccess_, &key);
   *result = FromHkey(key);
   return static_cast<uint32_t>(rc);
 }
@@ -76,8 +86,8 @@ uint32_t EnvWin32::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
 uint32_t EnvWin32::CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) {
   HKEY key = nullptr;
   DWORD disposition = 0;
-  LONG rc = RegCreateKeyExA(ToHkey(parent), subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &key, &disposition);
+  LONG rc = RegCreateKeyExA(ToHkey(parent), subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, keyAccess_,
+                            nullptr, &key, &disposition);
   *result = FromHkey(key);
   if (rc == ERROR_SUCCESS && created) *created = disposition == REG_CREATED_NEW_KEY;
   return static_cast<uint32_t>(rc);
@@ -210,7 +220,18 @@ bool EnvWin32::CreateDir(const std::string& path) {
 }
 
 bool EnvWin32::CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
-  return CopyFileA(from.c_str(), to.c_str(), failIfExists) != 0;
+  if (!CopyFileA(from.c_str(), to.c_str(), failIfExists)) return false;
+  // CopyFileA gives the copy the source's attributes, read-only included.
+  return MakeWritable(to);
+}
+
+bool EnvWin32::MakeWritable(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  return SetFileAttributesA(path.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes) !=
+         0;
 }
 
 bool EnvWin32::RemoveFile(const std::string& path) {
@@ -259,30 +280,44 @@ void EnvWin32::SetLastErrorCode(uint32_t code) {
 
 bool EnvWin32::SystemMessage(uint32_t code, std::string* text) {
   char* buffer = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
-                                reinterpret_cast<char*>(&buffer), 0, nullptr);
+  // Inserts such as %1 stay as they are: nothing could fill them.
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
+      reinterpret_cast<char*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return false;
   text->assign(buffer, length);
   LocalFree(buffer);
   return true;
 }
 
-bool EnvWin32::ToOemText(std::string_view ansi, std::string* oem) {
-  oem->clear();
+bool AnsiToCodePage(std::string_view ansi, UINT codePage, std::string* out) {
+  out->clear();
   if (ansi.empty()) return true;
   int size = static_cast<int>(ansi.size());
-  std::wstring wide(ansi.size(), L'\0');
-  int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), size);
+  int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
   if (units <= 0) return false;
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), units);
   // Without best fit, a character the code page lacks is reported, not
-  // replaced by a look-alike that would name another file.
+  // replaced by a look-alike that would name another file. UTF-8 holds every
+  // character and takes neither that flag nor the report: it refuses both.
+  bool utf8 = codePage == CP_UTF8;
+  DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL replaced = FALSE;
-  oem->assign(static_cast<size_t>(units) * 2, '\0');
-  int bytes = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.data(), units, oem->data(),
-                                  static_cast<int>(oem->size()), nullptr, &replaced);
-  oem->resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  BOOL* usedDefault = utf8 ? nullptr : &replaced;
+  int bytes =
+      WideCharToMultiByte(codePage, flags, wide.data(), units, nullptr, 0, nullptr, usedDefault);
+  if (bytes <= 0 || replaced) return false;
+  out->assign(static_cast<size_t>(bytes), '\0');
+  bytes = WideCharToMultiByte(codePage, flags, wide.data(), units, out->data(), bytes, nullptr,
+                              usedDefault);
+  out->resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
   return bytes > 0 && !replaced;
+}
+
+bool EnvWin32::ToOemText(std::string_view ansi, std::string* oem) {
+  return AnsiToCodePage(ansi, GetOEMCP(), oem);
 }
 
 bool EnvWin32::LoadTableString(uint32_t id, std::string* text) {
@@ -299,11 +334,45 @@ bool EnvWin32::LoadTableString(uint32_t id, std::string* text) {
 
 void EnvWin32::ShowProgress(const std::string& status, const std::string& detail) {
   if (window_ == nullptr) return;
-  SetDlgItemTextA(window_, statusControl_, status.c_str());
-  SetDlgItemTextA(window_, detailControl_, detail.c_str());
+  std::lock_guard<std::mutex> hold(progressLock_);
+  status_ = status;
+  detail_ = detail;
+  if (!progressPosted_) progressPosted_ = PostMessageW(window_, kProgressChangedMessage, 0, 0) != 0;
 }
 
 void EnvWin32::ShowMessage(const std::string& text, uint32_t type) {
+  // The box belongs to the window's thread, which keeps the dialog painting
+  // and disabled beneath it; the work waits until the user has closed it.
+  MessageRequest request{&text, type};
+  if (window_ != nullptr &&
+      SendMessageW(window_, kShowMessageMessage, 0, reinterpret_cast<LPARAM>(&request)) != 0) {
+    return;
+  }
+  ShowMessageBox(text, type);
+}
+
+bool EnvWin32::HandleWindowMessage(UINT message, LPARAM lParam) {
+  if (message == kProgressChangedMessage) {
+    std::string status, detail;
+    {
+      std::lock_guard<std::mutex> hold(progressLock_);
+      status = status_;
+      detail = detail_;
+      progressPosted_ = false;
+    }
+    SetDlgItemTextA(window_, statusControl_, status.c_str());
+    SetDlgItemTextA(window_, detailControl_, detail.c_str());
+    return true;
+  }
+  if (message == kShowMessageMessage) {
+    const auto* request = reinterpret_cast<const MessageRequest*>(lParam);
+    ShowMessageBox(*request->text, request->type);
+    return true;
+  }
+  return false;
+}
+
+void EnvWin32::ShowMessageBox(const std::string& text, uint32_t type) {
   // Like the class library's message box: the program's name as caption, and
   // the exclamation icon when the caller asked for no icon.
   if ((type & MB_ICONMASK) == 0) type |= MB_ICONEXCLAMATION;

@@ -52,9 +52,9 @@ TEST(FileOpsDifferential, SystemTextsAreTheSystems) {
   PortableOptions options;
   options.image = image.path();
   EnvPortable portable(options);
-  for (uint32_t code : {0u,   1u,   2u,   3u,    5u,    6u,     8u,          18u,        21u,  29u,
-                        30u,  32u,  80u,  87u,   112u,  122u,   123u,        161u,       183u, 234u,
-                        259u, 317u, 998u, 1009u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
+  for (uint32_t code : {0u,   1u,   2u,   3u,   5u,    6u,    8u,     18u,         21u,        29u,
+                        30u,  32u,  80u,  87u,  112u,  122u,  123u,   161u,        183u,       234u,
+                        193u, 259u, 317u, 998u, 1009u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
     std::string expected, actual;
     bool expectedOk = win32.SystemMessage(code, &expected);
     uint32_t expectedError = expectedOk ? 0 : win32.LastError();
@@ -87,6 +87,30 @@ TEST(FileOpsDifferential, OemTextIsTheSystems) {
   }
   std::string expected, actual;
   EXPECT_TRUE(win32.ToOemText("C:\\" + all, &expected));
+  EXPECT_TRUE(portable.ToOemText("C:\\" + all, &actual));
+  EXPECT_EQ(actual, expected);
+}
+
+// Where Windows uses UTF-8 for worldwide language support, the OEM code page
+// is 65001: the system's own conversion to it (which refuses the flags and
+// the report of a default character that other code pages take) and the
+// image's agree, and every character can be named.
+TEST(FileOpsDifferential, Utf8OemTextIsTheSystems) {
+  TempDir image;
+  PortableOptions options;
+  options.image = image.path();
+  options.oemCodePage = 65001;
+  EnvPortable portable(options);
+  std::string all;
+  for (int b = 1; b < 256; ++b) {
+    std::string ansi(1, static_cast<char>(b)), expected, actual;
+    ASSERT_TRUE(AnsiToCodePage(ansi, CP_UTF8, &expected)) << b;
+    ASSERT_TRUE(portable.ToOemText(ansi, &actual)) << b;
+    EXPECT_EQ(actual, expected) << b;
+    all += ansi;
+  }
+  std::string expected, actual;
+  ASSERT_TRUE(AnsiToCodePage("C:\\" + all, CP_UTF8, &expected));
   EXPECT_TRUE(portable.ToOemText("C:\\" + all, &actual));
   EXPECT_EQ(actual, expected);
 }

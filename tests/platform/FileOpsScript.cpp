@@ -39,6 +39,11 @@ class Script {
   std::string Outcome(bool ok) const {
     return ok ? "ok" : "error " + std::to_string(env_.LastError());
   }
+  std::string Writable(const std::string& path) {
+    return (fs::status(Host(path)).permissions() & fs::perms::owner_write) == fs::perms::none
+               ? "read-only"
+               : "writable";
+  }
   void Record(const std::string& step, const std::string& outcome) {
     outcomes_.emplace_back(step, outcome);
   }
@@ -192,11 +197,10 @@ void Script::Copies() {
          fs::last_write_time(Host("old-copy.txt")) == fs::last_write_time(Host("old.txt"))
              ? "same time"
              : "other time");
+  // The copy of a read-only file is writable, so that it can be flushed.
   Copy("copy.readOnlySource", "ro.txt", "ro-copy.txt", false);
-  Record("copy.keepsReadOnly",
-         (fs::status(Host("ro-copy.txt")).permissions() & fs::perms::owner_write) == fs::perms::none
-             ? "read-only"
-             : "writable");
+  Record("copy.readOnlySourceGivesWritableCopy", Writable("ro-copy.txt"));
+  Record("copy.readOnlySourceCopyFlushed", Outcome(env_.FlushFiles({Path("ro-copy.txt")})));
 }
 
 void Script::Deletions() {
@@ -236,6 +240,11 @@ void Script::Writes() {
   Create("write.invalidName", "q?.txt");
   Create("write.trailingDot", "dot.");
   Find("write.trailingDotDropped", "dot*");
+  Record("writable.missing", Outcome(env_.MakeWritable(Path("nosuch.txt"))));
+  Record("writable.alreadyWritable", Outcome(env_.MakeWritable(Path("src.txt"))));
+  Record("writable.readOnly", Outcome(env_.MakeWritable(Path("ro.txt"))));
+  Record("writable.readOnlyNow", Writable("ro.txt"));
+  Remove("writable.thenDeleted", "ro.txt");
 }
 
 FileOpsOutcomes Script::Run() {

@@ -65,6 +65,12 @@ bool IsReadOnly(const fs::path& path) {
   return !ec && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
+bool MakeHostWritable(const fs::path& path) {
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+  return !ec;
+}
+
 void MakeReadOnly(const fs::path& path) {
   std::error_code ec;
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -190,7 +196,6 @@ uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
     fs::remove(temporary, ec);
     return error;
   }
-  if (IsReadOnly(from)) MakeReadOnly(to);
   return kErrorSuccess;
 }
 

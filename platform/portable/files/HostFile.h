@@ -22,6 +22,8 @@ uint32_t WindowsErrorFromErrno(uint32_t fallback);
 // explicitly: the superuser could write it anyway).
 bool IsReadOnly(const std::filesystem::path& path);
 void MakeReadOnly(const std::filesystem::path& path);
+// Gives the owner the right to write `path`: false when that cannot be done.
+bool MakeHostWritable(const std::filesystem::path& path);
 
 // An exclusive lock on a host folder, held until the object goes. A second
 // lock on the same folder, by this process or another, fails at once.
@@ -54,8 +56,8 @@ uint32_t ReplaceHostFile(const std::filesystem::path& file, std::string_view byt
 
 // Copies `from` over `to` through a temporary file in the target's folder that
 // is then renamed, so `to` is never left half written. The copy is not synced:
-// FlushHostFiles makes it durable. It keeps the last-write time and the
-// read-only attribute. 0 or an error code.
+// FlushHostFiles makes it durable. It keeps the last-write time, but not the
+// read-only attribute: the copy is always writable. 0 or an error code.
 uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Makes `files` (all below `root`) durable, data and names: on Linux with one

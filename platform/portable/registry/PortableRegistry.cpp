@@ -147,9 +147,11 @@ struct PortableRegistry::State {
   }
 
   // Opens (or creates) `subkey` below `parent`; the shared core of OpenKey
-  // and CreateKey. Any failure leaves 0 in `result`.
+  // and CreateKey. Any failure leaves 0 in `result`, but for an open below a
+  // null parent, which fails before the handle is touched.
   uint32_t Open(RegKey parent, const char* subkey, bool create, RegKey* result, bool* created) {
     if (result == nullptr) return kErrorInvalidParameter;
+    if (parent == 0 && !create) return kErrorInvalidHandle;
     *result = 0;
     uint32_t error = 0;
     RegistryKeyNode* node = Resolve(parent, &error);
