@@ -53,7 +53,15 @@ std::string OldInstallationDirectory(const std::string& iniValue, const std::str
 bool ImportSettings(ImportRun& run) {
   Env& env = run.env;
   RegKey productKey = 0;
-  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return false;
+  if (uint32_t rc = env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr)) {
+    // Typically a run without an administrator's rights: nothing has changed
+    // yet, and the user must know that nothing will.
+    std::string error, text;
+    GetSystemErrorText(env, error, rc);
+    AppendTableMessage(env, text, kMsgProductKeyNotOpened, error.c_str());
+    env.ShowMessage(text, kMbOk);
+    return false;
+  }
 
   std::string status;
   env.LoadTableString(kMsgImportingFile, &status);

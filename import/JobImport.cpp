@@ -68,8 +68,15 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     run.restoreScript.ReportNotNameable(source);  // the job keeps its old path
     return;
   }
-  if (!env.CopyFileTo(source, target, false)) {
-    uint32_t error = env.LastError();
+  // A copy an earlier run left in the spool directory is replaced, also when
+  // it is read-only: its original is still in place.
+  bool copied = env.CopyFileTo(source, target, false);
+  uint32_t error = copied ? kErrorSuccess : env.LastError();
+  if (error == kErrorAccessDenied && env.MakeWritable(target)) {
+    copied = env.CopyFileTo(source, target, false);
+    error = copied ? kErrorSuccess : env.LastError();
+  }
+  if (!copied) {
     if (error == kErrorFileNotFound || error == kErrorPathNotFound)
       return;  // gone: nothing to keep
     std::string reason, text;

@@ -100,8 +100,14 @@ bool RestoreJournal::Commit() {
   }
   for (const PendingMove& move : pending_) {
     if (env_.RemoveFile(move.source)) continue;
+    // A read-only file moves like any other: its copy is safe by now.
+    uint32_t failure = env_.LastError();
+    if (failure == kErrorAccessDenied) {
+      if (env_.MakeWritable(move.source) && env_.RemoveFile(move.source)) continue;
+      failure = env_.LastError();
+    }
     std::string error, text;
-    GetSystemErrorText(env_, error, env_.LastError());
+    GetSystemErrorText(env_, error, failure);
     AppendTableMessage(env_, text, kMsgSourceNotDeleted, move.source.c_str(),
                        move.backupName.c_str(), error.c_str());
     Report(text);

@@ -188,6 +188,15 @@ bool RunLog::RemoveFile(const std::string& path) {
   return false;
 }
 
+bool RunLog::MakeWritable(const std::string& path) {
+  if (EnvWrapper::MakeWritable(path)) {
+    Add("writable", kLogMadeWritable, path);
+    return true;
+  }
+  Failed(path, target().LastError());
+  return false;
+}
+
 void RunLog::ShowProgress(const std::string& status, const std::string& detail) {
   if (!detail.empty() && detail != detail_) Add("file", kLogWorkingOn, detail);
   detail_ = detail;

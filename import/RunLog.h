@@ -50,6 +50,7 @@ class RunLog : public EnvWrapper {
   bool CreateDir(const std::string& path) override;
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
+  bool MakeWritable(const std::string& path) override;
   void ShowProgress(const std::string& status, const std::string& detail) override;
   void ShowMessage(const std::string& text, uint32_t type) override;
 

@@ -30,7 +30,12 @@ std::string FindOldCommand(Env& env, std::string* entryName) {
     RegKey entry = 0;
     if (env.OpenKey(uninstall, name, &entry) == 0) {
       uint32_t size = sizeof command;
-      env.QueryValue(entry, "UninstallString", nullptr, reinterpret_cast<uint8_t*>(command), &size);
+      // A failed read (a command too long for the buffer) leaves the
+      // buffer's contents undefined: nothing of them is taken.
+      if (env.QueryValue(entry, "UninstallString", nullptr, reinterpret_cast<uint8_t*>(command),
+                         &size) != 0) {
+        std::memset(command, 0, sizeof command);
+      }
       env.CloseKey(entry);
     }
     *entryName = name;
@@ -75,6 +80,10 @@ int HandOverUninstallEntry(Env& env) {
   // Without its short path (no dellum.exe beside the program) the entry
   // keeps the old command, which still works.
   if (!env.ShortPathName(uninstaller, &shortPath)) return 0;
+  // Where the volume keeps no 8.3 names the short path is the long one, and
+  // Windows would run an unquoted command with a blank as its first word
+  // (C:\Program.exe) instead.
+  if (shortPath.find(' ') != std::string::npos) shortPath = '"' + shortPath + '"';
 
   RegKey entry = 0;
   std::string entryPath = std::string(kUninstallKeyPath) + "\\" + entryName;

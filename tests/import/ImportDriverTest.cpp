@@ -2,6 +2,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "import/ImportDriver.h"
+#include "platform/EnvWrapper.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
@@ -205,4 +206,35 @@ TEST_F(ImportDriverTest, CurrentJobsKeyThatCannotBeCreatedEndsTheImport) {
   // The pointer profile had already moved; its line is on disk.
   EXPECT_EQ(Script(), "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
   EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+}
+
+// A user without an administrator's rights may read HKEY_LOCAL_MACHINE but
+// open none of its keys for writing.
+class NoAdministratorRights : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  uint32_t OpenKey(RegKey, const char*, RegKey* result) override { return Deny(result); }
+  uint32_t CreateKey(RegKey, const char*, RegKey* result, bool*) override { return Deny(result); }
+
+ private:
+  static uint32_t Deny(RegKey* result) {
+    *result = 0;
+    return kErrorAccessDenied;
+  }
+};
+
+TEST_F(ImportDriverTest, RunWithoutTheRightsToWriteTheRegistryTellsTheUserAndMovesNothing) {
+  WriteTypicalInstallation(s);
+  NoAdministratorRights user(s.env());
+  CCheckLUMDlg dlg(user);
+  EXPECT_FALSE(dlg.RunWorkStep());
+  EXPECT_NE(s.Messages().find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM cannot be opened for "
+                              "writing:\nAccess denied."),
+            std::string::npos)
+      << s.Messages();
+  EXPECT_NE(s.Messages().find("administrator"), std::string::npos);
+  EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\restore.bat"));
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Spool"));
 }

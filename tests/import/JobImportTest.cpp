@@ -3,6 +3,7 @@
 // control profile names ever leads out of the spool or backup directory.
 #include <gtest/gtest.h>
 
+#include "platform/portable/files/HostFile.h"
 #include "platform/portable/profile/ProfileService.h"
 #include "support/Scenario.h"
 
@@ -63,6 +64,29 @@ TEST_F(JobImportTest, JobWithOneDataFile) {
                           "copy/y Alpha-123 C:\\OLD\\Q\\cf123.ini\r\n"),
             std::string::npos)
       << Script();
+}
+
+// A read-only data file is spooled as a writable copy, and a read-only copy
+// an earlier run left in the spool directory is replaced; the original stays
+// as it was.
+TEST_F(JobImportTest, ReadOnlyDataFilesAndSpooledCopiesAreNoObstacle) {
+  s.Write("C:\\OLD\\Q\\dfA123host", "data");
+  s.Write("C:\\OLD\\Q\\dfA124host", "new");
+  s.Write("C:\\Setup\\Spool\\dfA124host", "old");
+  MakeReadOnly(s.root / "C" / "OLD" / "Q" / "dfA123host");
+  MakeReadOnly(s.root / "C" / "Setup" / "Spool" / "dfA124host");
+  Job("C:\\OLD\\Q", "cf123.ini", "Seqno=123\r\nControlFileName=cfA123host\r\nDataFiles=1\r\n",
+      "File1=ldfA123host\r\ndfA123host=C:\\OLD\\Q\\dfA123host\r\n");
+  Job("C:\\OLD\\Q", "cf124.ini", "Seqno=124\r\nControlFileName=cfA124host\r\nDataFiles=1\r\n",
+      "File1=ldfA124host\r\ndfA124host=C:\\OLD\\Q\\dfA124host\r\n");
+  Run();
+  EXPECT_EQ(s.Read("C:\\Setup\\Spool\\dfA123host"), "data");
+  EXPECT_EQ(s.Read("C:\\Setup\\Spool\\dfA124host"), "new");
+  EXPECT_FALSE(IsReadOnly(s.root / "C" / "Setup" / "Spool" / "dfA123host"));
+  EXPECT_TRUE(IsReadOnly(s.root / "C" / "OLD" / "Q" / "dfA123host"));
+  EXPECT_EQ(s.Read("C:\\OLD\\Q\\dfA123host"), "data");
+  EXPECT_FALSE(s.Exists("C:\\OLD\\Q\\cf124.ini"));
+  EXPECT_EQ(JobText("cfA124host", "dfA124host"), "dfA124host");
 }
 
 TEST_F(JobImportTest, DataFilesFoundByTheirDataEntryOrMissing) {

@@ -2,6 +2,7 @@
 
 #include "import/RestoreJournal.h"
 #include "platform/EnvWrapper.h"
+#include "platform/portable/files/HostFile.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
@@ -185,7 +186,7 @@ TEST_F(MoveToBackupTest, FailedCopyOfAnExistingFileKeepsItAndTellsTheUser) {
 TEST_F(MoveToBackupTest, SourceThatCannotBeDeletedIsReported) {
   s.Write("C:\\OLD\\lum.ini", "stuck");
   FaultInjectionEnv faulty(s.env());
-  faulty.FailFirst("RemoveFile", kErrorAccessDenied);
+  faulty.FailFirst("RemoveFile", kErrorSharingViolation);
   RestoreJournal journal(faulty);
   ASSERT_TRUE(journal.Open(kBackup, kSpool));
   journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
@@ -193,8 +194,24 @@ TEST_F(MoveToBackupTest, SourceThatCannotBeDeletedIsReported) {
   EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "stuck");
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "stuck");
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
-  EXPECT_NE(s.Messages().find("cannot be deleted:\nAccess denied."), std::string::npos)
+  EXPECT_NE(s.Messages().find("cannot be deleted:\nSharing violation."), std::string::npos)
       << s.Messages();
+}
+
+// A read-only file moves as any other, and its backup can be made durable.
+TEST_F(MoveToBackupTest, ReadOnlySourceMoves) {
+  s.Write("C:\\OLD\\lum.ini", "read-only");
+  MakeReadOnly(s.root / "C" / "OLD" / "lum.ini");
+  RestoreJournal journal(s.env());
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_TRUE(journal.Commit());
+  journal.Close();
+  EXPECT_FALSE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "read-only");
+  EXPECT_FALSE(IsReadOnly(s.root / "C" / "Setup" / "Backup" / "lum.ini"));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "copy/y lum.ini C:\\OLD\\lum.ini\r\n");
+  EXPECT_EQ(s.Messages(), "");
 }
 
 TEST_F(MoveToBackupTest, LinesNameFullPathsAndEmptySourcesNone) {

@@ -1,6 +1,10 @@
 // The uninstall hand-over over the emulated machine's registry.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "platform/EnvWrapper.h"
+#include "platform/WinError.h"
 #include "support/Scenario.h"
 #include "uninstall/UninstallHandOver.h"
 
@@ -91,6 +95,50 @@ TEST_F(HandOverTest, CommandTooLongForItsBufferIsLeftAlone) {
   Entry("LUM", std::string(300, 'x'));
   EXPECT_EQ(HandOverUninstallEntry(s.env()), 0);
   EXPECT_FALSE(Kept().has_value());
+}
+
+// Windows leaves the buffer of a read that did not fit undefined; here it is
+// filled with the first bytes of the command, as if the read had begun.
+class PartialReads : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  uint32_t QueryValue(RegKey key, const char* name, uint32_t* type, uint8_t* data,
+                      uint32_t* size) override {
+    uint32_t rc = EnvWrapper::QueryValue(key, name, type, data, size);
+    if (rc == kErrorMoreData && data != nullptr) std::memset(data, 'x', 255);
+    return rc;
+  }
+};
+
+TEST_F(HandOverTest, ACommandThatDidNotFitIsNotTakenFromTheBuffer) {
+  Entry("LUM", std::string(300, 'x'));
+  PartialReads env(s.env());
+  EXPECT_EQ(HandOverUninstallEntry(env), 0);
+  EXPECT_FALSE(Kept().has_value());
+  EXPECT_EQ(Command("LUM"), Text(std::string(300, 'x')));
+}
+
+// A volume without 8.3 names: the short path is the long one.
+class NoShortNames : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  bool ModuleFileName(std::string* path) override {
+    *path = "C:\\Program Files\\LUM\\CheckLUM.exe";
+    return true;
+  }
+  bool ShortPathName(const std::string& longPath, std::string* shortPath) override {
+    *shortPath = longPath;
+    return true;
+  }
+};
+
+TEST_F(HandOverTest, ACommandWithABlankIsQuotedAndStillRecognisedLater) {
+  Entry("LUM", "C:\\LUM\\uninst.exe");
+  NoShortNames env(s.env());
+  EXPECT_EQ(HandOverUninstallEntry(env), 1);
+  EXPECT_EQ(Command("LUM"), Text("\"C:\\Program Files\\LUM\\dellum.exe\""));
+  EXPECT_EQ(HandOverUninstallEntry(env), 0);
+  EXPECT_EQ(Kept(), Text("C:\\LUM\\uninst.exe"));
 }
 
 TEST_F(HandOverTest, NoEntryNoWork) {
