@@ -1,5 +1,7 @@
 #include "app/CheckLUMDlgWin32.h"
 
+#include <system_error>
+
 #include "app/resource.h"
 
 CCheckLUMDlgWindow::CCheckLUMDlgWindow(HINSTANCE instance, EnvWin32& env, CCheckLUMDlg& dialog)
@@ -7,6 +9,10 @@ CCheckLUMDlgWindow::CCheckLUMDlgWindow(HINSTANCE instance, EnvWin32& env, CCheck
       env_(env),
       dialog_(dialog),
       icon_(LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+CCheckLUMDlgWindow::~CCheckLUMDlgWindow() {
+  if (work_.joinable()) work_.join();
+}
 
 INT_PTR CCheckLUMDlgWindow::DoModal() {
   return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_CHECKLUM_DIALOG), nullptr, DialogProc,
@@ -24,24 +30,38 @@ INT_PTR CALLBACK CCheckLUMDlgWindow::DialogProc(HWND window, UINT message, WPARA
   }
   auto* self = reinterpret_cast<CCheckLUMDlgWindow*>(GetWindowLongPtrW(window, DWLP_USER));
   if (self == nullptr) return FALSE;
-  return self->OnMessage(message, wParam);
+  return self->OnMessage(message, wParam, lParam);
 }
 
-INT_PTR CCheckLUMDlgWindow::OnMessage(UINT message, WPARAM wParam) {
+// A handled message's result, for the messages whose result a dialog
+// procedure hands back through DWLP_MSGRESULT.
+INT_PTR CCheckLUMDlgWindow::Result(LONG_PTR result) {
+  SetWindowLongPtrW(window_, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+INT_PTR CCheckLUMDlgWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (env_.HandleWindowMessage(message, lParam)) return Result(1);
   switch (message) {
     case kWorkStepMessage:
       OnWorkStep();
-      SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
-      return TRUE;
+      return Result(0);
+    case kWorkDoneMessage:
+      OnWorkDone(wParam != 0);
+      return Result(0);
     case WM_PAINT:
       return OnPaint();
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
+    case WM_QUERYENDSESSION:
+      // Logging off in the middle of a run would end it there.
+      return Result(working_ ? FALSE : TRUE);
     case WM_COMMAND:
       // The close box and Escape (IDCANCEL) and Enter (IDOK) end the dialog
-      // with their own code, as in any dialog.
+      // with their own code, as in any dialog, but not while the work runs:
+      // it ends the dialog itself.
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-        EndDialog(window_, LOWORD(wParam));
+        if (!working_) EndDialog(window_, LOWORD(wParam));
         return TRUE;
       }
       return FALSE;
@@ -60,7 +80,26 @@ void CCheckLUMDlgWindow::OnInitDialog() {
 }
 
 void CCheckLUMDlgWindow::OnWorkStep() {
-  bool ok = dialog_.RunWorkStep();
+  if (working_ || work_.joinable()) return;  // the work step runs once
+  working_ = true;
+  EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+  try {
+    work_ = std::thread([this] {
+      bool ok = dialog_.RunWorkStep();
+      // The end must arrive: with the message queue full, it is sent.
+      if (!PostMessageW(window_, kWorkDoneMessage, ok, 0)) {
+        SendMessageW(window_, kWorkDoneMessage, ok, 0);
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the work runs here, as it always could.
+    OnWorkDone(dialog_.RunWorkStep());
+  }
+}
+
+// The thread may still be on its way out; it is joined when the window goes.
+void CCheckLUMDlgWindow::OnWorkDone(bool ok) {
+  working_ = false;
   EndDialog(window_, ok ? IDOK : IDCANCEL);
 }
 
