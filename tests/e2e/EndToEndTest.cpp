@@ -1,16 +1,22 @@
 // Both programs, end to end, on every old installation of the scenario tests:
 // CheckLUM.exe runs under Wine in Xvfb on the installation copied into a
-// fresh Wine prefix (its uninstall entries imported with `reg import`, the
-// new uninstaller in the setup directory), and checklum runs on the same
-// installation as an image. Both must leave the same registry contents (the
-// Wine side exported with `reg export`) and the same Backup and Spool
-// folders, restore scripts included.
+// fresh 64-bit Wine prefix (its uninstall entries imported with `reg import
+// /reg:32` into the 32-bit view, where the old release, a 32-bit program,
+// left them; the new uninstaller in the setup directory), and checklum runs
+// on the same installation as an image. Both must leave the same registry
+// contents (the Wine side exported from the 32-bit view, and nothing of the
+// product in the 64-bit view) and the same Backup and Spool folders, restore
+// scripts included.
 //
 // The Windows program is named by CHECKLUM_EXE (scripts/test sets it after
-// the Windows build); without it the test is skipped.
+// the Windows build); without it the test is skipped. scripts/test runs
+// this program as an ordinary user, so that read-only files bind under Wine
+// as they do on Windows.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -135,9 +141,9 @@ class EndToEnd : public testing::TestWithParam<size_t> {
         "WINEPREFIX=" + Quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
     // The import's wineserver has no display: it must be gone before the
     // program starts in its own.
-    EXPECT_EQ(
-        Shell(wine + "wine reg import " + Quoted(dir_.path() / "entries.reg") + " >/dev/null 2>&1"),
-        0);
+    EXPECT_EQ(Shell(wine + "wine reg import " + Quoted(dir_.path() / "entries.reg") +
+                    " /reg:32 >/dev/null 2>&1"),
+              0);
     Shell(wine + "wineserver -w");
     return wine;
   }
@@ -154,14 +160,16 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     EXPECT_EQ(Shell(run), 0);
   }
 
-  // The compared keys as `reg export` writes them.
-  std::map<std::string, std::string> ExportRegistry(const std::string& wine) {
+  // The compared keys as `reg export` writes them, from the 32-bit view or,
+  // with `view` "64", from the 64-bit one.
+  std::map<std::string, std::string> ExportRegistry(const std::string& wine,
+                                                    const std::string& view = "32") {
     std::map<std::string, std::string> registry;
     for (const char* key : kSoftware) {
       fs::path exported = dir_.path() / "export.reg";
       fs::remove(exported);
-      Shell(wine + "wine reg export 'HKLM\\" + key + "' " + Quoted(exported) +
-            " /y >/dev/null 2>&1");
+      Shell(wine + "wine reg export 'HKLM\\" + key + "' " + Quoted(exported) + " /y /reg:" + view +
+            " >/dev/null 2>&1");
       registry[key] = Subtree(fs::exists(exported) ? ReadAll(exported) : "", key);
     }
     return registry;
@@ -177,6 +185,8 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     }
     Outcome outcome;
     outcome.registry = ExportRegistry(wine);
+    // Nothing of the run reaches the 64-bit view, which the new release never reads.
+    EXPECT_EQ(ExportRegistry(wine, "64")["SOFTWARE\\Tandrel"], "");
     Shell(wine + "wineserver -k >/dev/null 2>&1");
     outcome.backup = Files(drive / "Setup" / "Backup");
     outcome.spool = Files(drive / "Setup" / "Spool");
@@ -227,15 +237,119 @@ TEST_P(EndToEnd, RestoreBatAndRegImportGiveBackTheMachineOfBefore) {
     return found;
   };
   auto registry = ExportRegistry(wine);
+  auto registry64 = ExportRegistry(wine, "64");
   auto installed = files();
   RunProgramOnWine(wine);
   ASSERT_NE(files(), installed);
   EXPECT_EQ(Shell(wine + "wine cmd /c 'cd /d C:\\Setup\\Backup && restore.bat' >/dev/null 2>&1"),
             0);
-  EXPECT_EQ(Shell(wine + "wine reg import 'C:\\Setup\\Backup\\restore.reg' >/dev/null 2>&1"), 0);
+  // The README says `reg import restore.reg /reg:32` from a 64-bit prompt.
+  // Wine 8's reg applies the values of a file imported so in the 32-bit
+  // view, but deletes its [-key] entries from the 64-bit view, where nothing
+  // is to be deleted. So the file is imported as Windows would apply it:
+  // every key below SOFTWARE named by its place in the 64-bit view,
+  // SOFTWARE\WOW6432Node.
+  std::string undo = ReadAll(drive / "Setup" / "Backup" / "restore.reg");
+  for (const char* start :
+       {"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\", "\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\"}) {
+    std::string line = start;
+    for (size_t at = 0; (at = undo.find(line, at)) != std::string::npos; at += line.size()) {
+      undo.insert(at + line.size(), "WOW6432Node\\");
+    }
+  }
+  WriteAll(dir_.path() / "undo.reg", undo);
+  EXPECT_EQ(
+      Shell(wine + "wine reg import " + Quoted(dir_.path() / "undo.reg") + " >/dev/null 2>&1"), 0);
   EXPECT_EQ(ExportRegistry(wine), registry);
+  EXPECT_EQ(ExportRegistry(wine, "64"), registry64);
   Shell(wine + "wineserver -k >/dev/null 2>&1");
   EXPECT_EQ(files(), installed);
+}
+
+// Read-only files (Wine, run by an ordinary user, takes a file without write
+// permission for read-only, as Windows does): every INI file still moves and
+// every data file is still spooled, exactly as on a machine without them,
+// and the restore chain brings them all back.
+TEST_P(EndToEnd, ReadOnlyFilesMoveAndComeBackLikeAnyOther) {
+  if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
+  ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
+  if (GetParam() != 0) GTEST_SKIP() << "one installation, the representative, is enough";
+  const Installation& installation = RepresentativeInstallation();
+  Outcome image = RunPortable(installation);
+  fs::path drive;
+  std::string wine = PrepareWine(installation, &drive);
+  for (const auto& [relative, content] : installation.files) {
+    fs::permissions(drive / TreePath(relative, "windows"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  std::map<std::string, std::string> installed;
+  for (const auto& [relative, content] : installation.files) {
+    installed[relative] = ReadAll(drive / TreePath(relative, "windows"));
+  }
+  RunProgramOnWine(wine);
+  auto backup = Files(drive / "Setup" / "Backup");
+  // The log tells of the read-only attributes it cleared; the rest is the same.
+  ASSERT_NE(backup.erase("CheckLUM.log"), 0u);
+  image.backup.erase("CheckLUM.log");
+  EXPECT_EQ(backup, image.backup);
+  EXPECT_EQ(Files(drive / "Setup" / "Spool"), image.spool);
+  EXPECT_EQ(Shell(wine + "wine cmd /c 'cd /d C:\\Setup\\Backup && restore.bat' >/dev/null 2>&1"),
+            0);
+  Shell(wine + "wineserver -k >/dev/null 2>&1");
+  for (const auto& [relative, content] : installed) {
+    fs::path path = drive / TreePath(relative, "windows");
+    EXPECT_EQ(fs::exists(path) ? ReadAll(path) : "(missing)", content) << relative;
+  }
+}
+
+// The dialog goes on answering through a long run: a probe in the same Wine
+// session sends it WM_NULL every 100 ms and tries to close it, and every
+// probe is answered within a second while the run goes on to its end.
+TEST_P(EndToEnd, TheDialogAnswersThroughALongRunAndCannotBeClosed) {
+  if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
+  ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
+  if (GetParam() != 0) GTEST_SKIP() << "one installation is enough";
+  const char* probe = std::getenv("CHECKLUM_PROBE");
+  if (probe == nullptr || *probe == '\0') GTEST_SKIP() << "CHECKLUM_PROBE names no probe";
+  fs::path generated = dir_.path() / "generated";
+  ASSERT_EQ(Shell(std::string(CHECKLUM_SOURCE_DIR) + "/scripts/gen-installation " +
+                  Quoted(generated) + " 10 200 2 4096 >/dev/null"),
+            0);
+  fs::path prefix = dir_.path() / "prefix";
+  fs::copy(prefix_, prefix, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  fs::path drive = prefix / "drive_c";
+  fs::copy(generated / "C" / "LUM", drive / "LUM", fs::copy_options::recursive);
+  fs::create_directories(drive / "Setup");
+  fs::copy_file(generated / "C" / "WINDOWS" / "lum.ini", drive / "windows" / "lum.ini");
+  fs::copy_file(program_, drive / "Setup" / "CheckLUM.exe");
+  fs::copy_file(fs::absolute(probe), dir_.path() / "probe.exe");
+  std::string wine =
+      "WINEPREFIX=" + Quoted(prefix) + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
+  fs::path report = dir_.path() / "probe.txt";
+  std::string run = wine + "PROBE=" + Quoted(dir_.path() / "probe.exe") +
+                    " REPORT=" + Quoted(report) +
+                    " timeout 300 xvfb-run -a sh -c '"
+                    "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & "
+                    "wine \"$PROBE\" >\"$REPORT\" 2>/dev/null; probe=$?; wait; wineserver -w; "
+                    "exit $probe'";
+  int rc = Shell(run);
+  std::string said = fs::exists(report) ? ReadAll(report) : "(no report)";
+  std::printf("%s", said.c_str());
+  EXPECT_EQ(rc, 0) << said;
+  // The run lasted long enough to prove something, and went on to its end.
+  unsigned long answered = 0, unanswered = 0, slowest = 0, open = 0;
+  ASSERT_EQ(std::sscanf(said.c_str() + std::min(said.size(), said.rfind("probe: ")),
+                        "probe: %lu answered, %lu unanswered, slowest %lu ms, open %lu ms",
+                        &answered, &unanswered, &slowest, &open),
+            4)
+      << said;
+  EXPECT_GE(open, 10000u);
+  EXPECT_EQ(unanswered, 0u);
+  EXPECT_LT(slowest, 1000u);
+  std::string log = ReadAll(drive / "Setup" / "Backup" / "CheckLUM.log");
+  EXPECT_NE(log.find("result          OK: 10 queues and 2000 jobs imported"), std::string::npos)
+      << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, EndToEnd,
