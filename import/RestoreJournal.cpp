@@ -54,7 +54,7 @@ bool IsDeviceName(const std::string& name) {
 
 }  // namespace
 
-RestoreJournal::RestoreJournal(Env& env) : env_(env), usedNames_(FileNameOrder{&env}) {}
+RestoreJournal::RestoreJournal(Env& env) : env_(env), takenNames_(FileNameOrder{&env}) {}
 
 RestoreJournal::~RestoreJournal() {
   Close();
@@ -63,7 +63,13 @@ RestoreJournal::~RestoreJournal() {
 bool RestoreJournal::Open(const std::string& backupDirectory, const std::string& spoolDirectory) {
   Close();
   backupDirectory_ = backupDirectory;
-  usedNames_.clear();
+  takenNames_.clear();
+  FoundFile found;
+  if (auto search = env_.FindFirst(backupDirectory + "\\*", &found)) {
+    do {
+      if (!found.directory) takenNames_.insert(found.name);
+    } while (search->Next(&found));
+  }
   const std::string* directories[] = {&backupDirectory, &spoolDirectory};
   for (int i = 0; i < 2; ++i) {
     std::string& full = ownDirectories_[i];
@@ -199,10 +205,7 @@ std::string RestoreJournal::UnusedBackupName(const std::string& name) {
   // A name this run has used, or a file an earlier run left, is taken: no
   // backup is ever replaced.
   std::string candidate = name;
-  FoundFile found;
-  for (int n = 2; usedNames_.count(candidate) != 0 ||
-                  env_.FindFirst(backupDirectory_ + "\\" + candidate, &found) != nullptr;
-       ++n) {
+  for (int n = 2; takenNames_.count(candidate) != 0; ++n) {
     candidate = name + "~" + std::to_string(n);
   }
   return candidate;
@@ -285,11 +288,20 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
   }
   // The backup name is the import's own choice: a character the script
   // could not carry becomes '_', so the file still moves.
-  std::string name = UnusedBackupName(OemSafeName(backupName));
-  std::string backupPath = backupDirectory_ + "\\" + name;
+  std::string name, backupPath;
+  bool copied = false;
+  uint32_t copyError = kErrorSuccess;
+  do {
+    name = UnusedBackupName(OemSafeName(backupName));
+    backupPath = backupDirectory_ + "\\" + name;
+    // Never over a file: one that came after the directory was read only
+    // takes its name from the choice.
+    copied = env_.CopyFileTo(source, backupPath, true);
+    copyError = copied ? kErrorSuccess : env_.LastError();
+    if (copyError == kErrorFileExists) takenNames_.insert(name);
+  } while (copyError == kErrorFileExists);
 
-  if (!env_.CopyFileTo(source, backupPath, false)) {
-    uint32_t copyError = env_.LastError();
+  if (!copied) {
     if (SourceExists(source)) {
       std::string error, text;
       GetSystemErrorText(env_, error, copyError);
@@ -300,11 +312,11 @@ void RestoreJournal::MoveToBackup(const std::string& givenSource, const std::str
     }
     // Nothing to move; the line is still written, so the script names every
     // file the old installation referred to.
-    usedNames_.insert(name);
+    takenNames_.insert(name);
     AppendLine(CopyLine(name, source, false));
     return;
   }
-  usedNames_.insert(name);
+  takenNames_.insert(name);
   ++filesBackedUp_;
   if (!AppendLine(CopyLine(name, source, false))) {
     std::string error, text;

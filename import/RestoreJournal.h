@@ -112,7 +112,11 @@ class RestoreJournal {
   bool broken_ = false;               // a commit failed: nothing more moves
   std::string ownDirectories_[2];     // backup and spool, full paths
   std::unique_ptr<WritableFile> script_;
-  std::set<std::string, FileNameOrder> usedNames_;  // backup names used in this run
+  // Backup names taken: every file the backup directory held when the
+  // journal opened, and every name this run has used since. The directory
+  // is read once, since looking a missing name up is a search of the whole
+  // directory on some file systems, which would make a run quadratic.
+  std::set<std::string, FileNameOrder> takenNames_;
   int linesWritten_ = 0;
   int filesBackedUp_ = 0;
 };
