@@ -58,7 +58,10 @@ class PortableSearch : public FileSearch {
 class PortableWritableFile : public WritableFile {
  public:
   PortableWritableFile(std::FILE* file, uint32_t* lastError) : file_(file), lastError_(lastError) {}
-  ~PortableWritableFile() override { Close(); }
+  // A file already closed leaves the last error alone as it goes.
+  ~PortableWritableFile() override {
+    if (file_ != nullptr) Close();
+  }
   bool Append(std::string_view data) override {
     if (file_ == nullptr) return Fail(kErrorInvalidHandle);
     if (std::fwrite(data.data(), 1, data.size(), file_) != data.size()) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/WinError.h"
 #include "platform/portable/EnvPortable.h"
 #include "support/TempDir.h"
 
@@ -226,6 +227,10 @@ void Script::Writes() {
     Record("write.appendSyncClose", steps);
     Record("write.closeAgain", Outcome(file->Close()));
     Record("write.appendAfterClose", Outcome(file->Append("x")));
+    // A file closed by hand leaves the last error alone when it goes.
+    env_.SetLastErrorCode(kErrorInvalidParameter);
+    file.reset();
+    Record("write.destroyedAfterClose", "error " + std::to_string(env_.LastError()));
   }
   Record("write.content", Content("out.txt"));
   file = env_.CreateWritable(Path("OUT.TXT"));

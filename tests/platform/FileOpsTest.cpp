@@ -127,6 +127,7 @@ const FileOpsOutcomes kExpected = {
     {"write.appendSyncClose", "ok ok ok ok"},
     {"write.closeAgain", "error 6"},
     {"write.appendAfterClose", "error 6"},
+    {"write.destroyedAfterClose", "error 87"},
     {"write.content", "abcdef"},
     {"write.truncate", "ok"},
     {"write.truncatedContent", ""},
