@@ -111,6 +111,18 @@ TEST_F(MoveToBackupTest, BackupFromAnEarlierRunIsNeverReplaced) {
   EXPECT_EQ(Script(), "copy/y lum.ini~3 C:\\OLD\\lum.ini\r\n");
 }
 
+// A file that appears in the backup directory after the journal has read it
+// is not replaced either: it only moves the choice on to the next name.
+TEST_F(MoveToBackupTest, BackupThatAppearsDuringTheRunIsNeverReplaced) {
+  s.Write("C:\\OLD\\lum.ini", "new");
+  RestoreJournal& opened = journal();
+  s.Write("C:\\Setup\\Backup\\lum.ini", "came later");
+  opened.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini"), "came later");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini~2"), "new");
+  EXPECT_EQ(Script(), "copy/y lum.ini~2 C:\\OLD\\lum.ini\r\n");
+}
+
 // A re-run keeps the earlier scripts as restore.bat.N, N the smallest free.
 TEST_F(MoveToBackupTest, EarlierRestoreScriptsAreKept) {
   s.Write("C:\\Setup\\Backup\\restore.bat", "second run\r\n");
