@@ -54,6 +54,14 @@ class WritableFile {
   virtual bool Close() = 0;                        // CloseHandle; later calls fail
 };
 
+// A file opened for reading only, shared with readers; closed when destroyed.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // ReadFile: up to `size` bytes into `buffer`; `*read` is 0 at the end.
+  virtual bool Read(char* buffer, uint32_t size, uint32_t* read) = 0;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -122,6 +130,11 @@ class Env {
   // handle open for writing, and which a later run may replace.
   virtual bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;  // DeleteFileA
+  // MoveFileExA with MOVEFILE_WRITE_THROUGH and without REPLACE_EXISTING:
+  // `from` takes the name `to` in the same volume, error 183 when a file
+  // already has it. Once it returns true, the new name, and every change of
+  // names made before it, survive a power cut.
+  virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
   // SetFileAttributesA without FILE_ATTRIBUTE_READONLY, the file's other
   // attributes kept: a read-only file can be deleted or replaced afterwards.
   // True also when it was not read-only.
@@ -132,6 +145,8 @@ class Env {
   virtual bool FlushFiles(const std::vector<std::string>& paths) = 0;
   // FindFirstFileA: null when nothing matches.
   virtual std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) = 0;
+  // CreateFileA(OPEN_EXISTING, GENERIC_READ, FILE_SHARE_READ): null on failure.
+  virtual std::unique_ptr<ReadableFile> OpenReadable(const std::string& path) = 0;
   // CreateFileA(CREATE_ALWAYS, GENERIC_WRITE, no sharing): null on failure.
   virtual std::unique_ptr<WritableFile> CreateWritable(const std::string& path) = 0;
   virtual uint32_t LastError() = 0;                  // GetLastError

@@ -67,6 +67,12 @@ class EnvWrapper : public Env {
   }
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
   bool MakeWritable(const std::string& path) override { return target_.MakeWritable(path); }
+  std::unique_ptr<ReadableFile> OpenReadable(const std::string& path) override {
+    return target_.OpenReadable(path);
+  }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    return target_.RenameFile(from, to);
+  }
   bool FlushFiles(const std::vector<std::string>& paths) override {
     return target_.FlushFiles(paths);
   }

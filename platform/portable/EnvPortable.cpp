@@ -89,6 +89,24 @@ class PortableWritableFile : public WritableFile {
   uint32_t* lastError_;
 };
 
+class PortableReadableFile : public ReadableFile {
+ public:
+  PortableReadableFile(std::FILE* file, uint32_t* lastError) : file_(file), lastError_(lastError) {}
+  ~PortableReadableFile() override { std::fclose(file_); }
+  bool Read(char* buffer, uint32_t size, uint32_t* read) override {
+    *read = static_cast<uint32_t>(std::fread(buffer, 1, size, file_));
+    if (*read < size && std::ferror(file_)) {
+      *lastError_ = WindowsErrorFromErrno(kErrorReadFault);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::FILE* file_;
+  uint32_t* lastError_;
+};
+
 }  // namespace
 
 EnvPortable::EnvPortable(PortableOptions options)
@@ -305,6 +323,21 @@ bool EnvPortable::RemoveFile(const std::string& path) {
   return removed || Fail(WindowsError(ec, kErrorFileNotFound));
 }
 
+bool EnvPortable::RenameFile(const std::string& from, const std::string& to) {
+  ImageLocation source = paths_.Locate(from);
+  if (source.error != kErrorSuccess) return Fail(source.error);
+  if (!source.exists) return Fail(kErrorFileNotFound);
+  if (source.directory) return Fail(kErrorAccessDenied);
+  ImageLocation target = paths_.Locate(to);
+  if (target.error != kErrorSuccess) return Fail(target.error);
+  if (target.exists) return Fail(kErrorAlreadyExists);
+  if (source.trailingSeparator || target.trailingSeparator) return Fail(kErrorInvalidName);
+  uint32_t error = RenameHostFile(source.host, target.host);
+  paths_.Changed(source.host);
+  paths_.Changed(target.host);
+  return error == kErrorSuccess || Fail(error);
+}
+
 bool EnvPortable::MakeWritable(const std::string& path) {
   ImageLocation location = paths_.Locate(path);
   if (location.error != kErrorSuccess) return Fail(location.error);
@@ -372,6 +405,24 @@ std::unique_ptr<FileSearch> EnvPortable::FindFirst(const std::string& pattern, F
   }
   *first = found.front();
   return std::make_unique<PortableSearch>(std::move(found), &lastError_);
+}
+
+std::unique_ptr<ReadableFile> EnvPortable::OpenReadable(const std::string& path) {
+  ImageLocation location = paths_.Locate(path);
+  uint32_t error = location.error;
+  if (error == kErrorSuccess && !location.exists) error = kErrorFileNotFound;
+  if (error == kErrorSuccess && location.directory) error = kErrorAccessDenied;
+  if (error == kErrorSuccess && location.trailingSeparator) error = kErrorInvalidName;
+  if (error != kErrorSuccess) {
+    Fail(error);
+    return nullptr;
+  }
+  std::FILE* file = OpenHostFile(location.host, "rb");
+  if (file == nullptr) {
+    Fail(WindowsErrorFromErrno(kErrorAccessDenied));
+    return nullptr;
+  }
+  return std::make_unique<PortableReadableFile>(file, &lastError_);
 }
 
 std::unique_ptr<WritableFile> EnvPortable::CreateWritable(const std::string& path) {

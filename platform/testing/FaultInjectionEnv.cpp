@@ -179,6 +179,15 @@ bool FaultInjectionEnv::MakeWritable(const std::string& path) {
   return !Inject("MakeWritable") && target().MakeWritable(path);
 }
 
+bool FaultInjectionEnv::RenameFile(const std::string& from, const std::string& to) {
+  return !Inject("RenameFile") && target().RenameFile(from, to);
+}
+
+std::unique_ptr<ReadableFile> FaultInjectionEnv::OpenReadable(const std::string& path) {
+  if (Inject("OpenReadable")) return nullptr;
+  return target().OpenReadable(path);
+}
+
 std::unique_ptr<FileSearch> FaultInjectionEnv::FindFirst(const std::string& pattern,
                                                          FoundFile* first) {
   if (Inject("FindFirst")) return nullptr;

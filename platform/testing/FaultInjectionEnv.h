@@ -85,6 +85,8 @@ class FaultInjectionEnv : public EnvWrapper {
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeWritable(const std::string& path) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  std::unique_ptr<ReadableFile> OpenReadable(const std::string& path) override;
   bool FlushFiles(const std::vector<std::string>& paths) override;
   std::unique_ptr<FileSearch> FindFirst(const std::string& pattern, FoundFile* first) override;
   std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override;

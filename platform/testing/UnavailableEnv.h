@@ -48,6 +48,8 @@ class UnavailableEnv : public Env {
   bool CopyFileTo(const std::string&, const std::string&, bool) override { return false; }
   bool RemoveFile(const std::string&) override { return false; }
   bool MakeWritable(const std::string&) override { return false; }
+  bool RenameFile(const std::string&, const std::string&) override { return false; }
+  std::unique_ptr<ReadableFile> OpenReadable(const std::string&) override { return nullptr; }
   bool FlushFiles(const std::vector<std::string>&) override { return false; }
   std::unique_ptr<FileSearch> FindFirst(const std::string&, FoundFile*) override { return nullptr; }
   std::unique_ptr<WritableFile> CreateWritable(const std::string&) override { return nullptr; }

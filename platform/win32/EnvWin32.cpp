@@ -72,6 +72,21 @@ class Win32WritableFile : public WritableFile {
   HANDLE handle_;
 };
 
+class Win32ReadableFile : public ReadableFile {
+ public:
+  explicit Win32ReadableFile(HANDLE handle) : handle_(handle) {}
+  ~Win32ReadableFile() override { CloseHandle(handle_); }
+  bool Read(char* buffer, uint32_t size, uint32_t* read) override {
+    DWORD got = 0;
+    BOOL ok = ReadFile(handle_, buffer, size, &got, nullptr);
+    *read = got;
+    return ok != 0;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
 }  // namespace
 
 // The handle is handed on as the call leaves it, also on failure: null then,
@@ -234,6 +249,10 @@ bool EnvWin32::MakeWritable(const std::string& path) {
          0;
 }
 
+bool EnvWin32::RenameFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool EnvWin32::RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
@@ -261,6 +280,13 @@ std::unique_ptr<FileSearch> EnvWin32::FindFirst(const std::string& pattern, Foun
   first->name = data.cFileName;
   first->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return std::make_unique<Win32FileSearch>(handle);
+}
+
+std::unique_ptr<ReadableFile> EnvWin32::OpenReadable(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32ReadableFile>(handle);
 }
 
 std::unique_ptr<WritableFile> EnvWin32::CreateWritable(const std::string& path) {

@@ -95,6 +95,17 @@ uint32_t CopyBytes(std::FILE* in, std::FILE* out) {
   }
 }
 
+#ifndef _WIN32
+// Makes the entries of `folder` durable.
+bool SyncHostFolder(const fs::path& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+#endif
+
 }  // namespace
 
 fs::path UnusedTemporary(const fs::path& folder, const char* stem) {
@@ -167,6 +178,27 @@ uint32_t ReplaceHostFile(const fs::path& file, std::string_view bytes) {
   }
   if (error != kErrorSuccess) fs::remove(temporary, ec);
   return error;
+}
+
+uint32_t RenameHostFile(const fs::path& from, const fs::path& to) {
+#ifdef _WIN32
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return kErrorSuccess;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS ? kErrorAlreadyExists : static_cast<uint32_t>(error);
+#else
+  // link then unlink never replaces a file, where rename would.
+  if (link(from.c_str(), to.c_str()) != 0) return WindowsErrorFromErrno(kErrorAccessDenied);
+  if (unlink(from.c_str()) != 0) {
+    uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);
+    unlink(to.c_str());
+    return error;
+  }
+  if (!SyncHostFolder(to.parent_path())) return WindowsErrorFromErrno(kErrorWriteFault);
+  if (from.parent_path() != to.parent_path() && !SyncHostFolder(from.parent_path())) {
+    return WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  return kErrorSuccess;
+#endif
 }
 
 uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {

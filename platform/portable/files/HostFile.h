@@ -60,6 +60,11 @@ uint32_t ReplaceHostFile(const std::filesystem::path& file, std::string_view byt
 // read-only attribute: the copy is always writable. 0 or an error code.
 uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Gives the file `from` the name `to`, which no entry may have yet, and makes
+// the change durable (the folder is synced, as MOVEFILE_WRITE_THROUGH does).
+// 0 or an error code: 183 when `to` exists.
+uint32_t RenameHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Makes `files` (all below `root`) durable, data and names: on Linux with one
 // sync of the whole file system, which costs about as much as one file's;
 // elsewhere file by file. 0 or an error code.
