@@ -54,7 +54,9 @@ bool CCheckLUMDlg::RunWorkStep() {
   FindSetupDirectory();
   HandOverUninstallEntry(env);  // its result does not change the course
   bool ok = DiscoverDirectories() && ImportSettings(run);
-  run.restoreScript.Close();  // its last moves belong in the log
+  // Its last moves belong in the log; a journal that broke ends the run
+  // with Cancel, since files that were to move are still in place.
+  ok = run.restoreScript.Close() && ok;
   std::string result;
   AppendTableMessage(env, result, ok ? kLogRunOk : kLogRunCancel, run.counts.queues,
                      run.counts.jobs, run.counts.dataFiles, run.restoreScript.FilesBackedUp());

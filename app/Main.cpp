@@ -42,7 +42,7 @@ int Restore(EnvPortable& env, const PortableOptions& options) {
   }
   RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
   std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
-                                 outcome.registryFiles, outcome.failed);
+                                 outcome.registryFiles, outcome.absent, outcome.failed);
   return outcome.failed == 0 && outcome.registryRestored ? kExitOk : kExitCancel;
 }
 

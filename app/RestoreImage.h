@@ -1,7 +1,10 @@
 // checklum --restore: undoes the runs recorded in an image's backup
 // directory. The restore chain (restore.bat, then restore.bat.N from the
 // highest N down) is run as cmd runs it from the backup directory: each
-// copy line, with its quoting and its doubled %, copies a file back. Then
+// copy line, with its quoting and its doubled %, copies a file back. A line
+// whose backup never came there (the old installation named a file that
+// was missing) has nothing to restore, and a last line without its line
+// end (its writing never completed) stands for no move at all. Then
 // the registry undo chain (restore.reg, then restore.reg.N in the same
 // order) is applied to the image's HKLM.reg, as `reg import` would apply it.
 // Backup and Spool stay, as they do after restore.bat.
@@ -18,6 +21,7 @@ struct RestoreOutcome {
   int scripts = 0;        // restore scripts run
   int copied = 0;         // files copied back
   int failed = 0;         // copy lines that failed or were refused
+  int absent = 0;         // lines whose backup never came: nothing to restore
   int registryFiles = 0;  // undo files applied
   bool registryRestored = true;
 };
@@ -26,12 +30,6 @@ struct RestoreOutcome {
 // from the highest N down; only those present.
 std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& backupDirectory,
                                            const std::string& name);
-
-// The source and target of a restore line as cmd reads it (bytes in the OEM
-// code page `oemCodePage`, given back in the ANSI code page); false when it
-// is no copy line of the kind restore.bat holds.
-bool ParseCopyLine(const std::string& line, uint32_t oemCodePage, std::string* from,
-                   std::string* to);
 
 // Runs both chains of `backupDirectory`, reading the scripts in the image's
 // OEM code page (env.OemCodePage()); every line refused or failed and

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "import/RestoreLines.h"
 #include "import/SectionWriter.h"
 #include "messages/Messages.h"
 #include "platform/WinError.h"
@@ -50,7 +51,7 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
   std::string source = entry(name);
   if (source.empty()) source = entry(Numbered("Data", j));
   if (source.empty()) return;
-  if (!RestoreJournal::IsPlainFileName(name)) {
+  if (!IsPlainFileName(name)) {
     Report(run, kMsgDataFileNameInvalid, profilePath, name);
     return;
   }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "import/RestoreJournal.h"
+#include "import/EarlierFiles.h"
 #include "messages/Messages.h"
 #include "platform/WinError.h"
 
@@ -174,7 +174,7 @@ uint32_t RegistryUndo::OpenFile() {
   std::string path = backupDirectory_ + "\\restore.reg";
   if (backupDirectory_.empty()) return Broken(kErrorPathNotFound);
   EnvWrapper::CreateDir(backupDirectory_);
-  if (!RestoreJournal::KeepEarlierFile(*this, path)) {
+  if (!KeepEarlierFile(*this, path)) {
     reported_ = true;  // the journal has told the user
     return Broken(kErrorAccessDenied);
   }

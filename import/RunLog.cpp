@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "import/RestoreJournal.h"
+#include "import/EarlierFiles.h"
 #include "messages/Messages.h"
 #include "platform/WinError.h"
 
@@ -90,7 +90,7 @@ bool RunLog::OpenFile() {
   if (unusable_ || backupDirectory_.empty()) return false;
   std::string path = backupDirectory_ + "\\CheckLUM.log";
   target().CreateDir(backupDirectory_);
-  if (RestoreJournal::KeepEarlierFile(target(), path)) file_ = target().CreateWritable(path);
+  if (KeepEarlierFile(target(), path)) file_ = target().CreateWritable(path);
   if (!file_) {
     unusable_ = true;
     pending_.clear();
@@ -194,6 +194,15 @@ bool RunLog::MakeWritable(const std::string& path) {
     return true;
   }
   Failed(path, target().LastError());
+  return false;
+}
+
+bool RunLog::RenameFile(const std::string& from, const std::string& to) {
+  if (EnvWrapper::RenameFile(from, to)) {
+    Add("rename", kLogFileRenamed, from, to);
+    return true;
+  }
+  Failed(from + " -> " + to, target().LastError());
   return false;
 }
 

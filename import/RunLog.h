@@ -51,6 +51,7 @@ class RunLog : public EnvWrapper {
   bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override;
   bool RemoveFile(const std::string& path) override;
   bool MakeWritable(const std::string& path) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
   void ShowProgress(const std::string& status, const std::string& detail) override;
   void ShowMessage(const std::string& text, uint32_t type) override;
 

@@ -149,6 +149,33 @@ TEST(RestoreCommandTest, RefusesLinesThatReachOutsideTheImageAndSaysWhy) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(restored), {}), "b");
 }
 
+// A run on a machine with no old installation leaves lines for the files it
+// looked for: they have nothing to restore, as cmd reports "cannot find the
+// file" and goes on, and --restore succeeds. A last line without its line
+// end never completed; the move it stood for never happened.
+TEST(RestoreCommandTest, LinesWithNothingToRestoreAndATornLastLineAreNoFailure) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteAll(image / "C/Setup/Backup/restore.bat",
+           "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y lum.ini C:\\OLD\\lum.ini\r\n"
+           "copy/y a.ini C:\\OLD\\a.ini\r\ncopy/y a.ini C:\\OLD\\a");
+  WriteAll(image / "C/Setup/Backup/a.ini", "a");
+  fs::create_directories(image / "C/WINDOWS");
+  fs::create_directories(image / "C/OLD");
+  std::string out = (dir.path() / "out.txt").string();
+  EXPECT_EQ(RunProgram("--restore '" + image.string() + "' >'" + out + "'"), 0);
+  std::ifstream in(out);
+  std::string summary(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(summary.find("1 files copied back by 1 restore scripts, 0 registry undo files "
+                         "applied; 2 lines named files that were never there; 0 lines not "
+                         "carried out"),
+            std::string::npos)
+      << summary;
+  EXPECT_TRUE(fs::exists(image / "C/OLD/a.ini"));
+  EXPECT_FALSE(fs::exists(image / "C/OLD/a"));
+  EXPECT_FALSE(fs::exists(image / "C/OLD/lum.ini"));
+}
+
 TEST(ReportTest, TextIsEscapedAndInUtf8) {
   EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");

@@ -1,44 +1,46 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "import/RestoreJournal.h"
+#include "import/RestoreLines.h"
 #include "platform/EnvWrapper.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
 TEST(RestoreLine, TypicalPathsStayUnquoted) {
-  EXPECT_EQ(RestoreJournal::CopyLine("winlum.ini", "C:\\WINDOWS\\lum.ini", false),
+  EXPECT_EQ(CopyLine("winlum.ini", "C:\\WINDOWS\\lum.ini", false),
             "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\n");
-  EXPECT_EQ(RestoreJournal::CopyLine("Alpha-123", "C:\\OLD\\Q~1\\cf_1.ini", false),
+  EXPECT_EQ(CopyLine("Alpha-123", "C:\\OLD\\Q~1\\cf_1.ini", false),
             "copy/y Alpha-123 C:\\OLD\\Q~1\\cf_1.ini\r\n");
   // Bytes of the ANSI code page are ordinary file-name characters.
-  EXPECT_EQ(RestoreJournal::CopyLine("K\xF6ln", "C:\\K\xF6ln\\queue.ini", false),
+  EXPECT_EQ(CopyLine("K\xF6ln", "C:\\K\xF6ln\\queue.ini", false),
             "copy/y K\xF6ln C:\\K\xF6ln\\queue.ini\r\n");
 }
 
 TEST(RestoreLine, FieldsCmdWouldSplitOrInterpretAreQuoted) {
-  EXPECT_EQ(RestoreJournal::CopyLine("lum.ini", "C:\\Program Files\\LUM\\lum.ini", false),
+  EXPECT_EQ(CopyLine("lum.ini", "C:\\Program Files\\LUM\\lum.ini", false),
             "copy/y lum.ini \"C:\\Program Files\\LUM\\lum.ini\"\r\n");
-  EXPECT_EQ(RestoreJournal::CopyLine("A&B", "C:\\x(1)\\y^z", false),
-            "copy/y \"A&B\" \"C:\\x(1)\\y^z\"\r\n");
+  EXPECT_EQ(CopyLine("A&B", "C:\\x(1)\\y^z", false), "copy/y \"A&B\" \"C:\\x(1)\\y^z\"\r\n");
 }
 
 TEST(RestoreLine, EveryPercentIsDoubledInBothKinds) {
-  EXPECT_EQ(RestoreJournal::CopyLine("100%", "C:\\%PATH%\\q.ini", false),
+  EXPECT_EQ(CopyLine("100%", "C:\\%PATH%\\q.ini", false),
             "copy/y \"100%%\" \"C:\\%%PATH%%\\q.ini\"\r\n");
-  EXPECT_EQ(RestoreJournal::CopyLine("C:\\S\\\\Spool\\d%1", "C:\\Q\\d%1", true),
+  EXPECT_EQ(CopyLine("C:\\S\\\\Spool\\d%1", "C:\\Q\\d%1", true),
             "copy/y \"C:\\S\\\\Spool\\d%%1\" \"C:\\Q\\d%%1\"\r\n");
 }
 
 TEST(RestoreLine, OnlyPlainFileNamesAreBackupNames) {
   for (const char* name :
        {"lum.ini", "Alpha-123", "My Queue", ".hidden", "a..b", "CONSOLE", "COM10", "nul-1"}) {
-    EXPECT_TRUE(RestoreJournal::IsPlainFileName(name)) << name;
+    EXPECT_TRUE(IsPlainFileName(name)) << name;
   }
   for (const char* name :
        {"",    ".",    "..",  "..\\x", "a/b",   "C:x", "a<b", "a>b",  "a\"b",     "a|b",     "a?b",
         "a*b", "a\tb", "\\x", "name.", "name ", "CON", "nul", "Com1", "LPT9.txt", "con .ini"}) {
-    EXPECT_FALSE(RestoreJournal::IsPlainFileName(name)) << name;
+    EXPECT_FALSE(IsPlainFileName(name)) << name;
   }
 }
 
@@ -123,7 +125,7 @@ TEST_F(MoveToBackupTest, BackupThatAppearsDuringTheRunIsNeverReplaced) {
   EXPECT_EQ(Script(), "copy/y lum.ini~2 C:\\OLD\\lum.ini\r\n");
 }
 
-// A re-run keeps the earlier scripts as restore.bat.N, N the smallest free.
+// A re-run keeps the earlier scripts as restore.bat.N, the newest highest.
 TEST_F(MoveToBackupTest, EarlierRestoreScriptsAreKept) {
   s.Write("C:\\Setup\\Backup\\restore.bat", "second run\r\n");
   s.Write("C:\\Setup\\Backup\\restore.bat.1", "first run\r\n");
@@ -137,7 +139,7 @@ TEST_F(MoveToBackupTest, EarlierRestoreScriptsAreKept) {
 TEST_F(MoveToBackupTest, EarlierScriptThatCannotBeKeptStopsTheRun) {
   s.Write("C:\\Setup\\Backup\\restore.bat", "first run\r\n");
   FaultInjectionEnv faulty(s.env());
-  faulty.FailFirst("CopyFileTo", 112);
+  faulty.FailFirst("RenameFile", kErrorAccessDenied);
   RestoreJournal journal(faulty);
   EXPECT_FALSE(journal.Open(kBackup, kSpool));
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat"), "first run\r\n");
@@ -228,6 +230,7 @@ TEST_F(MoveToBackupTest, ReadOnlySourceMoves) {
 
 TEST_F(MoveToBackupTest, LinesNameFullPathsAndEmptySourcesNone) {
   s.Write("C:\\Setup\\rel\\a.ini", "a");
+  s.Write("C:\\Setup\\Spool\\df1", "spooled");
   journal().MoveToBackup("rel\\a.ini", "a.ini");  // from the current directory
   journal().MoveToBackup("", "b.ini");
   journal().AddJobFileCopyLine("C:\\Setup\\\\Spool\\df1", "C:\\Q\\..\\Q\\df1");
@@ -309,12 +312,170 @@ TEST_F(MoveToBackupTest, CopiesThatCannotBeMadeDurableKeepTheirSources) {
       << s.Messages();
 }
 
-TEST_F(MoveToBackupTest, UnwritableRestoreLineKeepsTheSource) {
+// A line that cannot be written whole would have the next one glued onto
+// it: the journal breaks there, as restore.reg does, and the run says so.
+TEST_F(MoveToBackupTest, UnwritableRestoreLineBreaksTheJournal) {
   s.Write("C:\\OLD\\lum.ini", "keep me");
+  s.Write("C:\\OLD\\access.ini", "me too");
   FaultInjectionEnv faulty(s.env());
-  faulty.FailFirst("Append", 112);
+  faulty.FailFirst("Append", kErrorDiskFull);
   RestoreJournal journal(faulty);
   ASSERT_TRUE(journal.Open(kBackup, kSpool));
   journal.MoveToBackup("C:\\OLD\\lum.ini", "lum.ini");
+  EXPECT_FALSE(journal.Commit());
+  journal.MoveToBackup("C:\\OLD\\access.ini", "access.ini");
+  EXPECT_FALSE(journal.Close());
   EXPECT_EQ(s.Read("C:\\OLD\\lum.ini"), "keep me");
+  EXPECT_EQ(s.Read("C:\\OLD\\access.ini"), "me too");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\access.ini"));
+  EXPECT_EQ(journal.FilesBackedUp(), 0);
+  EXPECT_NE(s.Messages().find("Error writing the restore script"), std::string::npos)
+      << s.Messages();
+}
+
+namespace {
+
+// Watches the order in which the journal makes things durable: a line may
+// reach restore.bat only once every copy made before it is flushed, and a
+// source may go only once restore.bat has been flushed after its line.
+class DurabilityOrder : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) override {
+    if (!EnvWrapper::CopyFileTo(from, to, failIfExists)) return false;
+    unflushed.insert(to);
+    return true;
+  }
+  bool FlushFiles(const std::vector<std::string>& paths) override {
+    for (const std::string& path : paths) unflushed.erase(path);
+    return EnvWrapper::FlushFiles(paths);
+  }
+  bool RemoveFile(const std::string& path) override {
+    if (!scriptSynced) ++deletesBeforeTheirLines;
+    return EnvWrapper::RemoveFile(path);
+  }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    events += "rename ";
+    return EnvWrapper::RenameFile(from, to);
+  }
+  std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override {
+    events += "create ";
+    std::unique_ptr<WritableFile> file = EnvWrapper::CreateWritable(path);
+    return file ? std::make_unique<Watched>(*this, std::move(file)) : nullptr;
+  }
+
+  std::set<std::string> unflushed;
+  bool scriptSynced = true;
+  int linesBeforeTheirCopies = 0;
+  int deletesBeforeTheirLines = 0;
+  std::string events;
+
+ private:
+  class Watched : public WritableFile {
+   public:
+    Watched(DurabilityOrder& order, std::unique_ptr<WritableFile> inner)
+        : order_(order), inner_(std::move(inner)) {}
+    bool Append(std::string_view data) override {
+      if (!order_.unflushed.empty()) ++order_.linesBeforeTheirCopies;
+      order_.scriptSynced = false;
+      return inner_->Append(data);
+    }
+    bool Sync() override {
+      order_.scriptSynced = true;
+      return inner_->Sync();
+    }
+    bool Close() override { return inner_->Close(); }
+
+   private:
+    DurabilityOrder& order_;
+    std::unique_ptr<WritableFile> inner_;
+  };
+};
+
+}  // namespace
+
+// Over several groups, and with lines enough to fill any buffer: every
+// line follows its durable copy, every delete its durable line.
+TEST_F(MoveToBackupTest, LinesFollowDurableCopiesAndDeletesFollowDurableLines) {
+  s.Write("C:\\Setup\\Backup\\restore.bat", "earlier run\r\n");
+  for (int i = 0; i < 600; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
+  s.Write("C:\\Setup\\Spool\\df1", "data");
+  DurabilityOrder order(s.env());
+  RestoreJournal journal(order);
+  ASSERT_TRUE(journal.Open(kBackup, kSpool));
+  for (int i = 0; i < 600; ++i) {
+    journal.MoveToBackup("C:\\OLD\\cf" + std::to_string(i) + ".ini", "A-" + std::to_string(i));
+    if (i == 300) order.unflushed.insert("C:\\Setup\\Spool\\df1");
+    if (i == 300) journal.AddJobFileCopyLine("C:\\Setup\\Spool\\df1", "C:\\OLD\\df1");
+  }
+  EXPECT_TRUE(journal.Close());
+  EXPECT_EQ(order.linesBeforeTheirCopies, 0);
+  EXPECT_EQ(order.deletesBeforeTheirLines, 0);
+  // The earlier script is renamed (durably) before the new one is made.
+  EXPECT_EQ(order.events, "rename create ");
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat.1"), "earlier run\r\n");
+  EXPECT_TRUE(s.List("C:\\OLD").empty());
+  EXPECT_EQ(journal.FilesBackedUp(), 600);
+  EXPECT_EQ(journal.LinesWritten(), 601);
+}
+
+// A line of an earlier run whose file never came (the old installation
+// named a missing file) keeps its backup name: given to another file, that
+// line would bring the other file's text back to a place it never was.
+TEST_F(MoveToBackupTest, NamesOfEarlierLinesStayTakenThoughTheirFilesNeverCame) {
+  s.Write("C:\\Setup\\Backup\\restore.bat",
+          "copy/y winlum.ini C:\\WINDOWS\\lum.ini\r\ncopy/y LUM.INI C:\\OLD\\lum.ini\r\n");
+  s.Write("C:\\Setup\\Backup\\restore.bat.1", "copy/y Q-1 C:\\OLD\\Q\\cf1.ini\r\n");
+  s.Write("C:\\OLD2\\lum.ini", "second installation");
+  s.Write("C:\\OLD2\\Q\\cf1.ini", "job");
+  journal().MoveToBackup("C:\\OLD2\\lum.ini", "lum.ini");
+  journal().MoveToBackup("C:\\OLD2\\Q\\cf1.ini", "Q-1");
+  journal().MoveToBackup("C:\\OLD2\\gone.ini", "winlum.ini");
+  EXPECT_EQ(Script(),
+            "copy/y lum.ini~2 C:\\OLD2\\lum.ini\r\n"
+            "copy/y Q-1~2 C:\\OLD2\\Q\\cf1.ini\r\n"
+            "copy/y winlum.ini~2 C:\\OLD2\\gone.ini\r\n");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\lum.ini"));
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini~2"), "second installation");
+}
+
+// A gap in the kept scripts does not put the newest one below an older one.
+TEST_F(MoveToBackupTest, KeptScriptTakesTheNumberAboveTheHighest) {
+  s.Write("C:\\Setup\\Backup\\restore.bat", "third run\r\n");
+  s.Write("C:\\Setup\\Backup\\restore.bat.1", "first run\r\n");
+  s.Write("C:\\Setup\\Backup\\restore.bat.3", "second run\r\n");
+  journal().Close();
+  EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat.4"), "third run\r\n");
+  EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\restore.bat.2"));
+}
+
+namespace {
+
+class CompareCounter : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  int CompareFileNames(std::string_view a, std::string_view b) override {
+    ++compares;
+    return EnvWrapper::CompareFileNames(a, b);
+  }
+  long compares = 0;
+};
+
+}  // namespace
+
+// One queue whose jobs all share a sequence number wants one backup name
+// thousands of times: each name costs a few comparisons, not one per
+// name given before it.
+TEST(BackupNamesTest, ManyFilesWantingOneNameCostLinearTime) {
+  Scenario s;
+  CompareCounter counter(s.env());
+  BackupNames names(counter);
+  names.Load("C:\\Setup\\Backup");
+  std::string last;
+  for (int i = 0; i < 4000; ++i) {
+    last = names.Unused("Q-1");
+    names.Take(last);
+  }
+  EXPECT_EQ(last, "Q-1~4000");
+  EXPECT_LT(counter.compares, 4000 * 64);
 }

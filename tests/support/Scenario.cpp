@@ -202,7 +202,9 @@ bool ParseRestoreScript(const std::string& script,
   size_t start = 0;
   while (start < script.size()) {
     size_t end = script.find("\r\n", start);
-    if (end == std::string::npos) return false;  // every line ends with CR LF
+    // A last line without its line end was torn by a power cut: the move it
+    // stood for never happened (its source was not yet deleted).
+    if (end == std::string::npos) return true;
     std::string line = ExpandPercents(OemToCp1252(script.substr(start, end - start), kCodePage437));
     start = end + 2;
     const std::string command = "copy/y ";

@@ -1,0 +1,65 @@
+#include "import/BackupNames.h"
+
+#include <algorithm>
+
+#include "import/EarlierFiles.h"
+#include "import/RestoreLines.h"
+
+namespace {
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool BackupNames::AsciiCaseOrder::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char x, char y) { return Lower(x) < Lower(y); });
+}
+
+BackupNames::BackupNames(Env& env)
+    : env_(env), taken_(FileNameOrder{&env}), next_(FileNameOrder{&env}) {}
+
+void BackupNames::Load(const std::string& backupDirectory) {
+  taken_.clear();
+  named_.clear();
+  next_.clear();
+  FoundFile found;
+  if (auto search = env_.FindFirst(backupDirectory + "\\*", &found)) {
+    do {
+      if (!found.directory) taken_.insert(found.name);
+    } while (search->Next(&found));
+  }
+  std::string script = backupDirectory + "\\restore.bat";
+  for (int n : KeptNumbers(env_, script)) {
+    ForEachCompleteLine(env_, script + "." + std::to_string(n), [&](std::string_view line) {
+      std::string from, to;
+      // A bare name is a file in the backup directory; a path is a spooled copy.
+      if (ParseCopyLine(line, &from, &to) && from.find_first_of("\\/:") == std::string::npos) {
+        named_.insert(from);
+      }
+    });
+  }
+}
+
+bool BackupNames::Taken(const std::string& name) {
+  if (taken_.count(name) != 0) return true;
+  std::string oem;
+  return !named_.empty() && env_.ToOemText(name, &oem) && named_.count(oem) != 0;
+}
+
+std::string BackupNames::Unused(const std::string& wanted) {
+  int& n = next_.try_emplace(wanted, 1).first->second;
+  for (;; ++n) {
+    std::string candidate = n == 1 ? wanted : wanted + "~" + std::to_string(n);
+    if (!Taken(candidate)) {
+      ++n;
+      return candidate;
+    }
+  }
+}
+
+void BackupNames::Take(const std::string& name) {
+  taken_.insert(name);
+}
