@@ -5,6 +5,7 @@
 #include "app/CheckLUMDlg.h"
 #include "import/RegistryUndo.h"
 #include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryImport.h"
 #include "platform/testing/FaultInjectionEnv.h"
 #include "support/Scenario.h"
 
@@ -112,6 +113,38 @@ TEST(RegistryUndoTest, UndoFileCutShortBeforeItsHeaderIsPassedOver) {
   EXPECT_TRUE(ApplyUndoChain(s, kBackup, s.root / "HKLM.reg"));
   EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), "REGEDIT4\r\n\r\n") << "only .2 applied";
   EXPECT_NE(before, "REGEDIT4\r\n\r\n");
+}
+
+// A power cut between an entry's append and its flush can leave the start
+// of it: that entry stands for a change never made and is passed over, in
+// an earlier run's file too. An entry that is faulty before the last one is
+// still refused, so nothing of the chain is applied.
+TEST(RegistryUndoTest, TornLastEntryIsPassedOverAndNothingElse) {
+  const std::string entries =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n\"Port\"=dword:00000203\r\n";
+  for (const std::string torn :
+       {"\r\n[-HKEY_LOCAL_MACHI",
+        "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n\"Port\"=dword:0000",
+        "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n\"Port\"=hex:01,02,\\\r\n"}) {
+    SCOPED_TRACE(torn);
+    Scenario s;
+    WriteMachine(s);
+    s.Write(std::string(kBackup) + "\\restore.reg", "REGEDIT4\r\n" + torn);
+    s.Write(std::string(kBackup) + "\\restore.reg.1", entries + torn);
+    EXPECT_TRUE(ApplyUndoChain(s, kBackup, s.root / "HKLM.reg"));
+    s.Discard();  // read the registry file anew
+    EXPECT_EQ(s.Value("SOFTWARE\\Tandrel\\LUM", "Port"), (RegValue{kRegDword, DwordBytes(515)}));
+  }
+  Scenario s;
+  WriteMachine(s);
+  const std::string before = RegistryContents(s.root / "HKLM.reg");
+  s.Write(std::string(kBackup) + "\\restore.reg",
+          "REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n" + entries.substr(10));
+  std::string error;
+  EXPECT_FALSE(ImportRegistryFiles(
+      s.root / "HKLM.reg", {s.env().HostPath(std::string(kBackup) + "\\restore.reg")}, &error));
+  EXPECT_NE(error.find("must end with"), std::string::npos) << error;
+  EXPECT_EQ(RegistryContents(s.root / "HKLM.reg"), before);
 }
 
 // A value set twice in one run comes back as it was before the run, not as

@@ -22,6 +22,24 @@ bool ReadBytes(const fs::path& file, std::string* bytes, std::string* error) {
   return true;
 }
 
+// An undo file is made durable entry by entry; each entry starts with a
+// blank line and ends with a line end. A power cut while one was written
+// can leave its start alone, such as "[-HKEY_LOCAL_MACHI" or a dword cut
+// short. That entry stands for a change that was never made: the bytes
+// to apply are the file without it. Only the last entry is passed over: a
+// file that is faulty before it is refused as a whole.
+std::string_view WithoutTornLastEntry(std::string_view bytes) {
+  RegistryKeyNode scratch;
+  std::string ignored;
+  bool whole = bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n";
+  if (whole && ParseRegistryFile(bytes, &scratch, &ignored)) return bytes;
+  size_t last = bytes.rfind("\r\n\r\n[");
+  if (last == std::string_view::npos) return bytes;
+  std::string_view kept = bytes.substr(0, last + 2);
+  RegistryKeyNode check;
+  return ParseRegistryFile(kept, &check, &ignored) ? kept : bytes;
+}
+
 }  // namespace
 
 bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::path>& imports,
@@ -44,7 +62,7 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
     // holds nothing to apply: its writer makes the header durable before
     // any entry.
     if (std::string_view(kAnsiHeader).substr(0, bytes.size()) == bytes) continue;
-    if (!ParseRegistryFile(bytes, &root, error)) {
+    if (!ParseRegistryFile(WithoutTornLastEntry(bytes), &root, error)) {
       *error = file.string() + ": " + *error;
       return false;
     }

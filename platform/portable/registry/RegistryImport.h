@@ -12,7 +12,9 @@
 // it is missing) and writes it back in its own form, replacing it atomically.
 // An import that is empty, or holds only the start of the "REGEDIT4" line,
 // is an undo file a power cut cut short before its first entry: it is
-// passed over.
+// passed over; so is a last entry that a power cut left incomplete (one
+// without its line end, or that cannot be read while the file before it
+// can).
 // False, with `error` naming the file and line, when a file cannot be read:
 // `registryFile` is then left as it was.
 bool ImportRegistryFiles(const std::filesystem::path& registryFile,
