@@ -23,19 +23,16 @@ class FaultySearch : public FileSearch {
 
 class FaultyFile : public WritableFile {
  public:
-  FaultyFile(FaultInjectionEnv& env, std::unique_ptr<WritableFile> inner, std::string path)
-      : env_(env), inner_(std::move(inner)), path_(std::move(path)) {
-    env_.written_[path_] = {};
-  }
+  FaultyFile(FaultInjectionEnv& env, std::unique_ptr<WritableFile> inner, size_t recorded)
+      : env_(env), inner_(std::move(inner)), recorded_(recorded) {}
   bool Append(std::string_view data) override {
     if (env_.Inject("Append") || !inner_->Append(data)) return false;
-    env_.written_[path_].appended += data.size();
+    if (env_.cut_) env_.cut_->Appended(recorded_, std::string(data));
     return true;
   }
   bool Sync() override {
     if (env_.Inject("Sync") || !inner_->Sync()) return false;
-    auto& written = env_.written_[path_];
-    written.synced = written.appended;
+    if (env_.cut_) env_.cut_->Synced(recorded_);
     return true;
   }
   bool Close() override { return inner_->Close(); }
@@ -43,24 +40,13 @@ class FaultyFile : public WritableFile {
  private:
   FaultInjectionEnv& env_;
   std::unique_ptr<WritableFile> inner_;
-  std::string path_;
+  size_t recorded_;
 };
-
-std::vector<std::pair<std::string, bool>> FaultInjectionEnv::Unflushed() const {
-  return {copied_.begin(), copied_.end()};
-}
-
-std::vector<std::pair<std::string, uint64_t>> FaultInjectionEnv::Unsynced() const {
-  std::vector<std::pair<std::string, uint64_t>> files;
-  for (const auto& [path, written] : written_) {
-    if (written.appended != written.synced) files.emplace_back(path, written.synced);
-  }
-  return files;
-}
 
 bool FaultInjectionEnv::Inject(const char* operation) {
   bool byName = !failName_.empty() && failName_ == operation && skip_-- == 0;
   long index = count_++;
+  operations_.push_back(operation);
   bool from = failFrom_ >= 0 && index >= failFrom_;
   if (index != failAt_ && !byName && !from) return false;
   if (byName) failName_.clear();
@@ -152,27 +138,34 @@ bool FaultInjectionEnv::ShortPathName(const std::string& longPath, std::string* 
 }
 
 bool FaultInjectionEnv::CreateDir(const std::string& path) {
-  return !Inject("CreateDir") && target().CreateDir(path);
+  if (Inject("CreateDir") || !target().CreateDir(path)) return false;
+  if (cut_) cut_->MadeFolder(path);
+  return true;
 }
 
 bool FaultInjectionEnv::CopyFileTo(const std::string& from, const std::string& to,
                                    bool failIfExists) {
   if (Inject("CopyFileTo")) return false;
-  FoundFile found;
-  bool existed = copied_.count(to) ? copied_[to] : target().FindFirst(to, &found) != nullptr;
+  if (cut_) cut_->Before(to);
   if (!target().CopyFileTo(from, to, failIfExists)) return false;
-  copied_[to] = existed;
+  if (cut_) cut_->Copied(to, cut_->ReadNow(to).value_or(""));
   return true;
 }
 
 bool FaultInjectionEnv::FlushFiles(const std::vector<std::string>& paths) {
   if (Inject("FlushFiles") || !target().FlushFiles(paths)) return false;
-  for (const std::string& path : paths) copied_.erase(path);
+  if (cut_) {
+    for (const std::string& path : paths) cut_->Flushed(path);
+  }
   return true;
 }
 
 bool FaultInjectionEnv::RemoveFile(const std::string& path) {
-  return !Inject("RemoveFile") && target().RemoveFile(path);
+  if (Inject("RemoveFile")) return false;
+  if (cut_) cut_->Before(path);
+  if (!target().RemoveFile(path)) return false;
+  if (cut_) cut_->Removed(path);
+  return true;
 }
 
 bool FaultInjectionEnv::MakeWritable(const std::string& path) {
@@ -180,7 +173,14 @@ bool FaultInjectionEnv::MakeWritable(const std::string& path) {
 }
 
 bool FaultInjectionEnv::RenameFile(const std::string& from, const std::string& to) {
-  return !Inject("RenameFile") && target().RenameFile(from, to);
+  if (Inject("RenameFile")) return false;
+  if (cut_) {
+    cut_->Before(from);
+    cut_->Before(to);
+  }
+  if (!target().RenameFile(from, to)) return false;
+  if (cut_) cut_->Renamed(from, to);
+  return true;
 }
 
 std::unique_ptr<ReadableFile> FaultInjectionEnv::OpenReadable(const std::string& path) {
@@ -198,7 +198,9 @@ std::unique_ptr<FileSearch> FaultInjectionEnv::FindFirst(const std::string& patt
 
 std::unique_ptr<WritableFile> FaultInjectionEnv::CreateWritable(const std::string& path) {
   if (Inject("CreateWritable")) return nullptr;
+  if (cut_) cut_->Before(path);
   std::unique_ptr<WritableFile> file = target().CreateWritable(path);
   if (!file) return nullptr;
-  return std::make_unique<FaultyFile>(*this, std::move(file), path);
+  size_t recorded = cut_ ? cut_->Created(path) : 0;
+  return std::make_unique<FaultyFile>(*this, std::move(file), recorded);
 }

@@ -12,6 +12,7 @@
 
 #include "platform/EnvWrapper.h"
 #include "platform/WinError.h"
+#include "platform/testing/PowerCut.h"
 
 class FaultInjectionEnv : public EnvWrapper {
  public:
@@ -38,25 +39,23 @@ class FaultInjectionEnv : public EnvWrapper {
     error_ = error;
   }
   // The run stops dead at operation `index`, as if the power went: that
-  // operation and every later one do nothing (each fails), and whatever was
-  // appended to a file but not yet synced is lost: Unsynced() tells what to
-  // cut back once the run has ended.
+  // operation and every later one do nothing (each fails). What the disk
+  // kept of the run is for a PowerCut to say (RecordOn).
   void StopAt(long index) {
     failFrom_ = index;
     error_ = kErrorNotReady;
   }
-  // The files appended to through this Env whose last bytes never reached a
-  // sync: each path with the size it had on disk at its last sync.
-  std::vector<std::pair<std::string, uint64_t>> Unsynced() const;
-  // The copies made through this Env that no FlushFiles has made durable:
-  // each target, and whether a file stood there before the copy.
-  std::vector<std::pair<std::string, bool>> Unflushed() const;
+  // Tells `cut` every file operation that succeeds from now on.
+  void RecordOn(PowerCut* cut) { cut_ = cut; }
 
   void Reset() {
     count_ = 0;
+    operations_.clear();
     failed_.clear();
   }
   long OperationCount() const { return count_; }
+  // The name of every operation counted, in order.
+  const std::vector<const char*>& Operations() const { return operations_; }
   // The name of the operation that was made to fail, if any.
   const std::string& FailedOperation() const { return failed_; }
 
@@ -102,16 +101,12 @@ class FaultInjectionEnv : public EnvWrapper {
   }
 
   friend class FaultyFile;
-  struct Written {
-    uint64_t appended = 0;
-    uint64_t synced = 0;
-  };
 
   long count_ = 0;
+  std::vector<const char*> operations_;
   long failAt_ = -1;
   long failFrom_ = -1;
-  std::map<std::string, Written> written_;  // by path, for Unsynced
-  std::map<std::string, bool> copied_;      // target -> it replaced a file
+  PowerCut* cut_ = nullptr;
   std::string failName_;
   int skip_ = 0;
   uint32_t error_ = kErrorAccessDenied;
