@@ -57,6 +57,19 @@ class Script {
             bool failIfExists) {
     Record(step, Outcome(env_.CopyFileTo(Path(from), Path(to), failIfExists)));
   }
+  void Rename(const std::string& step, const std::string& from, const std::string& to) {
+    Record(step, Outcome(env_.RenameFile(Path(from), Path(to))));
+  }
+  // The whole file read through OpenReadable in small pieces.
+  void ReadAll(const std::string& step, const std::string& path) {
+    std::unique_ptr<ReadableFile> file = env_.OpenReadable(Path(path));
+    if (!file) return Record(step, Outcome(false));
+    std::string content;
+    char piece[3];
+    uint32_t got = 0;
+    while (file->Read(piece, sizeof piece, &got) && got > 0) content.append(piece, got);
+    Record(step, content);
+  }
   void Remove(const std::string& step, const std::string& path) {
     Record(step, Outcome(env_.RemoveFile(Path(path))));
   }
@@ -84,6 +97,7 @@ class Script {
   void Directories();
   void Copies();
   void Deletions();
+  void Renames();
   void Writes();
 
   Env& env_;
@@ -204,6 +218,25 @@ void Script::Copies() {
   Record("copy.readOnlySourceCopyFlushed", Outcome(env_.FlushFiles({Path("ro-copy.txt")})));
 }
 
+void Script::Renames() {
+  Copy("rename.prepare", "src.txt", "ren1.txt", false);
+  Rename("rename.plain", "ren1.txt", "ren2.txt");
+  Find("rename.result", "ren*");
+  Rename("rename.targetExists", "ren2.txt", "other.txt");
+  Record("rename.targetKept", Content("other.txt"));
+  Rename("rename.targetOtherCase", "ren2.txt", "OTHER.TXT");
+  Rename("rename.missing", "nosuch.txt", "ren3.txt");
+  Rename("rename.missingDirectory", "ren2.txt", "nodir\\ren3.dat");
+  Rename("rename.intoDirectory", "ren2.txt", "fdir\\ren3.dat");
+  Find("rename.moved", "fdir\\ren*");
+  ReadAll("read.whole", "fdir\\ren3.dat");
+  ReadAll("read.other", "fdir\\cfnoext");
+  ReadAll("read.missing", "nosuch.txt");
+  ReadAll("read.missingDirectory", "nodir\\x.txt");
+  ReadAll("read.directory", "fdir");
+  ReadAll("read.readOnly", "ro.txt");
+}
+
 void Script::Deletions() {
   Remove("delete.file", "copy1.txt");
   Remove("delete.missing", "copy1.txt");
@@ -257,6 +290,7 @@ FileOpsOutcomes Script::Run() {
   Names();
   Directories();
   Copies();
+  Renames();
   Deletions();
   Writes();
   Short("short.existing", "src.txt");
