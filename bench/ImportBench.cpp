@@ -1,6 +1,7 @@
 // The whole import over a generated old installation: 10 queues of 100 jobs,
 // each job with 2 data files of 4 KiB, run by the Linux program's Env over a
-// fresh copy of the image in every iteration (the copy is not timed).
+// fresh copy of the image in every iteration (the copy is not timed); and
+// the backup names of many files that want one name.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/CheckLUMDlg.h"
+#include "import/BackupNames.h"
 #include "platform/portable/EnvPortable.h"
 
 namespace fs = std::filesystem;
@@ -84,5 +86,23 @@ void BM_ImportQueuesAndJobs(benchmark::State& state) {
   fs::remove_all(work);
 }
 BENCHMARK(BM_ImportQueuesAndJobs)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Backup names for N control profiles of one queue that share a sequence
+// number, so that all want one name: the time per name must not grow with N.
+void BM_BackupNamesForOneWantedName(benchmark::State& state) {
+  fs::path image = Installation().string() + "-names";
+  fs::create_directories(image / "C" / "Setup" / "Backup");
+  PortableOptions options;
+  options.image = image;
+  EnvPortable env(options);
+  for (auto _ : state) {
+    BackupNames names(env);
+    names.Load("C:\\Setup\\Backup");
+    for (int64_t i = 0; i < state.range(0); ++i) names.Take(names.Unused("Q1-1"));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  fs::remove_all(image);
+}
+BENCHMARK(BM_BackupNamesForOneWantedName)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
