@@ -238,3 +238,44 @@ TEST_F(ImportDriverTest, RunWithoutTheRightsToWriteTheRegistryTellsTheUserAndMov
   EXPECT_FALSE(s.Exists("C:\\Setup\\Backup\\restore.bat"));
   EXPECT_FALSE(s.Exists("C:\\Setup\\Spool"));
 }
+
+// A disk that fills up just as restore.bat is written.
+class ScriptDiskFull : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  std::unique_ptr<WritableFile> CreateWritable(const std::string& path) override {
+    std::unique_ptr<WritableFile> file = EnvWrapper::CreateWritable(path);
+    if (!file || path.find("restore.bat") == std::string::npos) return file;
+    return std::make_unique<Full>(std::move(file), *this);
+  }
+
+ private:
+  class Full : public WritableFile {
+   public:
+    Full(std::unique_ptr<WritableFile> inner, Env& env) : inner_(std::move(inner)), env_(env) {}
+    bool Append(std::string_view) override {
+      env_.SetLastErrorCode(kErrorDiskFull);
+      return false;
+    }
+    bool Sync() override { return inner_->Sync(); }
+    bool Close() override { return inner_->Close(); }
+
+   private:
+    std::unique_ptr<WritableFile> inner_;
+    Env& env_;
+  };
+};
+
+// The moves whose lines could not be written stay where they are, and the
+// run does not end as if everything had gone well.
+TEST_F(ImportDriverTest, RestoreScriptThatCannotBeWrittenEndsTheRunWithCancel) {
+  WriteTypicalInstallation(s);
+  ScriptDiskFull full(s.env());
+  CCheckLUMDlg dlg(full);
+  EXPECT_FALSE(dlg.RunWorkStep());
+  EXPECT_TRUE(s.Exists("C:\\WINDOWS\\lum.ini"));
+  EXPECT_TRUE(s.Exists("C:\\OLD\\lum.ini"));
+  EXPECT_NE(s.Messages().find("Error writing the restore script"), std::string::npos)
+      << s.Messages();
+  EXPECT_EQ(dlg.run.restoreScript.FilesBackedUp(), 0);
+}
