@@ -43,8 +43,25 @@ void BackupNames::Load(const std::string& backupDirectory) {
   }
 }
 
+bool BackupNames::IsJournalFileName(const std::string& name) {
+  for (const char* own : {"restore.bat", "restore.reg", "CheckLUM.log"}) {
+    std::string_view base(own);
+    if (name.size() < base.size() ||
+        env_.CompareFileNames(std::string_view(name).substr(0, base.size()), base) != 0) {
+      continue;
+    }
+    std::string_view rest = std::string_view(name).substr(base.size());
+    if (rest.empty()) return true;
+    if (rest[0] == '.' && rest.size() > 1 &&
+        std::all_of(rest.begin() + 1, rest.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool BackupNames::Taken(const std::string& name) {
-  if (taken_.count(name) != 0) return true;
+  if (taken_.count(name) != 0 || IsJournalFileName(name)) return true;
   std::string oem;
   return !named_.empty() && env_.ToOemText(name, &oem) && named_.count(oem) != 0;
 }

@@ -5,7 +5,10 @@
 // has it, when this run has given it, or when a line of an earlier restore
 // script names it, even though its file never came there: the move of a
 // missing file still leaves its line, and that line would copy whatever
-// later took the name back over a file it never had.
+// later took the name back over a file it never had. The run's own files
+// (restore.bat, restore.reg, CheckLUM.log, and NAME.N for each) are never
+// given either, whatever a profile calls a queue: a later run renames an
+// earlier one of those, and would run a backup named so as a script.
 #pragma once
 
 #include <map>
@@ -35,6 +38,7 @@ class BackupNames {
     bool operator()(const std::string& a, const std::string& b) const;
   };
   bool Taken(const std::string& name);
+  bool IsJournalFileName(const std::string& name);
 
   Env& env_;
   std::set<std::string, FileNameOrder> taken_;

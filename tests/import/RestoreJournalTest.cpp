@@ -439,6 +439,20 @@ TEST_F(MoveToBackupTest, NamesOfEarlierLinesStayTakenThoughTheirFilesNeverCame) 
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\lum.ini~2"), "second installation");
 }
 
+// A queue may be called anything: its profile never takes the name of one
+// of the run's own files, which a later run would rename or run as a script.
+TEST_F(MoveToBackupTest, BackupsNeverTakeTheNamesOfTheRunsOwnFiles) {
+  for (const char* name : {"restore.bat", "RESTORE.REG", "CheckLUM.log", "restore.bat.7"}) {
+    s.Write(std::string("C:\\OLD\\") + name + "\\queue.ini", name);
+    journal().MoveToBackup(std::string("C:\\OLD\\") + name + "\\queue.ini", name);
+  }
+  EXPECT_EQ(Script(),
+            "copy/y restore.bat~2 C:\\OLD\\restore.bat\\queue.ini\r\n"
+            "copy/y RESTORE.REG~2 C:\\OLD\\RESTORE.REG\\queue.ini\r\n"
+            "copy/y CheckLUM.log~2 C:\\OLD\\CheckLUM.log\\queue.ini\r\n"
+            "copy/y restore.bat.7~2 C:\\OLD\\restore.bat.7\\queue.ini\r\n");
+}
+
 // A gap in the kept scripts does not put the newest one below an older one.
 TEST_F(MoveToBackupTest, KeptScriptTakesTheNumberAboveTheHighest) {
   s.Write("C:\\Setup\\Backup\\restore.bat", "third run\r\n");
