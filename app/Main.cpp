@@ -205,6 +205,11 @@ int main(int argc, char** argv) {
       std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
       return kExitUsage;
     }
+    std::string error;
+    if (!env.RegistryFileUsable(&error)) {
+      std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
+      return kExitUsage;
+    }
     return Restore(env, options);
   }
   RunReport report;

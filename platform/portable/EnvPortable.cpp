@@ -128,15 +128,20 @@ bool EnvPortable::LockImage() {
   return lock_.Acquire(options_.image);
 }
 
-bool EnvPortable::LoadRegistry(std::string* error) {
+bool EnvPortable::RegistryFileUsable(std::string* error) {
   fs::path file = options_.image / "HKLM.reg";
   std::error_code ec;
   fs::file_status status = fs::symlink_status(file, ec);
-  if (!fs::exists(status)) return true;
-  if (!fs::is_regular_file(status)) {
-    *error = file.string() + ": not a plain file (a link or a folder); it is not read";
-    return false;
-  }
+  if (!fs::exists(status) || fs::is_regular_file(status)) return true;
+  *error = file.string() + ": not a plain file (a link, a folder or a device); it is not read";
+  return false;
+}
+
+bool EnvPortable::LoadRegistry(std::string* error) {
+  fs::path file = options_.image / "HKLM.reg";
+  if (!RegistryFileUsable(error)) return false;
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(file, ec))) return true;
   return registry_->LoadFile(file, error);
 }
 

@@ -62,6 +62,9 @@ class EnvPortable : public Env {
   // Like every image path, the file must not be a link: a link could lead out
   // of the image.
   bool LoadRegistry(std::string* error);
+  // True when IMAGE/HKLM.reg is missing or a plain file; else false, with
+  // the reason: a link, a folder or a device is never read.
+  bool RegistryFileUsable(std::string* error);
   // 0 when SaveRegistry will be able to replace IMAGE/HKLM.reg, else the
   // error code that stands in its way.
   uint32_t CheckRegistryWritable();

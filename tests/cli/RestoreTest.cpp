@@ -4,14 +4,17 @@
 // --dry-run leaves the image byte for byte as it was; --report gives the
 // log's facts as JSON.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/RunReport.h"
 #include "support/Installations.h"
@@ -174,6 +177,73 @@ TEST(RestoreCommandTest, LinesWithNothingToRestoreAndATornLastLineAreNoFailure) 
   EXPECT_TRUE(fs::exists(image / "C/OLD/a.ini"));
   EXPECT_FALSE(fs::exists(image / "C/OLD/a"));
   EXPECT_FALSE(fs::exists(image / "C/OLD/lum.ini"));
+}
+
+// An image may come from a machine nobody trusts: --restore reads no file
+// that is not a plain one inside the image, and neither hangs nor aborts on
+// a folder, a FIFO or a device where a file should be. A refused HKLM.reg
+// makes the image unusable (2); a script that is a folder cannot be read
+// (1); a link or a FIFO in Backup is no entry of the image at all, so the
+// chain goes on without it (0).
+TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
+  TempDir dir;
+  WriteAll(dir.path() / "secret.reg",
+           "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"pw\"=\"hunter2\"\r\n");
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> plant;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"HKLM.reg a link out of the image",
+       [&](const fs::path& image) {
+         fs::create_symlink(dir.path() / "secret.reg", image / "HKLM.reg");
+       },
+       2},
+      {"HKLM.reg a link to a device",
+       [](const fs::path& image) { fs::create_symlink("/dev/zero", image / "HKLM.reg"); }, 2},
+      {"HKLM.reg a FIFO", [](const fs::path& image) { mkfifo((image / "HKLM.reg").c_str(), 0600); },
+       2},
+      {"HKLM.reg a folder",
+       [](const fs::path& image) { fs::create_directories(image / "HKLM.reg"); }, 2},
+      {"restore.bat a folder",
+       [](const fs::path& image) { fs::create_directories(image / "C/Setup/Backup/restore.bat"); },
+       1},
+      {"restore.bat a FIFO",
+       [](const fs::path& image) { mkfifo((image / "C/Setup/Backup/restore.bat").c_str(), 0600); },
+       0},
+      {"restore.reg.1 a FIFO",
+       [](const fs::path& image) {
+         mkfifo((image / "C/Setup/Backup/restore.reg.1").c_str(), 0600);
+       },
+       0},
+      {"restore.reg.1 a link out of the image",
+       [&](const fs::path& image) {
+         fs::create_symlink(dir.path() / "secret.reg", image / "C/Setup/Backup/restore.reg.1");
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::path image = dir.path() / "image";
+    fs::remove_all(image);
+    WriteAll(image / "C/Setup/Backup/restore.reg", "REGEDIT4\r\n");
+    c.plant(image);
+    std::string command = "timeout 20 " + std::string(CHECKLUM_PROGRAM) + " --restore '" +
+                          image.string() + "' >/dev/null 2>&1";
+    int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    // Nothing was written in its place, and nothing of the host file came in.
+    fs::file_status status = fs::symlink_status(image / "HKLM.reg");
+    if (fs::is_regular_file(status)) {
+      std::ifstream registry(image / "HKLM.reg");
+      std::string text(std::istreambuf_iterator<char>(registry), {});
+      EXPECT_EQ(text.find("hunter2"), std::string::npos);
+    }
+    if (std::string(c.name).rfind("HKLM.reg a link", 0) == 0) {
+      EXPECT_TRUE(fs::is_symlink(status));
+    }
+  }
 }
 
 TEST(ReportTest, TextIsEscapedAndInUtf8) {

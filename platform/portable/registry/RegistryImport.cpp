@@ -5,6 +5,7 @@
 
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
+#include "platform/portable/registry/RegistryFileText.h"
 
 namespace fs = std::filesystem;
 
@@ -12,13 +13,26 @@ namespace {
 
 constexpr char kAnsiHeader[] = "REGEDIT4\r\n";
 
+// Only a plain file is read, of no more than a registry file may hold: a
+// link may lead out of the image, and a device or a folder is no file.
 bool ReadBytes(const fs::path& file, std::string* bytes, std::string* error) {
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(file, ec);
+  if (!fs::is_regular_file(status)) {
+    *error = file.string() + ": not a plain file (a link, a folder or a device); it is not read";
+    return false;
+  }
+  std::uintmax_t size = fs::file_size(file, ec);
+  if (ec || size > RegistryFileText::kMaxFileBytes) {
+    *error = file.string() + ": " + (ec ? ec.message() : "the file is too large");
+    return false;
+  }
   std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  bytes->resize(static_cast<size_t>(size));
+  if (!in || !in.read(bytes->data(), static_cast<std::streamsize>(size))) {
     *error = file.string() + ": cannot be read";
     return false;
   }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return true;
 }
 
