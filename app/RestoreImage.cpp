@@ -56,7 +56,7 @@ RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory
       bool bare = IsBareName(from);
       from = FromBackup(backupDirectory, from);
       to = FromBackup(backupDirectory, to);
-      if (env.HostPath(from).empty() || env.HostPath(to).empty()) {
+      if (env.LeadsOutside(from) || env.LeadsOutside(to)) {
         messages << FormatTableString(kMsgCliRestoreOutsideImage, path.c_str(), number,
                                       from.c_str(), to.c_str());
         ++outcome.failed;
@@ -89,11 +89,13 @@ RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory
   for (const std::string& name : RestoreChainNames(env, backupDirectory, "restore.reg")) {
     undo.push_back(env.HostPath(backupDirectory + "\\" + name));
   }
-  outcome.registryFiles = static_cast<int>(undo.size());
+  // The undo files are applied all together or not at all.
   std::string error;
   if (!undo.empty() && !env.ImportRegistryFiles(undo, &error)) {
     messages << FormatTableString(kMsgCliRestoreRegistryFailed, error.c_str());
     outcome.registryRestored = false;
+  } else {
+    outcome.registryFiles = static_cast<int>(undo.size());
   }
   return outcome;
 }

@@ -22,7 +22,7 @@ struct RestoreOutcome {
   int copied = 0;         // files copied back
   int failed = 0;         // copy lines that failed or were refused
   int absent = 0;         // lines whose backup never came: nothing to restore
-  int registryFiles = 0;  // undo files applied
+  int registryFiles = 0;  // undo files applied (none when they could not be)
   bool registryRestored = true;
 };
 

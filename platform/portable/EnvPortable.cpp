@@ -165,6 +165,11 @@ fs::path EnvPortable::HostPath(const std::string& windowsPath) const {
   return location.error == kErrorSuccess ? location.host : fs::path();
 }
 
+bool EnvPortable::LeadsOutside(const std::string& windowsPath) const {
+  ImageLocation location = paths_.Locate(windowsPath);
+  return location.error != kErrorSuccess && location.host.empty();
+}
+
 // --- Registry: the image's own registry. ---
 
 uint32_t EnvPortable::OpenKey(RegKey parent, const char* subkey, RegKey* result) {

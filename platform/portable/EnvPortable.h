@@ -79,6 +79,10 @@ class EnvPortable : public Env {
   // empty when it lies outside the image (UNC and device paths) or cannot be
   // reached.
   std::filesystem::path HostPath(const std::string& windowsPath) const;
+  // True when `windowsPath` leads out of the image (UNC and device paths, a
+  // missing drive, a link on the way), where no operation reaches; a path
+  // whose folder is merely missing does not.
+  bool LeadsOutside(const std::string& windowsPath) const;
   // The OEM code page of the machine, the one restore.bat is written in.
   uint32_t OemCodePage() const { return options_.oemCodePage; }
   // Ends the progress line that a terminal shows, before other output.

@@ -246,6 +246,31 @@ TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
   }
 }
 
+// The summary and the messages say what happened: a missing folder inside
+// the image is no way out of it, and an undo file that is refused is not
+// counted as applied.
+TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteAll(image / "C/Setup/Backup/restore.bat", "copy/y a.ini C:\\NOWHERE\\a.ini\r\n");
+  WriteAll(image / "C/Setup/Backup/a.ini", "a");
+  WriteAll(image / "C/Setup/Backup/restore.reg",
+           "REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n\r\n[-X]\r\n");
+  std::string out = (dir.path() / "out.txt").string(), err = (dir.path() / "err.txt").string();
+  std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() + "' >'" +
+                        out + "' 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  std::ifstream outIn(out), errIn(err);
+  std::string summary(std::istreambuf_iterator<char>(outIn), {});
+  std::string messages(std::istreambuf_iterator<char>(errIn), {});
+  EXPECT_EQ(messages.find("outside the image"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("cannot be copied to C:\\NOWHERE\\a.ini: Path not found."),
+            std::string::npos)
+      << messages;
+  EXPECT_NE(summary.find("0 registry undo files applied"), std::string::npos) << summary;
+}
+
 TEST(ReportTest, TextIsEscapedAndInUtf8) {
   EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");
