@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/portable/files/HostFile.h"
 #include "platform/portable/text/Text.h"
 
 std::string RunReport::JsonString(const std::string& text) {
@@ -22,9 +23,22 @@ std::string RunReport::JsonString(const std::string& text) {
   return json + "\"";
 }
 
+RunReport::~RunReport() {
+  if (temporary_.empty()) return;
+  out_.close();
+  std::error_code ec;
+  std::filesystem::remove(temporary_, ec);
+}
+
 bool RunReport::Open(const std::filesystem::path& file) {
-  out_.open(file, std::ios::binary | std::ios::trunc);
-  if (!out_) return false;
+  file_ = file;
+  std::filesystem::path folder = file.parent_path();
+  temporary_ = UnusedTemporary(folder.empty() ? "." : folder, "report");
+  out_.open(temporary_, std::ios::binary | std::ios::trunc);
+  if (!out_) {
+    temporary_.clear();
+    return false;
+  }
   out_ << "{\n  \"events\": [";
   return true;
 }
@@ -41,5 +55,9 @@ bool RunReport::Finish(bool ok, const ImportCounts& counts, int filesMoved) {
        << ", \"queues\": " << counts.queues << ", \"jobs\": " << counts.jobs
        << ", \"dataFiles\": " << counts.dataFiles << ", \"filesMoved\": " << filesMoved << "}\n}\n";
   out_.close();
-  return !out_.fail();
+  std::error_code ec;
+  if (!out_.fail()) std::filesystem::rename(temporary_, file_, ec);
+  bool moved = !out_.fail() && !ec;
+  if (moved) temporary_.clear();
+  return moved;
 }

@@ -10,13 +10,22 @@
 #include "import/ImportRun.h"
 #include "import/RunLog.h"
 
+// The report is written to a temporary file beside FILE and takes FILE's
+// place only once it is whole: a run that ends before it has anything to
+// report (the image in use, a registry file that cannot be read) leaves an
+// earlier FILE as it was.
 class RunReport {
  public:
-  // False when the file cannot be made.
+  RunReport() = default;
+  RunReport(const RunReport&) = delete;
+  RunReport& operator=(const RunReport&) = delete;
+  ~RunReport();
+
+  // False when the temporary file cannot be made.
   bool Open(const std::filesystem::path& file);
   void Add(const RunEvent& event);
-  // Writes the result and closes the file; false when it could not be
-  // written whole.
+  // Writes the result, and puts the report in FILE's place; false when it
+  // could not be written whole or moved there.
   bool Finish(bool ok, const ImportCounts& counts, int filesMoved);
 
   // `text` (code page 1252) as a JSON string, quotes included.
@@ -24,5 +33,6 @@ class RunReport {
 
  private:
   std::ofstream out_;
+  std::filesystem::path file_, temporary_;
   bool first_ = true;
 };

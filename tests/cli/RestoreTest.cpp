@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -296,6 +297,24 @@ TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
       << json.substr(json.size() > 300 ? json.size() - 300 : 0);
   EXPECT_NE(json.find("\"subject\": \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Tandrel\\\\LUM\""),
             std::string::npos);
+}
+
+// A run that ends before it has anything to report leaves an earlier
+// report as it was, and no temporary file beside it.
+TEST(ReportTest, RunThatEndsBeforeItsFirstEventKeepsAnEarlierReport) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteAll(image / "HKLM.reg", "not a registry file\r\n");
+  fs::path report = dir.path() / "report.json";
+  WriteAll(report, "{\"earlier\": true}\n");
+  EXPECT_EQ(RunProgram("--report '" + report.string() + "' '" + image.string() + "'"), 2);
+  EXPECT_EQ(ReadAll(report), "{\"earlier\": true}\n");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"image", "report.json"}));
 }
 
 }  // namespace
