@@ -2,9 +2,13 @@
 // emulates one Windows machine, and saves the image's registry file; or
 // undoes the runs recorded there (--restore), or shows what a run would do
 // without changing the image (--dry-run).
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -106,6 +110,65 @@ int Import(const PortableOptions& options, bool echo, RunReport* report) {
   return ok ? kExitOk : kExitCancel;
 }
 
+// The dry run's scratch folder: made new by mkdtemp (mode 0700, so that
+// nobody else can plant anything in it or read the copy), and removed when
+// the run ends however it ends. A helper process waits for this one to go
+// and then removes the folder, so that a Ctrl-C, a SIGTERM or a hang-up
+// does not leave a copy of the image behind.
+class Scratch {
+ public:
+  // False, with the reason, when no folder can be made.
+  bool Make(std::string* error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path temporary = fs::temp_directory_path(ec);
+    if (ec) {
+      const char* named = std::getenv("TMPDIR");
+      *error = "the temporary folder " + std::string(named ? named : "") + ": " + ec.message();
+      return false;
+    }
+    std::string pattern = (temporary / "checklum-dry-run-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      *error = temporary.string() + ": " + std::strerror(errno);
+      return false;
+    }
+    folder_ = pattern;
+    int ends[2];
+    if (pipe(ends) != 0) return true;  // removed at the end as usual
+    pid_t helper = fork();
+    if (helper == 0) {
+      // Signals from the terminal reach the whole group: this one stays.
+      for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, SIG_IGN);
+      close(ends[1]);
+      char byte;
+      while (read(ends[0], &byte, 1) != 0 && errno == EINTR) {
+      }
+      fs::remove_all(folder_, ec);
+      _exit(0);
+    }
+    close(ends[0]);
+    if (helper > 0) {
+      helper_ = helper;
+      watch_ = ends[1];
+    } else {
+      close(ends[1]);
+    }
+    return true;
+  }
+  const std::filesystem::path& Folder() const { return folder_; }
+  ~Scratch() {
+    std::error_code ec;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+    if (watch_ >= 0) close(watch_);
+    if (helper_ > 0) waitpid(helper_, nullptr, 0);
+  }
+
+ private:
+  std::filesystem::path folder_;
+  int watch_ = -1;
+  pid_t helper_ = -1;
+};
+
 // --dry-run: the import on a scratch copy of the image, its log printed;
 // the image itself is only read, and held against other runs meanwhile.
 int DryRun(PortableOptions options, RunReport* report) {
@@ -115,13 +178,17 @@ int DryRun(PortableOptions options, RunReport* report) {
     return kExitUsage;
   }
   namespace fs = std::filesystem;
-  fs::path scratch = fs::temp_directory_path() / ("checklum-dry-run-" + std::to_string(getpid()));
+  Scratch scratchFolder;
+  std::string reason;
+  if (!scratchFolder.Make(&reason)) {
+    std::cerr << FormatTableString(kMsgCliDryRunNoCopy, reason.c_str());
+    return kExitUsage;
+  }
+  const fs::path& scratch = scratchFolder.Folder();
   std::error_code ec;
-  fs::remove_all(scratch, ec);
   fs::copy(options.image, scratch, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
            ec);
   if (ec) {
-    fs::remove_all(scratch, ec);
     std::cerr << FormatTableString(kMsgCliDryRunNoCopy, ec.message().c_str());
     return kExitUsage;
   }
@@ -130,7 +197,6 @@ int DryRun(PortableOptions options, RunReport* report) {
   options.progress = nullptr;  // the log lines say it all
   options.messages = nullptr;
   int status = Import(options, true, report);
-  fs::remove_all(scratch, ec);
   std::cout << FormatTableString(kMsgCliDryRunDone, original.c_str());
   return status;
 }

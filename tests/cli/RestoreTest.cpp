@@ -317,4 +317,34 @@ TEST(ReportTest, RunThatEndsBeforeItsFirstEventKeepsAnEarlierReport) {
   EXPECT_EQ(names, (std::vector<std::string>{"image", "report.json"}));
 }
 
+// The dry run's scratch copy is the user's own: a folder nobody else can
+// enter or read, made new for the run, and gone however the run ends, a
+// SIGTERM included. Without a temporary folder the run says so.
+TEST(DryRunTest, ScratchCopyIsPrivateAndNeverLeftBehind) {
+  TempDir dir;
+  fs::path image = dir.path() / "image", temporary = dir.path() / "tmp";
+  std::string generate = "python3 '" + std::string(CHECKLUM_SOURCE_DIR) +
+                         "/scripts/gen-installation' '" + image.string() + "' 4 400 2 2000";
+  ASSERT_EQ(std::system(generate.c_str()), 0);
+  std::string run = "TMPDIR='" + temporary.string() + "' " + CHECKLUM_PROGRAM + " --dry-run '" +
+                    image.string() + "' >/dev/null 2>'" + (dir.path() / "err.txt").string() + "'";
+  int raw = std::system(run.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+  EXPECT_NE(ReadAll(dir.path() / "err.txt").find("the temporary folder"), std::string::npos);
+
+  fs::create_directories(temporary);
+  std::string killed = "(" + run + " & sleep 0.5; for f in '" + temporary.string() +
+                       "'/*; do stat -c %a \"$f\" >'" + (dir.path() / "mode.txt").string() +
+                       "'; done; kill -TERM $!; wait)";
+  std::system(killed.c_str());
+  std::string mode = ReadAll(dir.path() / "mode.txt");
+  EXPECT_TRUE(mode == "700\n" || mode == "") << mode;  // empty: the run was over already
+  bool empty = false;
+  for (int i = 0; i < 100 && !empty; ++i) {
+    empty = fs::is_empty(temporary);
+    if (!empty) std::system("sleep 0.1");
+  }
+  EXPECT_TRUE(empty) << "a copy of the image is left in " << temporary;
+}
+
 }  // namespace
