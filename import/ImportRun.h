@@ -29,7 +29,11 @@ struct ImportCounts {
 
 struct ImportRun {
   ImportRun(Env& e, ImportProgress& p)
-      : env(e), progress(p), restoreScript(e), spooledNames(FileNameOrder{&e}) {}
+      : env(e),
+        progress(p),
+        restoreScript(e),
+        spooledNames(FileNameOrder{&e}),
+        jobNames(FileNameOrder{&e}) {}
 
   Env& env;
   ImportProgress& progress;
@@ -48,4 +52,7 @@ struct ImportRun {
   // The data file names this run has placed in the spool directory: no job's
   // data replaces another's.
   std::set<std::string, FileNameOrder> spooledNames;
+  // The control-file names of the jobs this run has written (Jobs\<name>):
+  // no job's record replaces another's.
+  std::set<std::string, FileNameOrder> jobNames;
 };

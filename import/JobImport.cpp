@@ -112,8 +112,12 @@ void ImportJob(ImportRun& run, const std::string& queueName, const std::string& 
     Report(run, kMsgJobWithoutControlFileName, profilePath);
     return;
   }
-  WithSubkey(env, "Queues\\" + queueName + "\\Jobs",
-             [&](RegKey jobs) { WriteTypedValue(env, jobs, seqno, controlFileName, true); });
+  if (run.jobNames.count(controlFileName) != 0) {
+    // Jobs\<name> holds the first such job; a second would overwrite part
+    // of its record.
+    Report(run, kMsgJobNameTaken, profilePath, controlFileName);
+    return;
+  }
   int count = static_cast<int32_t>(profile.ReadInt("Settings", "DataFiles", 0));
   count = std::min(count, LastListedFile(files));
   for (int j = 1; j <= count; ++j) SpoolDataFile(run, profilePath, files, j, job);
@@ -123,6 +127,10 @@ void ImportJob(ImportRun& run, const std::string& queueName, const std::string& 
     Report(run, kMsgJobNotWritten, profilePath, controlFileName);
     return;
   }
+  // Only a job whose key is there is listed in its queue.
+  WithSubkey(env, "Queues\\" + queueName + "\\Jobs",
+             [&](RegKey jobs) { WriteTypedValue(env, jobs, seqno, controlFileName, true); });
+  run.jobNames.insert(controlFileName);
   ++run.counts.jobs;
   run.restoreScript.MoveToBackup(profilePath, queueName + "-" + seqno);
 }

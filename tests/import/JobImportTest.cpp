@@ -3,6 +3,7 @@
 // control profile names ever leads out of the spool or backup directory.
 #include <gtest/gtest.h>
 
+#include "app/CheckLUMDlg.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/profile/ProfileService.h"
 #include "support/Scenario.h"
@@ -241,6 +242,39 @@ TEST_F(JobImportTest, AFolderNamedLikeAControlProfileIsNoJob) {
   Run();
   EXPECT_EQ(s.Messages(), "");
   EXPECT_FALSE(s.KeyExists(kAlphaJobs));
+}
+
+}  // namespace
+
+namespace {
+
+class JobNameTest : public JobImportTest {};
+
+// Two queues' jobs with one ControlFileName would share Jobs\<name>: the
+// first stays whole, the second stays in its queue, and the counts say so.
+TEST_F(JobNameTest, SecondJobWithATakenControlFileNameStaysInItsQueue) {
+  AddBeta();
+  Job("C:\\OLD\\Q", "cf1.ini", "Seqno=1\r\nControlFileName=cfA1host\r\nUser=alpha\r\n");
+  Job("C:\\OLD\\B", "cf1.ini", "Seqno=1\r\nControlFileName=CFA1HOST\r\nUser=beta\r\n");
+  CCheckLUMDlg dlg(s.env());
+  ASSERT_TRUE(dlg.RunWorkStep()) << s.Messages();
+  EXPECT_EQ(JobText("cfA1host", "User"), "alpha");
+  EXPECT_EQ(JobText("cfA1host", "QueueName"), "Alpha");
+  EXPECT_FALSE(s.Text("SOFTWARE\\Tandrel\\LUM\\Queues\\Beta\\Jobs", "1").has_value());
+  EXPECT_TRUE(s.Exists("C:\\OLD\\B\\cf1.ini"));
+  EXPECT_FALSE(s.Exists("C:\\OLD\\Q\\cf1.ini"));
+  EXPECT_EQ(dlg.run.counts.jobs, 1);
+  EXPECT_NE(s.Messages().find("has the ControlFileName CFA1HOST of a job already imported"),
+            std::string::npos)
+      << s.Messages();
+}
+
+// A job whose key cannot be made is not listed in its queue either.
+TEST_F(JobNameTest, JobWhoseKeyCannotBeMadeIsNotListed) {
+  Job("C:\\OLD\\Q", "cf1.ini", "Seqno=1\r\nControlFileName=" + std::string(300, 'x') + "\r\n");
+  Run();
+  EXPECT_FALSE(s.Text(kAlphaJobs, "1").has_value());
+  EXPECT_TRUE(s.Exists("C:\\OLD\\Q\\cf1.ini"));
 }
 
 }  // namespace
