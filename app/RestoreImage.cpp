@@ -13,11 +13,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A path as cmd resolves it from the backup directory.
+// A path as cmd resolves it with the backup directory as the current one:
+// "\x" lies in the root of the current drive, "D:x" in the current folder of
+// drive D: (the backup directory on its own drive, else that drive's root).
 std::string FromBackup(const std::string& backupDirectory, const std::string& path) {
-  bool absolute = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
-  bool unc = path.rfind("\\\\", 0) == 0;
-  return absolute || unc ? path : backupDirectory + "\\" + path;
+  bool drive = path.size() >= 2 && path[1] == ':';
+  if ((drive && path.size() >= 3 && path[2] == '\\') || path.rfind("\\\\", 0) == 0) return path;
+  std::string current = backupDirectory.substr(0, 2);
+  if (!path.empty() && path[0] == '\\') return current + path;
+  if (!drive) return backupDirectory + "\\" + path;
+  bool sameDrive =
+      (path[0] & ~0x20) == (current[0] & ~0x20) && current.size() == 2 && current[1] == ':';
+  return sameDrive ? backupDirectory + "\\" + path.substr(2)
+                   : path.substr(0, 2) + "\\" + path.substr(2);
 }
 
 bool IsBareName(const std::string& path) {

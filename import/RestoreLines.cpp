@@ -36,7 +36,9 @@ std::string Field(const std::string& text, bool alwaysQuote) {
 }
 
 // One field of a line from `*at`: quoted (the quotes removed) or up to the
-// next blank. Every % must come doubled, as Field writes it.
+// next blank. Every % must come doubled, as Field writes it; an unquoted
+// field holds none of the characters cmd would take as an operator or an
+// escape (^ & | < >), which Field always quotes.
 bool NextField(std::string_view line, size_t* at, std::string* field) {
   while (*at < line.size() && line[*at] == ' ') ++*at;
   if (*at >= line.size()) return false;
@@ -47,6 +49,8 @@ bool NextField(std::string_view line, size_t* at, std::string* field) {
     if (line[*at] == '%') {
       if (*at + 1 >= line.size() || line[*at + 1] != '%') return false;
       ++*at;
+    } else if (!quoted && std::string_view("^&|<>").find(line[*at]) != std::string_view::npos) {
+      return false;
     }
     *field += line[(*at)++];
   }

@@ -272,6 +272,29 @@ TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
   EXPECT_NE(summary.find("0 registry undo files applied"), std::string::npos) << summary;
 }
 
+// Hand-made lines follow cmd's rules or are refused: a path from the root of
+// the current drive lands there, and an unquoted ^ or & (which cmd would
+// take as an escape or an operator) refuses the line.
+TEST(RestoreCommandTest, HandMadeLinesFollowCmdOrAreRefused) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteAll(image / "C/Setup/Backup/restore.bat",
+           "copy/y a.ini \\x15\r\ncopy/y a.ini C:\\x8^&y\r\ncopy/y a.ini C:x16\r\n"
+           "copy/y a.ini \"C:\\x8^&z\"\r\n");
+  WriteAll(image / "C/Setup/Backup/a.ini", "a");
+  std::string err = (dir.path() / "err.txt").string();
+  std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() +
+                        "' >/dev/null 2>'" + err + "'";
+  int raw = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_TRUE(fs::exists(image / "C/x15"));
+  EXPECT_FALSE(fs::exists(image / "C/Setup/Backup/x15"));
+  EXPECT_TRUE(fs::exists(image / "C/Setup/Backup/x16"));  // C: is the current drive
+  EXPECT_TRUE(fs::exists(image / "C/x8^&z"));             // quoted: literal, as in cmd
+  EXPECT_FALSE(fs::exists(image / "C/x8^&y"));
+  EXPECT_NE(ReadAll(err).find("line 2: not a copy line"), std::string::npos) << ReadAll(err);
+}
+
 TEST(ReportTest, TextIsEscapedAndInUtf8) {
   EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");
