@@ -295,6 +295,21 @@ TEST(RestoreCommandTest, HandMadeLinesFollowCmdOrAreRefused) {
   EXPECT_NE(ReadAll(err).find("line 2: not a copy line"), std::string::npos) << ReadAll(err);
 }
 
+// The program keeps earlier files as NAME.1, NAME.2, ...: a name such as
+// restore.bat.01 or restore.reg.007 is none of them, and is neither run nor
+// taken for another.
+TEST(RestoreCommandTest, OnlyKeptNumbersBelongToTheChain) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  WriteAll(image / "C/Setup/Backup/restore.bat.1", "copy/y a.ini C:\\one\r\n");
+  WriteAll(image / "C/Setup/Backup/restore.bat.01", "copy/y a.ini C:\\zero-one\r\n");
+  WriteAll(image / "C/Setup/Backup/restore.reg.007", "not an undo file");
+  WriteAll(image / "C/Setup/Backup/a.ini", "a");
+  EXPECT_EQ(RunProgram("--restore '" + image.string() + "'"), 0);
+  EXPECT_TRUE(fs::exists(image / "C/one"));
+  EXPECT_FALSE(fs::exists(image / "C/zero-one"));
+}
+
 TEST(ReportTest, TextIsEscapedAndInUtf8) {
   EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");
