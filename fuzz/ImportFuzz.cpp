@@ -1,11 +1,15 @@
 // The whole import over a small image built from the input: the input is
 // cut at each "\n--\n" into the files of an old installation, in this order:
 // the main profile, three queue profiles, two control profiles for each
-// queue, the five table profiles and the registry file (the pointer profile
-// always names the main profile, and each control profile has a data file).
-// After the run, nothing outside the import's own Backup and Spool may have
-// been written, and every file of the old installation must be in its place
-// or restorable byte for byte by the restore chain; anything else aborts.
+// queue, the five table profiles, the registry file, and an earlier run's
+// restore.bat.1 and restore.reg.1 (the pointer profile always names the
+// main profile, and each control profile has a data file). After the run,
+// nothing outside the import's own Backup and Spool may have been written,
+// and every file of the old installation must be in its place or
+// restorable byte for byte by the restore chain. Then --restore runs the
+// chains, hand-made lines and undo files included: nothing outside the
+// image may be read or written, though links lead there. Anything else
+// aborts.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,10 +19,12 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/CheckLUMDlg.h"
+#include "app/RestoreImage.h"
 #include "platform/portable/EnvPortable.h"
 #include "platform/portable/text/Text.h"
 
@@ -30,6 +36,9 @@ const char* const kFiles[] = {
     "OLD/lum.ini",    "OLD/Q1/queue.ini", "OLD/Q2/queue.ini", "OLD/Q3/queue.ini", "OLD/Q1/cf1.ini",
     "OLD/Q1/cf2.ini", "OLD/Q2/cf3.ini",   "OLD/Q2/cf4.ini",   "OLD/Q3/cf5.ini",   "OLD/Q3/cf6.ini",
     "OLD/access.ini", "OLD/translat.ini", "OLD/styles.ini",   "OLD/protocol.ini", "OLD/ebcdic.ini"};
+
+// What the folder beside the image holds: it must never reach the image.
+const char* const kSecret = "secret-beside-the-image";
 
 const fs::path& Image() {
   static const fs::path image = [] {
@@ -114,7 +123,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int j = 1; j <= 6; ++j) {
     Write(drive / ("OLD/Q" + std::to_string((j + 1) / 2)) / ("df" + std::to_string(j)), "data");
   }
-  if (parts.size() > std::size(kFiles)) Write(image / "HKLM.reg", parts[std::size(kFiles)]);
+  const size_t more = std::size(kFiles);
+  if (parts.size() > more) Write(image / "HKLM.reg", parts[more]);
+  if (parts.size() > more + 1) Write(drive / "Setup/Backup/restore.bat.1", parts[more + 1]);
+  if (parts.size() > more + 2) Write(drive / "Setup/Backup/restore.reg.1", parts[more + 2]);
+  // A folder beside the image, and links into it from the image.
+  fs::path outside = image.string() + "-outside";
+  fs::remove_all(outside);
+  Write(outside / "secret.reg",
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"pw\"=\"" + std::string(kSecret) + "\"\r\n");
+  std::error_code ec;
+  fs::create_symlink(outside, drive / "OUT", ec);
+  fs::create_symlink(outside / "secret.reg", drive / "Setup/Backup/restore.reg.2", ec);
   const auto before = OldFiles(drive);
 
   {
@@ -156,5 +176,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto backup = restorable.find(path);
     Check(backup != restorable.end() && backup->second == content);
   }
+
+  {
+    PortableOptions options;
+    options.image = image;
+    options.programPath = "C:\\Setup\\CheckLUM.exe";
+    EnvPortable env(options);
+    std::string error;
+    std::ostringstream messages;
+    if (env.RegistryFileUsable(&error)) RestoreImage(env, "C:\\Setup\\\\Backup", messages);
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(outside)) {
+    left.push_back(entry.path().filename().string());
+  }
+  Check(left == std::vector<std::string>{"secret.reg"});
+  // (An input may hold the word itself.)
+  Check(input.find(kSecret) != std::string::npos ||
+        Read(image / "HKLM.reg").find(kSecret) == std::string::npos);
+  fs::remove_all(outside);
   return 0;
 }
