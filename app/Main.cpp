@@ -21,6 +21,7 @@
 #include "import/ImportDriver.h"
 #include "messages/Messages.h"
 #include "platform/portable/EnvPortable.h"
+#include "platform/portable/files/HostFile.h"
 #include "platform/portable/text/Text.h"
 
 namespace {
@@ -184,12 +185,9 @@ int DryRun(PortableOptions options, RunReport* report) {
     std::cerr << FormatTableString(kMsgCliDryRunNoCopy, reason.c_str());
     return kExitUsage;
   }
-  const fs::path& scratch = scratchFolder.Folder();
-  std::error_code ec;
-  fs::copy(options.image, scratch, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
-           ec);
-  if (ec) {
-    std::cerr << FormatTableString(kMsgCliDryRunNoCopy, ec.message().c_str());
+  const fs::path scratch = scratchFolder.Folder() / "image";
+  if (!CopyHostTree(options.image, scratch, &reason)) {
+    std::cerr << FormatTableString(kMsgCliDryRunNoCopy, reason.c_str());
     return kExitUsage;
   }
   fs::path original = options.image;

@@ -385,4 +385,16 @@ TEST(DryRunTest, ScratchCopyIsPrivateAndNeverLeftBehind) {
   EXPECT_TRUE(empty) << "a copy of the image is left in " << temporary;
 }
 
+// A FIFO in the image is no obstacle to the dry run, as it is none to the
+// real run (which never reads it).
+TEST(DryRunTest, EndsAsTheRealRunDoesWithAFifoInTheImage) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  ASSERT_EQ(mkfifo((image / "C" / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(RunProgram("--dry-run '" + image.string() + "'"), 0);
+  EXPECT_EQ(RunProgram("'" + image.string() + "'"), 0);
+}
+
 }  // namespace

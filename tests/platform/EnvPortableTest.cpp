@@ -1,9 +1,14 @@
 // The portable backend: Windows paths inside the image, searches, the system
 // services and the image's registry file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "platform/WinError.h"
 #include "platform/portable/EnvPortable.h"
+#include "platform/portable/files/HostFile.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -291,3 +296,29 @@ TEST_F(EnvPortableTest, FullPathsStartFromTheProgramsDirectory) {
 }
 
 }  // namespace
+
+// The dry run's copy of an image: what a run can see, in no more room than
+// the image's data takes.
+TEST(CopyHostTree, KeepsHolesLinksAndPermissionsAndLeavesOutFifos) {
+  TempDir dir;
+  fs::path from = dir.path() / "from", to = dir.path() / "to";
+  fs::create_directories(from / "C" / "OLD");
+  std::ofstream(from / "C" / "OLD" / "lum.ini") << "[Settings]\r\n";
+  MakeReadOnly(from / "C" / "OLD" / "lum.ini");
+  {
+    std::ofstream sparse(from / "C" / "pagefile.sys");
+    sparse.seekp(64 << 20);
+    sparse << "end";
+  }
+  fs::create_symlink("/etc", from / "C" / "link");
+  ASSERT_EQ(mkfifo((from / "C" / "fifo").c_str(), 0600), 0);
+  std::string error;
+  ASSERT_TRUE(CopyHostTree(from, to, &error)) << error;
+  EXPECT_EQ(fs::file_size(to / "C" / "pagefile.sys"), (64u << 20) + 3);
+  struct stat copied {};
+  ASSERT_EQ(stat((to / "C" / "pagefile.sys").c_str(), &copied), 0);
+  EXPECT_LT(copied.st_blocks * 512, 1 << 20) << "the holes were filled";
+  EXPECT_TRUE(IsReadOnly(to / "C" / "OLD" / "lum.ini"));
+  EXPECT_TRUE(fs::is_symlink(to / "C" / "link"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(to / "C" / "fifo")));
+}

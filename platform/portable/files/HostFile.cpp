@@ -1,5 +1,6 @@
 #include "platform/portable/files/HostFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <string>
@@ -12,6 +13,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -199,6 +201,84 @@ uint32_t RenameHostFile(const fs::path& from, const fs::path& to) {
   }
   return kErrorSuccess;
 #endif
+}
+
+namespace {
+
+#ifndef _WIN32
+// Copies the data of `in` to `out`, leaving the holes of a sparse file holes.
+bool CopySparseData(int in, int out, off_t size) {
+  std::vector<char> buffer(1 << 16);
+  for (off_t data = lseek(in, 0, SEEK_DATA); data >= 0 && data < size;) {
+    off_t hole = lseek(in, data, SEEK_HOLE);
+    if (hole < 0) hole = size;
+    for (off_t at = data; at < hole;) {
+      size_t want =
+          static_cast<size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+      ssize_t got = pread(in, buffer.data(), want, at);
+      if (got <= 0) return false;
+      if (pwrite(out, buffer.data(), static_cast<size_t>(got), at) != got) return false;
+      at += got;
+    }
+    data = lseek(in, hole, SEEK_DATA);
+  }
+  return ftruncate(out, size) == 0;
+}
+
+bool CopyPlainFile(const fs::path& from, const fs::path& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return false;
+  struct stat status {};
+  int out = fstat(in, &status) == 0
+                ? open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                : -1;
+  bool copied = out >= 0 && CopySparseData(in, out, status.st_size);
+  if (out >= 0) {
+    copied = fchmod(out, status.st_mode & 07777) == 0 && copied;
+    struct timespec times[2] = {status.st_atim, status.st_mtim};
+    futimens(out, times);
+    copied = close(out) == 0 && copied;
+  }
+  close(in);
+  return copied;
+}
+#endif
+
+}  // namespace
+
+bool CopyHostTree(const fs::path& from, const fs::path& to, std::string* error) {
+  std::error_code ec;
+  fs::create_directory(to, ec);
+  if (ec) {
+    *error = to.string() + ": " + ec.message();
+    return false;
+  }
+  for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    fs::path target = to / it->path().lexically_relative(from);
+    fs::file_status status = it->symlink_status(ec);
+    if (ec) break;
+    if (fs::is_symlink(status)) {
+      fs::copy_symlink(it->path(), target, ec);
+    } else if (fs::is_directory(status)) {
+      fs::create_directory(target, ec);
+    } else if (fs::is_regular_file(status)) {
+#ifdef _WIN32
+      fs::copy_file(it->path(), target, ec);
+#else
+      if (!CopyPlainFile(it->path(), target)) ec = std::error_code(errno, std::generic_category());
+#endif
+    }
+    if (ec) {
+      *error = it->path().string() + ": " + ec.message();
+      return false;
+    }
+  }
+  if (ec) {
+    *error = from.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
 }
 
 uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {

@@ -65,6 +65,14 @@ uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::
 // 0 or an error code: 183 when `to` exists.
 uint32_t RenameHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Copies the folder `from` to the new folder `to` as an image's run sees it:
+// folders, plain files (their holes kept, so that a sparse file costs no
+// more room than it has data) with their permissions and times, and links
+// as links; FIFOs, devices and sockets, which no run reads, are left out.
+// True, or false with the reason.
+bool CopyHostTree(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string* error);
+
 // Makes `files` (all below `root`) durable, data and names: on Linux with one
 // sync of the whole file system, which costs about as much as one file's;
 // elsewhere file by file. 0 or an error code.
