@@ -406,3 +406,41 @@ TEST_F(RegistryWriteBackTest, AFailedSaveLeavesNothingBehind) {
 }
 
 }  // namespace
+
+// An undo file applied to a registry file reads only the keys it names:
+// every other key, however large the file, is written back as it stood
+// (its odd spacing and comments too), so --restore costs little more
+// than the file's text, as a run does.
+TEST_F(RegistryWriteBackTest, AnImportedUndoFileTouchesOnlyTheKeysItNames) {
+  std::string file = "REGEDIT4\r\n\r\n";
+  for (int i = 0; i < 2000; ++i) {
+    file += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big\\K" + std::to_string(i) +
+            "]\r\n\"v\" = \"x\" ; kept\r\n";
+  }
+  file += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n\"Port\"=dword:00000204\r\n";
+  file += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM\\Queues]\r\n";
+  PortableRegistry reg;
+  std::string error;
+  WriteAll(dir_ / "HKLM.reg", file);
+  ASSERT_TRUE(reg.LoadFile(dir_ / "HKLM.reg", &error)) << error;
+  ASSERT_TRUE(
+      reg.ImportText("REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM\\Queues]"
+                     "\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel\\LUM]\r\n"
+                     "\"Port\"=dword:0000238c\r\n",
+                     &error))
+      << error;
+  ASSERT_TRUE(reg.SaveFile(dir_ / "HKLM.reg", &error)) << error;
+  std::string saved = ReadAll(dir_ / "HKLM.reg");
+  EXPECT_NE(saved.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big\\K1999]\r\n\"v\" = \"x\" ; kept\r\n"),
+            std::string::npos);
+  EXPECT_NE(saved.find("\"Port\"=dword:0000238c"), std::string::npos)
+      << saved.substr(saved.size() - 200);
+  EXPECT_EQ(saved.find("Queues"), std::string::npos);
+  EXPECT_EQ(Value(reg, "SOFTWARE\\Big\\K7", "v"), Value(reg, "SOFTWARE\\Big\\K8", "v"));
+  EXPECT_FALSE(
+      reg.ImportText("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Big\\K1]\r\n\"v\"=dword:1\r\n"
+                     "[-HKEY_LOCAL_MACHI\r\n",
+                     &error));
+  EXPECT_EQ(Value(reg, "SOFTWARE\\Big\\K1", "v"), Value(reg, "SOFTWARE\\Big\\K8", "v"))
+      << "a faulty file changes nothing";
+}

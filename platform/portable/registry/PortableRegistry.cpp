@@ -329,6 +329,34 @@ bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* 
   return false;
 }
 
+bool PortableRegistry::ImportText(std::string_view bytes, std::string* error) {
+  // Checked whole first, so that a faulty file changes nothing.
+  RegistryKeyNode scratch;
+  if (!ParseRegistryFile(bytes, &scratch, error)) return false;
+  RegistrySource source;
+  if (!source.TakeBytes(std::string(bytes), error)) return false;
+  auto fill = [](const void* context, RegistryKeyNode* node) {
+    const State* state = static_cast<const State*>(context);
+    state->Subkeys(node);
+    state->Values(node);
+  };
+  RegistryKeyNode* root = state_->root.get();
+  bool ok;
+  if (source.encoding == TextEncoding::kUtf16) {
+    registry_text::TreeSink<char16_t> sink(root, source.encoding, fill, state_.get());
+    ok = registry_text::Parser<char16_t, registry_text::TreeSink<char16_t>>(source.Units(),
+                                                                            source.encoding, &sink)
+             .Run(error);
+  } else {
+    registry_text::TreeSink<char> sink(root, source.encoding, fill, state_.get());
+    ok = registry_text::Parser<char, registry_text::TreeSink<char>>(source.Bytes(), source.encoding,
+                                                                    &sink)
+             .Run(error);
+  }
+  state_->changed = true;
+  return ok;
+}
+
 bool PortableRegistry::Changed() const {
   return state_->changed;
 }

@@ -57,6 +57,12 @@ class PortableRegistry {
   // loaded (see WriteRegistryFile), and the file is written as it is made,
   // never held whole in memory.
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
+  // Applies a registry file's text as `reg import` does: keys and values are
+  // added or replaced, "[-key]" deletes a key with everything below it and
+  // "name"=- a value. Only the keys it names are read from the file loaded,
+  // so that a registry of any size costs little more than its text. False,
+  // with the reason, and nothing changed, when the text cannot be read.
+  bool ImportText(std::string_view bytes, std::string* error);
   // True once a key was created or a value set to another type or other data
   // since construction or LoadFile: creating a key that exists, or storing
   // what a value already holds, changes nothing.

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/portable/files/HostFile.h"
+#include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryFileText.h"
 
@@ -58,16 +59,18 @@ std::string_view WithoutTornLastEntry(std::string_view bytes) {
 
 bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::path>& imports,
                          std::string* error) {
-  RegistryKeyNode root;
-  RegistryFileFormat format = RegistryFileFormat::kAnsi;
+  // The registry is kept as its text, and only the keys the imports name
+  // are read from it: a registry of any size costs little more than its
+  // text, as in a run.
+  PortableRegistry registry;
   std::error_code ec;
-  if (fs::exists(fs::symlink_status(registryFile, ec))) {
-    std::string bytes;
-    if (!ReadBytes(registryFile, &bytes, error)) return false;
-    if (!ParseRegistryFile(bytes, &root, error, &format)) {
-      *error = registryFile.string() + ": " + *error;
+  fs::file_status status = fs::symlink_status(registryFile, ec);
+  if (fs::exists(status)) {
+    if (!fs::is_regular_file(status)) {
+      *error = registryFile.string() + ": not a plain file (a link, a folder or a device)";
       return false;
     }
+    if (!registry.LoadFile(registryFile, error)) return false;
   }
   for (const fs::path& file : imports) {
     std::string bytes;
@@ -76,16 +79,10 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
     // holds nothing to apply: its writer makes the header durable before
     // any entry.
     if (std::string_view(kAnsiHeader).substr(0, bytes.size()) == bytes) continue;
-    if (!ParseRegistryFile(WithoutTornLastEntry(bytes), &root, error)) {
+    if (!registry.ImportText(WithoutTornLastEntry(bytes), error)) {
       *error = file.string() + ": " + *error;
       return false;
     }
   }
-  std::string text;
-  if (!FormatRegistryFile(root, &text, error, format)) return false;
-  if (uint32_t code = ReplaceHostFile(registryFile, text); code != 0) {
-    *error = registryFile.string() + ": cannot be written (error " + std::to_string(code) + ")";
-    return false;
-  }
-  return true;
+  return !registry.Changed() || registry.SaveFile(registryFile, error);
 }

@@ -474,33 +474,43 @@ class Parser {
 };
 
 // A sink that builds the keys and values in a tree: below `root` for a whole
-// file, or into one key for a block (where no key lines come).
+// file, or into one key for a block (where no key lines come). A tree whose
+// nodes may still have their subkeys or values pending in a file's text
+// (RegistryFileText) gets `fill`, which gives a node what it has pending
+// before the sink looks at it.
 template <typename CharT>
 class TreeSink {
  public:
   using View = std::basic_string_view<CharT>;
+  using Fill = void (*)(const void* context, RegistryKeyNode* node);
   static constexpr bool kWantsValues = true;
 
-  TreeSink(RegistryKeyNode* root, TextEncoding encoding)
-      : root_(root), current_(root), encoding_(encoding) {}
+  TreeSink(RegistryKeyNode* root, TextEncoding encoding, Fill fill = nullptr,
+           const void* context = nullptr)
+      : root_(root), current_(root), encoding_(encoding), fill_(fill), context_(context) {}
 
   void KeyLineAt(size_t) {}
   void OpenKey(const std::vector<View>& names, size_t) {
     current_ = root_;
     bool created = false;
-    for (View name : names) current_ = current_->AddSubkey(Decode(name), &created);
+    for (View name : names) current_ = Filled(current_)->AddSubkey(Decode(name), &created);
   }
   void DeleteKey(const std::vector<View>& names) {
     RegistryKeyNode* parent = root_;
     for (size_t i = 0; parent != nullptr && i + 1 < names.size(); ++i) {
-      parent = parent->FindSubkey(std::u16string_view(Decode(names[i])));
+      parent = Filled(parent)->FindSubkey(std::u16string_view(Decode(names[i])));
     }
-    if (parent != nullptr) parent->RemoveSubkey(Decode(names.back()));
+    if (parent != nullptr) Filled(parent)->RemoveSubkey(Decode(names.back()));
   }
+  // A key whose values changed is no longer written as its text stood.
   void SetValue(std::u16string name, uint32_t type, std::string data, bool) {
-    current_->SetValue(name, type, std::move(data));
+    Filled(current_)->SetValue(name, type, std::move(data));
+    current_->edited = true;
   }
-  void DeleteValue(const std::u16string& name) { current_->RemoveValue(name); }
+  void DeleteValue(const std::u16string& name) {
+    Filled(current_)->RemoveValue(name);
+    current_->edited = true;
+  }
 
  private:
   std::u16string Decode(View name) const {
@@ -509,9 +519,16 @@ class TreeSink {
     return text;
   }
 
+  RegistryKeyNode* Filled(RegistryKeyNode* node) const {
+    if (fill_ != nullptr) fill_(context_, node);
+    return node;
+  }
+
   RegistryKeyNode* root_;
   RegistryKeyNode* current_;
   TextEncoding encoding_;
+  Fill fill_;
+  const void* context_;
 };
 
 }  // namespace registry_text
