@@ -28,10 +28,6 @@ std::string FromBackup(const std::string& backupDirectory, const std::string& pa
                    : path.substr(0, 2) + "\\" + path.substr(2);
 }
 
-bool IsBareName(const std::string& path) {
-  return path.find_first_of("\\/:") == std::string::npos;
-}
-
 }  // namespace
 
 std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& backupDirectory,
@@ -61,7 +57,7 @@ RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory
         ++outcome.failed;
         return;
       }
-      bool bare = IsBareName(from);
+      bool bare = IsBackupName(from);
       from = FromBackup(backupDirectory, from);
       to = FromBackup(backupDirectory, to);
       if (env.LeadsOutside(from) || env.LeadsOutside(to)) {

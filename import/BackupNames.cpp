@@ -35,8 +35,8 @@ void BackupNames::Load(const std::string& backupDirectory) {
   for (int n : KeptNumbers(env_, script)) {
     ForEachCompleteLine(env_, script + "." + std::to_string(n), [&](std::string_view line) {
       std::string from, to;
-      // A bare name is a file in the backup directory; a path is a spooled copy.
-      if (ParseCopyLine(line, &from, &to) && from.find_first_of("\\/:") == std::string::npos) {
+      // A path, rather than a backup name, is a spooled copy.
+      if (ParseCopyLine(line, &from, &to) && IsBackupName(from)) {
         named_.insert(from);
       }
     });

@@ -24,7 +24,6 @@ bool MoveGroup::Commit(Env& env, WritableFile& script, const std::string& script
     if (!entry.copy.empty()) copies.push_back(entry.copy);
     lines += entry.line;
   }
-  if (lines.empty()) return true;
   if (!copies.empty() && !env.FlushFiles(copies)) {
     Report(env, kMsgBackupsNotDurable, backupDirectory);
     return false;

@@ -94,6 +94,10 @@ bool ParseCopyLine(std::string_view line, std::string* from, std::string* to) {
   return at == line.size();
 }
 
+bool IsBackupName(const std::string& field) {
+  return field.find_first_of("\\/:") == std::string::npos;
+}
+
 bool IsPlainFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   // Windows drops trailing dots and blanks, so such a name would be another.

@@ -19,6 +19,10 @@ std::string CopyLine(const std::string& from, const std::string& to, bool always
 // kind CopyLine writes.
 bool ParseCopyLine(std::string_view line, std::string* from, std::string* to);
 
+// True when the first field of a line names a file of the backup directory
+// (a bare name, relative to it, as a move's line has it), not a path.
+bool IsBackupName(const std::string& field);
+
 // True when `name` can only name one file directly inside one directory:
 // no separators, wildcards or other characters Windows forbids, no trailing
 // dot or blank (Windows would drop them) and no device name.

@@ -43,16 +43,16 @@ bool ReadBytes(const fs::path& file, std::string* bytes, std::string* error) {
 // short. That entry stands for a change that was never made: the bytes
 // to apply are the file without it. Only the last entry is passed over: a
 // file that is faulty before it is refused as a whole.
-std::string_view WithoutTornLastEntry(std::string_view bytes) {
-  RegistryKeyNode scratch;
-  std::string ignored;
+// ImportText changes nothing when it fails, so each reading is simply tried.
+bool ImportUndoFile(PortableRegistry& registry, std::string_view bytes, std::string* error) {
   bool whole = bytes.size() >= 2 && bytes.substr(bytes.size() - 2) == "\r\n";
-  if (whole && ParseRegistryFile(bytes, &scratch, &ignored)) return bytes;
+  if (whole && registry.ImportText(bytes, error)) return true;
   size_t last = bytes.rfind("\r\n\r\n[");
-  if (last == std::string_view::npos) return bytes;
-  std::string_view kept = bytes.substr(0, last + 2);
-  RegistryKeyNode check;
-  return ParseRegistryFile(kept, &check, &ignored) ? kept : bytes;
+  std::string ignored;
+  if (last != std::string_view::npos && registry.ImportText(bytes.substr(0, last + 2), &ignored)) {
+    return true;
+  }
+  return !whole && registry.ImportText(bytes, error);  // else `error` tells the whole file's fault
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
     // holds nothing to apply: its writer makes the header durable before
     // any entry.
     if (std::string_view(kAnsiHeader).substr(0, bytes.size()) == bytes) continue;
-    if (!registry.ImportText(WithoutTornLastEntry(bytes), error)) {
+    if (!ImportUndoFile(registry, bytes, error)) {
       *error = file.string() + ": " + *error;
       return false;
     }
