@@ -314,7 +314,7 @@ bool EnvPortable::CopyFileTo(const std::string& from, const std::string& to, boo
     if (fs::equivalent(source.host, target.host, ec)) return Fail(kErrorSharingViolation);
     if (IsReadOnly(target.host)) return Fail(kErrorAccessDenied);
   }
-  uint32_t error = CopyHostFile(source.host, target.host);
+  uint32_t error = CopyHostFile(source.host, target.host, target.exists);
   paths_.Changed(target.host);
   return error == kErrorSuccess || Fail(error);
 }

@@ -57,6 +57,32 @@ TEST_F(EnvPortableTest, PathsAreMatchedWithoutRegardToCase) {
   EXPECT_EQ(env().HostPath("C:\\"), image / "C");
 }
 
+#ifndef _WIN32
+// A folder found once is not walked again, but a folder that was swapped
+// for a link to the outside afterwards, or removed, is noticed all the same.
+TEST_F(EnvPortableTest, FolderFoundOnceAndThenSwappedForALinkIsRefused) {
+  TempDir outside;
+  outside.Write("Old/Lum.INI", "[Settings]\r\nPort=9999\r\n");
+  char buffer[16];
+  ASSERT_EQ(
+      env().ProfileReadString("Settings", "Port", "", buffer, sizeof buffer, "C:\\Old\\Lum.INI"),
+      3u);
+  ASSERT_TRUE(env().CopyFileTo("C:\\Old\\Lum.INI", "C:\\Setup\\copy.ini", true));
+  fs::rename(image / "C/Old", image / "C/Gone");
+  fs::create_directory_symlink(outside / "Old", image / "C/Old");
+  EXPECT_EQ(env().ProfileReadString("Settings", "Port", "none", buffer, sizeof buffer,
+                                    "C:\\Old\\Lum.INI"),
+            4u);
+  EXPECT_STREQ(buffer, "none");
+  EXPECT_FALSE(env().CopyFileTo("C:\\Old\\Lum.INI", "C:\\Setup\\copy2.ini", true));
+  EXPECT_EQ(env().LastError(), kErrorPathNotFound);
+  EXPECT_EQ(Find("C:\\Old\\*"), "error 3");
+  fs::remove(image / "C/Old");
+  fs::rename(image / "C/Gone", image / "C/Old");
+  EXPECT_TRUE(env().CopyFileTo("C:\\Old\\Lum.INI", "C:\\Setup\\copy2.ini", true));
+}
+#endif
+
 TEST_F(EnvPortableTest, RelativePathsStartInTheProgramsDirectory) {
   options.programPath = "C:\\Setup\\CheckLUM.exe";
   EXPECT_EQ(env().HostPath("x.txt"), image / "C/Setup/x.txt");

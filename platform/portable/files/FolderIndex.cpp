@@ -5,6 +5,10 @@
 
 #include "platform/portable/text/Text.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,6 +71,20 @@ fs::file_time_type WrittenAt(const fs::path& folder, std::error_code& ec) {
 fs::path HostName(const std::string& name) {
   std::string utf8 = Cp1252ToUtf8(name);
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+bool IdentifyHostFolder(const fs::path& folder, HostFolderId* id) {
+#ifdef _WIN32
+  // No inode to compare: only a real folder is accepted, every time.
+  std::error_code ec;
+  *id = {};
+  return fs::is_directory(fs::symlink_status(folder, ec));
+#else
+  struct stat status {};
+  if (lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
+  *id = {static_cast<std::uintmax_t>(status.st_dev), static_cast<std::uintmax_t>(status.st_ino)};
+  return true;
+#endif
 }
 
 FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {

@@ -9,6 +9,7 @@
 // goes unseen: an index serves one run, over an image locked for it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -25,6 +26,15 @@ struct HostEntry {
 
 // The host spelling of a machine's name: UTF-8.
 std::filesystem::path HostName(const std::string& name);
+
+// Which host folder a path names: equal identities are one folder.
+struct HostFolderId {
+  std::uintmax_t device = 0;
+  std::uintmax_t inode = 0;
+  bool operator==(const HostFolderId&) const = default;
+};
+// The identity of `folder` when it is a real folder (no link to one).
+bool IdentifyHostFolder(const std::filesystem::path& folder, HostFolderId* id);
 
 class FolderIndex {
  public:

@@ -281,7 +281,70 @@ bool CopyHostTree(const fs::path& from, const fs::path& to, std::string* error) 
   return true;
 }
 
-uint32_t CopyHostFile(const fs::path& from, const fs::path& to) {
+namespace {
+
+#ifndef _WIN32
+// Copies every byte of `in` to `out` inside the kernel where it can
+// (copy_file_range), else through a buffer; 0 or an error code.
+uint32_t CopyDescriptor(int in, int out, off_t size) {
+  off_t done = 0;
+  while (done < size) {
+    ssize_t got = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+    if (got <= 0) break;  // not supported here, or the file shrank: finish below
+    done += got;
+  }
+  std::vector<char> buffer;
+  for (;;) {
+    if (buffer.empty()) buffer.resize(64 * 1024);
+    ssize_t got = pread(in, buffer.data(), buffer.size(), done);
+    if (got < 0) return WindowsErrorFromErrno(kErrorReadFault);
+    if (got == 0) return kErrorSuccess;
+    for (ssize_t at = 0; at < got;) {
+      ssize_t put = pwrite(out, buffer.data() + at, static_cast<size_t>(got - at), done + at);
+      if (put < 0) return WindowsErrorFromErrno(kErrorWriteFault);
+      at += put;
+    }
+    done += got;
+  }
+}
+
+// Copies `from` to the new file `to`, which must not exist: data and
+// last-write time, owner-writable. A copy that fails halfway is removed.
+uint32_t CopyToNewFile(const fs::path& from, const fs::path& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return WindowsErrorFromErrno(kErrorAccessDenied);
+  struct stat status {};
+  if (fstat(in, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(in);
+    return kErrorAccessDenied;
+  }
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (out < 0) {
+    uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);
+    close(in);
+    return error;
+  }
+  uint32_t error = CopyDescriptor(in, out, status.st_size);
+  close(in);
+  struct timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+  if (error == kErrorSuccess && futimens(out, times) != 0) {
+    error = WindowsErrorFromErrno(kErrorWriteFault);
+  }
+  if (close(out) != 0 && error == kErrorSuccess) error = WindowsErrorFromErrno(kErrorWriteFault);
+  if (error != kErrorSuccess) unlink(to.c_str());
+  return error;
+}
+#endif
+
+}  // namespace
+
+uint32_t CopyHostFile(const fs::path& from, const fs::path& to, bool replacing) {
+#ifndef _WIN32
+  // A new name needs no temporary: until the copy is whole, no line names it.
+  if (!replacing) return CopyToNewFile(from, to);
+#else
+  (void)replacing;
+#endif
   std::FILE* in = OpenHostFile(from, "rb");
   if (in == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);
 

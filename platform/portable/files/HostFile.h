@@ -54,11 +54,14 @@ uint32_t ProbeHostFolderWritable(const std::filesystem::path& folder);
 // new content. An existing file keeps its permissions. 0 or an error code.
 uint32_t ReplaceHostFile(const std::filesystem::path& file, std::string_view bytes);
 
-// Copies `from` over `to` through a temporary file in the target's folder that
-// is then renamed, so `to` is never left half written. The copy is not synced:
-// FlushHostFiles makes it durable. It keeps the last-write time, but not the
-// read-only attribute: the copy is always writable. 0 or an error code.
-uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Copies `from` to `to`. An existing `to` (`replacing`) is replaced through a
+// temporary file in its folder that is then renamed, so that it never holds
+// half a copy; a new one is written in place, and removed again when the copy
+// fails. The copy is not synced: FlushHostFiles makes it durable. It keeps
+// the last-write time, but not the read-only attribute: the copy is always
+// writable. 0 or an error code.
+uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                      bool replacing);
 
 // Gives the file `from` the name `to`, which no entry may have yet, and makes
 // the change durable (the folder is synced, as MOVEFILE_WRITE_THROUGH does).

@@ -120,26 +120,35 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   location.trailingSeparator = parsed.trailingSeparator;
 
   enum class Walk { kFound, kMissing, kRefused };
-  fs::path folder = image_ / std::string(1, parsed.drive);
-  Walk walk = IsRealFolder(folder)  ? Walk::kFound
-              : ExistsAtAll(folder) ? Walk::kRefused
-                                    : Walk::kMissing;
   size_t folders = parsed.parts.empty() ? 0 : parsed.parts.size() - 1;
-  for (size_t i = 0; i < folders && walk != Walk::kRefused; ++i) {
-    const std::string& part = parsed.parts[i];
-    HostEntry entry;
-    if (walk == Walk::kMissing || !index_.Find(folder, part, &entry)) {
-      walk = Walk::kMissing;
-      folder /= HostName(part);
-    } else if (entry.kind == HostKind::kRefused) {
-      walk = Walk::kRefused;
-    } else {
-      folder /= entry.host;
-      if (entry.kind == HostKind::kFile) {
+  // The folder that holds the last part, as spelled: where several host
+  // entries differ in letter case only, each spelling finds its own.
+  std::string key(1, parsed.drive);
+  for (size_t i = 0; i < folders; ++i) (key += '\\') += parsed.parts[i];
+  fs::path folder;
+  Walk walk = Walk::kFound;
+  if (!KnownFolder(key, &folder)) {
+    folder = image_ / std::string(1, parsed.drive);
+    walk = IsRealFolder(folder)  ? Walk::kFound
+           : ExistsAtAll(folder) ? Walk::kRefused
+                                 : Walk::kMissing;
+    for (size_t i = 0; i < folders && walk != Walk::kRefused; ++i) {
+      const std::string& part = parsed.parts[i];
+      HostEntry entry;
+      if (walk == Walk::kMissing || !index_.Find(folder, part, &entry)) {
         walk = Walk::kMissing;
-        location.parentIsFile = i + 1 == folders;
+        folder /= HostName(part);
+      } else if (entry.kind == HostKind::kRefused) {
+        walk = Walk::kRefused;
+      } else {
+        folder /= entry.host;
+        if (entry.kind == HostKind::kFile) {
+          walk = Walk::kMissing;
+          location.parentIsFile = i + 1 == folders;
+        }
       }
     }
+    if (walk == Walk::kFound) RememberFolder(key, folder);
   }
   if (walk != Walk::kFound) {
     location.error = kErrorPathNotFound;
@@ -188,6 +197,31 @@ std::vector<ImageEntry> ImagePath::List(const fs::path& folder) const {
   return entries;
 }
 
+bool ImagePath::KnownFolder(const std::string& key, fs::path* folder) const {
+  auto it = known_.find(key);
+  if (it == known_.end()) return false;
+  HostFolderId id;
+  if (!IdentifyHostFolder(it->second.host, &id) || !(id == it->second.id)) {
+    known_.erase(it);  // replaced or gone: walked again from the drive down
+    return false;
+  }
+  *folder = it->second.host;
+  return true;
+}
+
+void ImagePath::RememberFolder(const std::string& key, const fs::path& folder) const {
+  HostFolderId id;
+  if (!IdentifyHostFolder(folder, &id)) return;
+  known_[key] = {folder, id};
+  knownHosts_.insert(folder.native());
+}
+
 void ImagePath::Changed(const fs::path& host) const {
   index_.Changed(host);
+  // A folder made or removed here may be one the walk would now find
+  // elsewhere: the remembered folders are walked again.
+  if (knownHosts_.count(host.native()) != 0) {
+    known_.clear();
+    knownHosts_.clear();
+  }
 }

@@ -13,11 +13,18 @@
 // Host entries that a Windows program could not reach are not seen: symbolic
 // links (which could lead out of the image), special files, and names that
 // Windows cannot hold. A path through such an entry is refused.
+//
+// A folder found once is remembered with its identity (device and inode):
+// the next path through it costs one check that the host folder is still
+// that folder and no link, instead of one per folder from the drive down.
+// A folder that this process creates or removes is forgotten at once.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/portable/files/FolderIndex.h"
@@ -77,8 +84,19 @@ class ImagePath {
     bool trailingSeparator = false;
   };
   uint32_t Parse(const std::string& path, bool pattern, Parsed* parsed) const;
+  // The host folder of the Windows folder `key` (drive and parts), when it
+  // was found before and is still that folder.
+  bool KnownFolder(const std::string& key, std::filesystem::path* folder) const;
+  void RememberFolder(const std::string& key, const std::filesystem::path& folder) const;
+
+  struct KnownHostFolder {
+    std::filesystem::path host;
+    HostFolderId id;
+  };
 
   std::filesystem::path image_;
   Parsed current_;
   mutable FolderIndex index_;  // what the folders hold, read once
+  mutable std::unordered_map<std::string, KnownHostFolder> known_;
+  mutable std::unordered_set<std::filesystem::path::string_type> knownHosts_;
 };

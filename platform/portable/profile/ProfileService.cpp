@@ -57,8 +57,9 @@ FileFacts Probe(const fs::path& file) {
   facts.writtenNs =
       std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
 #else
+  // A link is never followed, even one made after the path was located.
   struct stat status;
-  if (stat(file.c_str(), &status) != 0) return facts;
+  if (lstat(file.c_str(), &status) != 0 || S_ISLNK(status.st_mode)) return facts;
   facts.exists = true;
   facts.directory = S_ISDIR(status.st_mode);
   facts.size = static_cast<uintmax_t>(status.st_size);
