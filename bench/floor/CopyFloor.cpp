@@ -3,8 +3,13 @@
 // one process. Over IMAGE/C (the Setup folder left out) it reads every INI
 // file once, copies every other file (the jobs' data files) once into
 // Setup/Spool, and moves every INI file into Setup/Backup as a copy and a
-// delete. Prints the wall time in seconds and what it handled.
-//   copy_floor IMAGE
+// delete. Prints the wall time in seconds and what it handled. With --sync
+// it ends with one sync of the file system, the least that leaves its work
+// durable, as the import's is.
+//   copy_floor [--sync] IMAGE
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -27,11 +32,12 @@ bool IsIni(const fs::path& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: copy_floor IMAGE\n");
+  bool sync = argc == 3 && std::string(argv[1]) == "--sync";
+  if (argc != 2 && !sync) {
+    std::fprintf(stderr, "usage: copy_floor [--sync] IMAGE\n");
     return 2;
   }
-  const fs::path drive = fs::path(argv[1]) / "C";
+  const fs::path drive = fs::path(argv[argc - 1]) / "C";
   const fs::path setup = drive / "Setup";
   auto start = std::chrono::steady_clock::now();
 
@@ -64,6 +70,14 @@ int main(int argc, char** argv) {
     fs::remove(ini);
   }
 
+  if (sync) {
+    int fd = open(drive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || syncfs(fd) != 0) {
+      std::perror("syncfs");
+      return 1;
+    }
+    close(fd);
+  }
   std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
   std::printf("%.3f s: read and moved %zu INI files (%zu bytes), copied %zu data files\n",
               seconds.count(), inis.size(), bytesRead, data.size());

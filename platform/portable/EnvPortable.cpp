@@ -293,6 +293,9 @@ bool EnvPortable::CreateDir(const std::string& path) {
   bool created = fs::create_directory(location.host, ec);
   paths_.Changed(location.host);
   if (!created) return Fail(ec ? WindowsError(ec, kErrorAccessDenied) : kErrorAlreadyExists);
+  // Files flushed in it later make their own names durable, not the
+  // folder's: that one is made durable here.
+  SyncHostFolder(location.parent);
   return true;
 }
 
@@ -364,7 +367,7 @@ bool EnvPortable::FlushFiles(const std::vector<std::string>& paths) {
     if (!location.exists) return Fail(kErrorFileNotFound);
     hosts.push_back(location.host);
   }
-  uint32_t error = FlushHostFiles(options_.image, hosts);
+  uint32_t error = FlushHostFiles(hosts);
   return error == kErrorSuccess || Fail(error);
 }
 

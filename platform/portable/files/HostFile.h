@@ -76,8 +76,11 @@ uint32_t RenameHostFile(const std::filesystem::path& from, const std::filesystem
 bool CopyHostTree(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::string* error);
 
-// Makes `files` (all below `root`) durable, data and names: on Linux with one
-// sync of the whole file system, which costs about as much as one file's;
-// elsewhere file by file. 0 or an error code.
-uint32_t FlushHostFiles(const std::filesystem::path& root,
-                        const std::vector<std::filesystem::path>& files);
+// Makes the names in `folder` durable: those of files made, renamed or
+// removed there, and of folders made there.
+bool SyncHostFolder(const std::filesystem::path& folder);
+
+// Makes `files` durable, data and names (their folders are synced too), and
+// nothing else: other programs' data on the same file system is not waited
+// for. 0 or an error code.
+uint32_t FlushHostFiles(const std::vector<std::filesystem::path>& files);
