@@ -281,7 +281,14 @@ bool EnvPortable::FullPathName(const std::string& path, std::string* fullPath) {
 }
 
 int EnvPortable::CompareFileNames(std::string_view a, std::string_view b) {
-  return NameKey(a).compare(NameKey(b));
+  // NameKey(a).compare(NameKey(b)), without making either key: sets of
+  // file names compare names all the time.
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    char16_t x = UpperCase(Cp1252ToUnicode(static_cast<unsigned char>(a[i])));
+    char16_t y = UpperCase(Cp1252ToUnicode(static_cast<unsigned char>(b[i])));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
 bool EnvPortable::CreateDir(const std::string& path) {
