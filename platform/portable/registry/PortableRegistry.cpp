@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/WinError.h"
@@ -13,6 +15,7 @@
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryFileText.h"
+#include "platform/portable/registry/RegistrySpill.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
 
@@ -109,13 +112,52 @@ struct PortableRegistry::State {
   // The form to write: that of the file loaded, REGEDIT4 when none was.
   RegistryFileFormat format = RegistryFileFormat::kAnsi;
 
+  // Keys this run closed, oldest first, that may go to the spill once
+  // kClosedKept more have been closed after them.
+  std::deque<std::weak_ptr<RegistryKeyNode>> closed;
+  RegistrySpill spill;
+
   // A key's subkeys and values, once a call needs them.
-  void Subkeys(RegistryKeyNode* node) const {
+  void Subkeys(RegistryKeyNode* node) {
+    if (node->spilled) spill.Restore(node);
     if (node->subkeysPending && file) file->FillSubkeys(node);
   }
-  void Values(RegistryKeyNode* node) const {
+  void Values(RegistryKeyNode* node) {
+    if (node->spilled) spill.Restore(node);
     if (node->valuesPending && file) file->FillValues(node);
   }
+
+  // A closed key goes to the spill once many others have been closed after
+  // it, when its tree is small, holds nothing of the file loaded, and no
+  // handle is open on it or below it: a run works on few keys at a time,
+  // and a key it comes back to is read back.
+  void Closed(const std::shared_ptr<RegistryKeyNode>& node) {
+    if (node->fileKey != kNoFileKey || node->spilled) return;
+    closed.push_back(node);
+    if (closed.size() <= kClosedKept) return;
+    std::shared_ptr<RegistryKeyNode> oldest = closed.front().lock();
+    closed.pop_front();
+    if (!oldest || oldest->deleted || oldest->spilled || oldest.get() == root.get()) return;
+    std::unordered_set<const RegistryKeyNode*> open;
+    for (const auto& [handle, key] : handles) open.insert(key.get());
+    size_t budget = kSpilledTreeKeys;
+    if (SmallAndClosed(*oldest, open, &budget) && spill.Spill(oldest.get())) ++spilled;
+  }
+  static bool SmallAndClosed(const RegistryKeyNode& node,
+                             const std::unordered_set<const RegistryKeyNode*>& open,
+                             size_t* budget) {
+    if (*budget == 0 || open.count(&node) != 0 || node.subkeysPending || node.valuesPending) {
+      return false;
+    }
+    --*budget;
+    for (const auto& [unused, subkey] : node.subkeys) {
+      if (!SmallAndClosed(*subkey, open, budget)) return false;
+    }
+    return true;
+  }
+  uint64_t spilled = 0;
+  static constexpr size_t kClosedKept = 256;
+  static constexpr size_t kSpilledTreeKeys = 64;
 
   // The key behind a handle, or null with the error code in `error`.
   RegistryKeyNode* Resolve(RegKey key, uint32_t* error) {
@@ -294,7 +336,12 @@ uint32_t PortableRegistry::SetValue(RegKey key, const char* name, uint32_t type,
 
 uint32_t PortableRegistry::CloseKey(RegKey key) {
   if (key == kHKeyLocalMachine) return kErrorSuccess;
-  return state_->handles.erase(key) == 1 ? kErrorSuccess : kErrorInvalidHandle;
+  auto it = state_->handles.find(key);
+  if (it == state_->handles.end()) return kErrorInvalidHandle;
+  std::shared_ptr<RegistryKeyNode> node = std::move(it->second);
+  state_->handles.erase(it);
+  state_->Closed(node);
+  return kErrorSuccess;
 }
 
 bool PortableRegistry::LoadFile(const std::filesystem::path& file, std::string* error) {
@@ -316,7 +363,8 @@ bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* 
   Replacement replacement(file);
   auto write = [&replacement](std::string_view bytes) { return replacement.Write(bytes); };
   std::string reason;
-  if (!WriteRegistryFile(*state_->root, state_->file.get(), state_->format, write, &reason) &&
+  if (!WriteRegistryFile(*state_->root, state_->file.get(), state_->format, write, &reason, nullptr,
+                         &state_->spill) &&
       replacement.Error() == kErrorSuccess) {
     *error = reason;
     return false;
@@ -335,8 +383,8 @@ bool PortableRegistry::ImportText(std::string_view bytes, std::string* error) {
   if (!ParseRegistryFile(bytes, &scratch, error)) return false;
   RegistrySource source;
   if (!source.TakeBytes(std::string(bytes), error)) return false;
-  auto fill = [](const void* context, RegistryKeyNode* node) {
-    const State* state = static_cast<const State*>(context);
+  auto fill = [](void* context, RegistryKeyNode* node) {
+    State* state = static_cast<State*>(context);
     state->Subkeys(node);
     state->Values(node);
   };
@@ -359,4 +407,8 @@ bool PortableRegistry::ImportText(std::string_view bytes, std::string* error) {
 
 bool PortableRegistry::Changed() const {
   return state_->changed;
+}
+
+uint64_t PortableRegistry::SpilledKeys() const {
+  return state_->spilled;
 }

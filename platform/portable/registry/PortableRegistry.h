@@ -67,6 +67,10 @@ class PortableRegistry {
   // since construction or LoadFile: creating a key that exists, or storing
   // what a value already holds, changes nothing.
   bool Changed() const;
+  // How many keys were set aside in the spill so far (for tests and
+  // benchmarks): a key this run created and closed goes there once many
+  // more were closed after it, and comes back when a call needs it.
+  uint64_t SpilledKeys() const;
 
  private:
   struct State;

@@ -8,6 +8,7 @@
 #include "platform/Env.h"
 #include "platform/portable/registry/RegistryFileText.h"
 #include "platform/portable/registry/RegistryParser.h"
+#include "platform/portable/registry/RegistrySpill.h"
 #include "platform/portable/text/Text.h"
 
 using registry_text::HoldsLineBreak;
@@ -111,6 +112,9 @@ void AppendValue(const RegistryValue& value, bool utf16, bool quoted, std::u16st
 class Checker {
  public:
   bool Key(const RegistryKeyNode& key, std::string* error) {
+    // A spilled tree is in code page 1252 without line breaks, or it would
+    // not have been spilled.
+    if (key.spilled) return true;
     if (HoldsLineBreak(std::u16string_view(key.name))) {
       *error = "the key name in " + Utf16UnitsToUtf8(path_) + " holds a line break";
       return false;
@@ -225,8 +229,14 @@ struct CaptureSink {
 
 class Writer {
  public:
-  Writer(bool utf16, const RegistryFileText* file, Output* out)
-      : utf16_(utf16), file_(file), out_(out), path_(kRootName.begin(), kRootName.end()) {}
+  Writer(bool utf16, const RegistryFileText* file, RegistrySpill* spill, Output* out)
+      : utf16_(utf16),
+        file_(file),
+        spill_(spill),
+        out_(out),
+        path_(kRootName.begin(), kRootName.end()) {}
+
+  bool spillLost = false;  // a spilled tree could not be read back
 
   void Header() {
     if (utf16_) out_->Text().push_back(u'\uFEFF');  // the byte order mark
@@ -243,7 +253,17 @@ class Writer {
 
   // A key of the tree; `path_` holds its path.
   void Key(const RegistryKeyNode& key) {
-    if (!out_->Ok()) return;
+    if (!out_->Ok() || spillLost) return;
+    if (key.spilled) {
+      // Read back for the writing only, and let go again after it.
+      std::shared_ptr<const RegistryKeyNode> tree = spill_ ? spill_->Copy(key) : nullptr;
+      if (tree) {
+        Key(*tree);
+      } else {
+        spillLost = true;
+      }
+      return;
+    }
     if (file_ != nullptr && key.fileKey != kNoFileKey && !key.edited) {
       bool subkeys =
           key.subkeysPending ? !file_->Subkeys(key.fileKey).empty() : !key.subkeys.empty();
@@ -352,6 +372,7 @@ class Writer {
 
   bool utf16_;
   const RegistryFileText* file_;
+  RegistrySpill* spill_;
   Output* out_;
   std::u16string path_;
 };
@@ -377,7 +398,7 @@ bool ParseRegistryFile(std::string_view bytes, RegistryKeyNode* root, std::strin
 
 bool WriteRegistryFile(const RegistryKeyNode& root, const RegistryFileText* file,
                        RegistryFileFormat format, const std::function<bool(std::string_view)>& sink,
-                       std::string* error, RegistryFileFormat* written) {
+                       std::string* error, RegistryFileFormat* written, RegistrySpill* spill) {
   Checker checker;
   if (!checker.Key(root, error)) return false;
   if (!checker.ansi || (file != nullptr && file->Source().Unicode())) {
@@ -385,9 +406,13 @@ bool WriteRegistryFile(const RegistryKeyNode& root, const RegistryFileText* file
   }
   bool utf16 = format == RegistryFileFormat::kUtf16;
   Output out(utf16, sink);
-  Writer writer(utf16, file, &out);
+  Writer writer(utf16, file, spill, &out);
   writer.Header();
   writer.Key(root);
+  if (writer.spillLost) {
+    *error = "the keys this run set aside in a temporary file cannot be read back";
+    return false;
+  }
   if (!out.Finish()) return false;
   if (written) *written = format;
   return true;

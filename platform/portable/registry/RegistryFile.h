@@ -23,6 +23,7 @@
 #include "platform/portable/registry/RegistryTree.h"
 
 class RegistryFileText;
+class RegistrySpill;
 
 // The forms in which registry files are written.
 enum class RegistryFileFormat {
@@ -63,7 +64,10 @@ bool FormatRegistryFile(const RegistryKeyNode& root, std::string* text, std::str
 // file is always written as kUtf16. Checks the names before the first piece
 // goes out. False, with `error` saying why, as FormatRegistryFile; false with
 // `error` untouched when the sink returned false (and nothing more went to
-// it).
+// it). The trees of spilled keys are read back from `spill`, one at a time;
+// when one cannot be, the result is false with the reason, and the sink has
+// not received the end of the file.
 bool WriteRegistryFile(const RegistryKeyNode& root, const RegistryFileText* file,
                        RegistryFileFormat format, const std::function<bool(std::string_view)>& sink,
-                       std::string* error, RegistryFileFormat* written = nullptr);
+                       std::string* error, RegistryFileFormat* written = nullptr,
+                       RegistrySpill* spill = nullptr);

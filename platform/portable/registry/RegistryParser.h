@@ -482,11 +482,11 @@ template <typename CharT>
 class TreeSink {
  public:
   using View = std::basic_string_view<CharT>;
-  using Fill = void (*)(const void* context, RegistryKeyNode* node);
+  using Fill = void (*)(void* context, RegistryKeyNode* node);
   static constexpr bool kWantsValues = true;
 
   TreeSink(RegistryKeyNode* root, TextEncoding encoding, Fill fill = nullptr,
-           const void* context = nullptr)
+           void* context = nullptr)
       : root_(root), current_(root), encoding_(encoding), fill_(fill), context_(context) {}
 
   void KeyLineAt(size_t) {}
@@ -528,7 +528,7 @@ class TreeSink {
   RegistryKeyNode* current_;
   TextEncoding encoding_;
   Fill fill_;
-  const void* context_;
+  void* context_;
 };
 
 }  // namespace registry_text

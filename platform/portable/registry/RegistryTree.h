@@ -52,6 +52,10 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   bool subkeysPending = false;
   bool valuesPending = false;
   bool edited = false;
+  // A key whose tree lies in the registry's spill (RegistrySpill) instead:
+  // both maps are empty until it is read back.
+  bool spilled = false;
+  uint64_t spilledAt = 0;
   // Both maps are keyed by UnicodeNameKey(name), which also gives the order
   // of enumeration.
   std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
