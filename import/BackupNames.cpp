@@ -18,17 +18,16 @@ bool BackupNames::AsciiCaseOrder::operator()(const std::string& a, const std::st
                                       [](char x, char y) { return Lower(x) < Lower(y); });
 }
 
-BackupNames::BackupNames(Env& env)
-    : env_(env), taken_(FileNameOrder{&env}), next_(FileNameOrder{&env}) {}
+BackupNames::BackupNames(Env& env) : env_(env), taken_(env), next_(FileNameOrder{&env}) {}
 
 void BackupNames::Load(const std::string& backupDirectory) {
-  taken_.clear();
+  taken_.Clear();
   named_.clear();
   next_.clear();
   FoundFile found;
   if (auto search = env_.FindFirst(backupDirectory + "\\*", &found)) {
     do {
-      if (!found.directory) taken_.insert(found.name);
+      if (!found.directory) taken_.Insert(found.name);
     } while (search->Next(&found));
   }
   std::string script = backupDirectory + "\\restore.bat";
@@ -61,15 +60,20 @@ bool BackupNames::IsJournalFileName(const std::string& name) {
 }
 
 bool BackupNames::Taken(const std::string& name) {
-  if (taken_.count(name) != 0 || IsJournalFileName(name)) return true;
+  if (taken_.Contains(name) || IsJournalFileName(name)) return true;
   std::string oem;
   return !named_.empty() && env_.ToOemText(name, &oem) && named_.count(oem) != 0;
 }
 
 std::string BackupNames::Unused(const std::string& wanted) {
-  int& n = next_.try_emplace(wanted, 1).first->second;
-  for (;; ++n) {
-    std::string candidate = n == 1 ? wanted : wanted + "~" + std::to_string(n);
+  auto it = next_.find(wanted);
+  if (it == next_.end()) {
+    // Most names are wanted once: only one found taken gets a count.
+    if (!Taken(wanted)) return wanted;
+    it = next_.emplace(wanted, 2).first;
+  }
+  for (int& n = it->second;; ++n) {
+    std::string candidate = wanted + "~" + std::to_string(n);
     if (!Taken(candidate)) {
       ++n;
       return candidate;
@@ -78,5 +82,5 @@ std::string BackupNames::Unused(const std::string& wanted) {
 }
 
 void BackupNames::Take(const std::string& name) {
-  taken_.insert(name);
+  taken_.Insert(name);
 }

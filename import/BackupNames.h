@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 
+#include "import/FileNameSet.h"
 #include "platform/Env.h"
 
 class BackupNames {
@@ -27,8 +28,8 @@ class BackupNames {
   // search of the whole directory on some file systems.
   void Load(const std::string& backupDirectory);
   // `wanted`, or else "wanted~N" with N counting up from 2: the first name
-  // not taken. Each name remembers where its count stands, so that k files
-  // wanting one name cost k tries in all.
+  // not taken. A name found taken remembers where its count stands, so that
+  // k files wanting one name cost k tries in all.
   std::string Unused(const std::string& wanted);
   void Take(const std::string& name);
 
@@ -41,7 +42,7 @@ class BackupNames {
   bool IsJournalFileName(const std::string& name);
 
   Env& env_;
-  std::set<std::string, FileNameOrder> taken_;
+  FileNameSet taken_;
   std::set<std::string, AsciiCaseOrder> named_;  // by earlier scripts, as they hold them
   std::map<std::string, int, FileNameOrder> next_;
 };

@@ -3,9 +3,9 @@
 // the spool and backup directories and writes the restore script.
 #pragma once
 
-#include <set>
 #include <string>
 
+#include "import/FileNameSet.h"
 #include "import/RegistryUndo.h"
 #include "import/RestoreJournal.h"
 #include "platform/Env.h"
@@ -29,11 +29,7 @@ struct ImportCounts {
 
 struct ImportRun {
   ImportRun(Env& e, ImportProgress& p)
-      : env(e),
-        progress(p),
-        restoreScript(e),
-        spooledNames(FileNameOrder{&e}),
-        jobNames(FileNameOrder{&e}) {}
+      : env(e), progress(p), restoreScript(e), spooledNames(e), jobNames(e) {}
 
   Env& env;
   ImportProgress& progress;
@@ -51,8 +47,8 @@ struct ImportRun {
   bool Readable(const CIni& profile);
   // The data file names this run has placed in the spool directory: no job's
   // data replaces another's.
-  std::set<std::string, FileNameOrder> spooledNames;
+  FileNameSet spooledNames;
   // The control-file names of the jobs this run has written (Jobs\<name>):
   // no job's record replaces another's.
-  std::set<std::string, FileNameOrder> jobNames;
+  FileNameSet jobNames;
 };

@@ -55,7 +55,7 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     Report(run, kMsgDataFileNameInvalid, profilePath, name);
     return;
   }
-  if (run.spooledNames.count(name) != 0) {
+  if (run.spooledNames.Contains(name)) {
     Report(run, kMsgDataFileNameTaken, source, profilePath);
     return;
   }
@@ -87,7 +87,7 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     env.ShowMessage(text, kMbOk);
     return;
   }
-  run.spooledNames.insert(name);
+  run.spooledNames.Insert(name);
   ++run.counts.dataFiles;
   job[Numbered("Data", j)] = name;
   job[name] = name;
@@ -112,7 +112,7 @@ void ImportJob(ImportRun& run, const std::string& queueName, const std::string& 
     Report(run, kMsgJobWithoutControlFileName, profilePath);
     return;
   }
-  if (run.jobNames.count(controlFileName) != 0) {
+  if (run.jobNames.Contains(controlFileName)) {
     // Jobs\<name> holds the first such job; a second would overwrite part
     // of its record.
     Report(run, kMsgJobNameTaken, profilePath, controlFileName);
@@ -130,7 +130,7 @@ void ImportJob(ImportRun& run, const std::string& queueName, const std::string& 
   // Only a job whose key is there is listed in its queue.
   WithSubkey(env, "Queues\\" + queueName + "\\Jobs",
              [&](RegKey jobs) { WriteTypedValue(env, jobs, seqno, controlFileName, true); });
-  run.jobNames.insert(controlFileName);
+  run.jobNames.Insert(controlFileName);
   ++run.counts.jobs;
   run.restoreScript.MoveToBackup(profilePath, queueName + "-" + seqno);
 }

@@ -1,5 +1,6 @@
 #include "platform/portable/files/FolderIndex.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -13,8 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Folders whose index is kept; a run works in a handful at a time.
-constexpr size_t kFoldersKept = 64;
+// Folders whose index is kept, the ones used last: a run works in a
+// handful at a time (a queue's folder, the spool and backup folders), and
+// a queue's folder may hold thousands of jobs.
+constexpr size_t kFoldersKept = 8;
 
 HostKind KindOf(const fs::file_status& status) {
   if (fs::is_directory(status)) return HostKind::kDirectory;
@@ -95,17 +98,25 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
     return nullptr;
   }
   auto it = folders_.find(folder);
-  if (it != folders_.end() && it->second.written == written && !reread) return &it->second;
+  if (it != folders_.end() && it->second.written == written && !reread) {
+    it->second.used = ++uses_;
+    return &it->second;
+  }
   auto entries = ReadFolder(folder, ec);
   if (ec) {
     folders_.erase(folder);
     return nullptr;
   }
   if (it == folders_.end()) {
-    if (folders_.size() >= kFoldersKept) folders_.erase(folders_.begin());
+    if (folders_.size() >= kFoldersKept) {
+      auto oldest = std::min_element(folders_.begin(), folders_.end(), [](auto& a, auto& b) {
+        return a.second.used < b.second.used;
+      });
+      folders_.erase(oldest);
+    }
     it = folders_.emplace(folder, Folder{}).first;
   }
-  it->second = Folder{written, std::move(entries)};
+  it->second = Folder{written, std::move(entries), ++uses_};
   return &it->second;
 }
 

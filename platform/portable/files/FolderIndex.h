@@ -52,6 +52,7 @@ class FolderIndex {
   struct Folder {
     std::filesystem::file_time_type written;
     std::unordered_multimap<std::u16string, HostEntry> entries;  // by NameKey
+    uint64_t used = 0;                                           // when it was last used, in uses_
   };
   // The folder's index, read anew when it is missing, out of date or
   // `reread`; null when the folder cannot be read.
@@ -59,4 +60,5 @@ class FolderIndex {
   bool FindIndexed(Folder* index, const std::string& name, HostEntry* found);
 
   std::map<std::filesystem::path, Folder> folders_;
+  uint64_t uses_ = 0;
 };
