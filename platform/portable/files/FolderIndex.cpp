@@ -41,9 +41,8 @@ bool MachineName(const fs::path& host, std::string* name) {
   return name->find('?') == std::string::npos;
 }
 
-std::unordered_multimap<std::u16string, HostEntry> ReadFolder(const fs::path& folder,
-                                                              std::error_code& ec) {
-  std::unordered_multimap<std::u16string, HostEntry> entries;
+FolderEntries ReadFolder(const fs::path& folder, std::error_code& ec) {
+  FolderEntries entries;
   fs::directory_iterator it(folder, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     HostEntry entry;
@@ -59,8 +58,7 @@ std::unordered_multimap<std::u16string, HostEntry> ReadFolder(const fs::path& fo
       entry.kind = HostKind::kFile;
     }
     if (kindError) continue;
-    std::u16string key = NameKey(entry.name);
-    entries.emplace(std::move(key), std::move(entry));
+    entries.Add(entry);
   }
   return entries;
 }
@@ -142,10 +140,8 @@ bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntr
 
 bool FolderIndex::FindIndexed(Folder* index, const std::string& name, HostEntry* found) {
   if (index == nullptr) return false;
-  auto [begin, end] = index->entries.equal_range(NameKey(name));
   bool any = false;
-  for (auto it = begin; it != end; ++it) {
-    const HostEntry& entry = it->second;
+  for (const HostEntry& entry : index->entries.Named(name)) {
     if (entry.name == name) {
       *found = entry;
       return true;
@@ -158,10 +154,7 @@ bool FolderIndex::FindIndexed(Folder* index, const std::string& name, HostEntry*
 
 std::vector<HostEntry> FolderIndex::Entries(const fs::path& folder) {
   std::vector<HostEntry> entries;
-  if (Folder* index = Current(folder)) {
-    entries.reserve(index->entries.size());
-    for (const auto& [key, entry] : index->entries) entries.push_back(entry);
-  }
+  if (Folder* index = Current(folder)) entries = index->entries.All();
   return entries;
 }
 
@@ -177,16 +170,9 @@ void FolderIndex::Changed(const fs::path& path) {
     folders_.erase(it);
     return;
   }
-  auto& entries = it->second.entries;
-  std::u16string key = NameKey(name);
-  auto [begin, end] = entries.equal_range(key);
-  for (auto entry = begin; entry != end; ++entry) {
-    if (entry->second.host == host) {
-      entries.erase(entry);
-      break;
-    }
-  }
+  FolderEntries& entries = it->second.entries;
+  entries.Remove(name, host);
   fs::file_status status = fs::symlink_status(path, ec);
-  if (!ec && fs::exists(status)) entries.emplace(key, HostEntry{name, host, KindOf(status)});
+  if (!ec && fs::exists(status)) entries.Add(HostEntry{name, host, KindOf(status)});
   it->second.written = written;
 }

@@ -13,16 +13,9 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-enum class HostKind { kFile, kDirectory, kRefused };
-
-struct HostEntry {
-  std::string name;                    // as the machine sees it, in code page 1252
-  std::filesystem::path host;          // as the host stores it
-  HostKind kind = HostKind::kRefused;  // links, devices and the like are refused
-};
+#include "platform/portable/files/FolderEntries.h"
 
 // The host spelling of a machine's name: UTF-8.
 std::filesystem::path HostName(const std::string& name);
@@ -51,8 +44,8 @@ class FolderIndex {
  private:
   struct Folder {
     std::filesystem::file_time_type written;
-    std::unordered_multimap<std::u16string, HostEntry> entries;  // by NameKey
-    uint64_t used = 0;                                           // when it was last used, in uses_
+    FolderEntries entries;
+    uint64_t used = 0;  // when it was last used, in uses_
   };
   // The folder's index, read anew when it is missing, out of date or
   // `reread`; null when the folder cannot be read.
