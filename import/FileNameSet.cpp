@@ -2,16 +2,7 @@
 
 #include <cstring>
 
-uint64_t FileNameSet::Hash(std::string_view name) {
-  uint64_t hash = 1469598103934665603u;  // FNV-1a
-  for (char c : name) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 'a' && byte <= 'z') byte = static_cast<unsigned char>(byte - 'a' + 'A');
-    if (byte > 0x7F) byte = 0x80;
-    hash = (hash ^ byte) * 1099511628211u;
-  }
-  return hash;
-}
+#include "platform/FileNameHash.h"
 
 std::string_view FileNameSet::At(size_t slot) const {
   uint32_t size = 0;
@@ -27,12 +18,12 @@ size_t FileNameSet::Find(std::string_view name, uint64_t hash) const {
 }
 
 bool FileNameSet::Contains(std::string_view name) const {
-  return count_ != 0 && slots_[Find(name, Hash(name))] != 0;
+  return count_ != 0 && slots_[Find(name, FileNameHash(name))] != 0;
 }
 
 bool FileNameSet::Insert(std::string_view name) {
   if (slots_.empty() || 2 * (count_ + 1) > slots_.size()) Grow();
-  size_t at = Find(name, Hash(name));
+  size_t at = Find(name, FileNameHash(name));
   if (slots_[at] != 0) return false;
   uint32_t size = static_cast<uint32_t>(name.size());  // a name is far shorter
   slots_[at] = names_.size() + 1;
@@ -46,7 +37,7 @@ void FileNameSet::Grow() {
   std::vector<size_t> old = std::move(slots_);
   slots_.assign(old.empty() ? 64 : 2 * old.size(), 0);
   for (size_t slot : old) {
-    if (slot != 0) slots_[Find(At(slot), Hash(At(slot)))] = slot;
+    if (slot != 0) slots_[Find(At(slot), FileNameHash(At(slot)))] = slot;
   }
 }
 

@@ -28,7 +28,6 @@ class FileNameSet {
   void Clear();
 
  private:
-  static uint64_t Hash(std::string_view name);
   std::string_view At(size_t slot) const;
   // The slot holding `name`, or the empty one where it would go.
   size_t Find(std::string_view name, uint64_t hash) const;

@@ -74,15 +74,20 @@ TEST_F(JobImportTest, ReadOnlyDataFilesAndSpooledCopiesAreNoObstacle) {
   s.Write("C:\\OLD\\Q\\dfA123host", "data");
   s.Write("C:\\OLD\\Q\\dfA124host", "new");
   s.Write("C:\\Setup\\Spool\\dfA124host", "old");
+  s.Write("C:\\OLD\\Q\\dfA125host", "newer");
+  s.Write("C:\\Setup\\Spool\\dfA125host", "older");
   MakeReadOnly(s.root / "C" / "OLD" / "Q" / "dfA123host");
   MakeReadOnly(s.root / "C" / "Setup" / "Spool" / "dfA124host");
   Job("C:\\OLD\\Q", "cf123.ini", "Seqno=123\r\nControlFileName=cfA123host\r\nDataFiles=1\r\n",
       "File1=ldfA123host\r\ndfA123host=C:\\OLD\\Q\\dfA123host\r\n");
   Job("C:\\OLD\\Q", "cf124.ini", "Seqno=124\r\nControlFileName=cfA124host\r\nDataFiles=1\r\n",
       "File1=ldfA124host\r\ndfA124host=C:\\OLD\\Q\\dfA124host\r\n");
+  Job("C:\\OLD\\Q", "cf125.ini", "Seqno=125\r\nControlFileName=cfA125host\r\nDataFiles=1\r\n",
+      "File1=ldfA125host\r\ndfA125host=C:\\OLD\\Q\\dfA125host\r\n");
   Run();
   EXPECT_EQ(s.Read("C:\\Setup\\Spool\\dfA123host"), "data");
   EXPECT_EQ(s.Read("C:\\Setup\\Spool\\dfA124host"), "new");
+  EXPECT_EQ(s.Read("C:\\Setup\\Spool\\dfA125host"), "newer");
   EXPECT_FALSE(IsReadOnly(s.root / "C" / "Setup" / "Spool" / "dfA123host"));
   EXPECT_TRUE(IsReadOnly(s.root / "C" / "OLD" / "Q" / "dfA123host"));
   EXPECT_EQ(s.Read("C:\\OLD\\Q\\dfA123host"), "data");

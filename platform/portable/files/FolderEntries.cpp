@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/FileNameHash.h"
 #include "platform/portable/files/FolderIndex.h"
 #include "platform/portable/text/Text.h"
 
@@ -27,17 +28,6 @@ std::string HostBytes(const fs::path& host) {
 }
 
 }  // namespace
-
-uint64_t FolderEntries::Hash(std::string_view name) {
-  uint64_t hash = 1469598103934665603u;  // FNV-1a
-  for (char c : name) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 'a' && byte <= 'z') byte = static_cast<unsigned char>(byte - 'a' + 'A');
-    if (byte > 0x7F) byte = 0x80;
-    hash = (hash ^ byte) * 1099511628211u;
-  }
-  return hash;
-}
 
 std::string_view FolderEntries::NameAt(size_t slot) const {
   const char* at = bytes_.data() + slot - 2;
@@ -79,7 +69,7 @@ void FolderEntries::Add(const HostEntry& entry) {
 
 void FolderEntries::Place(size_t slot, std::string_view name) {
   size_t mask = slots_.size() - 1;
-  size_t i = static_cast<size_t>(Hash(name)) & mask;
+  size_t i = static_cast<size_t>(FileNameHash(name)) & mask;
   while (slots_[i] != kEmpty) i = (i + 1) & mask;  // a removed slot stays a link
   slots_[i] = slot;
 }
@@ -87,7 +77,8 @@ void FolderEntries::Place(size_t slot, std::string_view name) {
 void FolderEntries::Remove(std::string_view name, const fs::path& host) {
   if (slots_.empty()) return;
   size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(Hash(name)) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(FileNameHash(name)) & mask; slots_[i] != kEmpty;
+       i = (i + 1) & mask) {
     if (slots_[i] != kRemoved && SameName(NameAt(slots_[i]), name) && At(slots_[i]).host == host) {
       slots_[i] = kRemoved;
       --count_;
@@ -101,7 +92,8 @@ std::vector<HostEntry> FolderEntries::Named(std::string_view name) const {
   std::vector<HostEntry> found;
   if (slots_.empty()) return found;
   size_t mask = slots_.size() - 1;
-  for (size_t i = static_cast<size_t>(Hash(name)) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(FileNameHash(name)) & mask; slots_[i] != kEmpty;
+       i = (i + 1) & mask) {
     if (slots_[i] != kRemoved && SameName(NameAt(slots_[i]), name)) found.push_back(At(slots_[i]));
   }
   return found;

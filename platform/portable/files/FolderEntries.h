@@ -38,7 +38,6 @@ class FolderEntries {
   static constexpr size_t kEmpty = 0;
   static constexpr size_t kRemoved = 1;  // offsets are stored plus 2
 
-  static uint64_t Hash(std::string_view name);
   HostEntry At(size_t slot) const;
   std::string_view NameAt(size_t slot) const;
   // Puts the entry at `slot` (an offset plus 2) into the table.
