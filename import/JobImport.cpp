@@ -70,15 +70,9 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     return;
   }
   // A copy an earlier run left in the spool directory is replaced, also when
-  // it is read-only: its original is still in place. A new name is tried
-  // first: copying over a file that may exist costs a second lookup of the
-  // name, which on some file systems reads the whole, ever fuller folder.
-  bool copied = env.CopyFileTo(source, target, true);
+  // it is read-only: its original is still in place.
+  bool copied = env.CopyFileTo(source, target, false);
   uint32_t error = copied ? kErrorSuccess : env.LastError();
-  if (error == kErrorFileExists) {
-    copied = env.CopyFileTo(source, target, false);
-    error = copied ? kErrorSuccess : env.LastError();
-  }
   if (error == kErrorAccessDenied && env.MakeWritable(target)) {
     copied = env.CopyFileTo(source, target, false);
     error = copied ? kErrorSuccess : env.LastError();
