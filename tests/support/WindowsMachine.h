@@ -7,6 +7,7 @@
 // restore chains. Only the Windows build includes this header.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -151,7 +152,8 @@ class WindowsMachine {
       // must be free to go.
       std::string file = root + ".undo.reg";
       std::ofstream(file, std::ios::binary) << text;
-      Run("reg.exe import \"" + file + "\"", root.substr(0, root.rfind('\\')));
+      EXPECT_EQ(Run("reg.exe import \"" + file + "\"", root.substr(0, root.rfind('\\'))), 0u)
+          << "reg import of " << name;
       std::filesystem::remove(file);
     }
   }
@@ -160,17 +162,28 @@ class WindowsMachine {
   MachineEnv env;
 
  private:
-  static void Run(std::string command, const std::string& directory) {
+  // Runs a command to its end and gives its exit code. A command that does
+  // not start or does not end is a failure of the test, never a silent pass:
+  // a restore that did not run leaves the state a restore is checked for.
+  static DWORD Run(std::string command, const std::string& directory) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         directory.c_str(), &startup, &process)) {
-      return;
+      ADD_FAILURE() << "could not start " << command << ": error " << GetLastError();
+      return ~DWORD{0};
     }
-    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = ~DWORD{0};
+    if (WaitForSingleObject(process.hProcess, 300000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << command << " did not end within 300 s";
+      TerminateProcess(process.hProcess, code);
+    } else {
+      GetExitCodeProcess(process.hProcess, &code);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    return code;
   }
 
   static void Dump(HKEY key, const std::string& path, std::string* dump) {
