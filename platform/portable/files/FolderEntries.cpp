@@ -29,12 +29,12 @@ std::string HostBytes(const fs::path& host) {
 
 }  // namespace
 
-std::string_view FolderEntries::NameAt(size_t slot) const {
+std::string_view FolderEntries::NameAt(uint32_t slot) const {
   const char* at = bytes_.data() + slot - 2;
   return std::string_view(at + 9, Get32(at));
 }
 
-HostEntry FolderEntries::At(size_t slot) const {
+HostEntry FolderEntries::At(uint32_t slot) const {
   const char* at = bytes_.data() + slot - 2;
   uint32_t nameSize = Get32(at), hostSize = Get32(at + 4);
   HostEntry entry;
@@ -49,25 +49,30 @@ HostEntry FolderEntries::At(size_t slot) const {
   return entry;
 }
 
-void FolderEntries::Add(const HostEntry& entry) {
-  if (2 * (count_ + removed_ + 1) > slots_.size()) {
-    size_t size = 16;
-    while (size < 4 * (count_ + 1)) size *= 2;
-    Rebuild(size);
-  }
+bool FolderEntries::Add(const HostEntry& entry) {
   std::string host = HostBytes(entry.host);
   bool plain = host == HostBytes(HostName(entry.name));
+  size_t size = 9 + entry.name.size() + (plain ? 0 : host.size());
+  if (bytes_.size() + size > UINT32_MAX - 2) return false;
+  // At most half the slots in use, so that a probe for a name not there
+  // stays short.
+  if (2 * (count_ + removed_ + 1) > slots_.size()) {
+    size_t slots = 16;
+    while (slots < 2 * (count_ + 1)) slots *= 2;
+    Rebuild(slots);
+  }
   size_t offset = bytes_.size();
   Put32(entry.name.size(), &bytes_);
   Put32(plain ? 0 : host.size(), &bytes_);
   bytes_.push_back(static_cast<char>(entry.kind));
   bytes_ += entry.name;
   if (!plain) bytes_ += host;
-  Place(offset + 2, entry.name);
+  Place(static_cast<uint32_t>(offset + 2), entry.name);
   ++count_;
+  return true;
 }
 
-void FolderEntries::Place(size_t slot, std::string_view name) {
+void FolderEntries::Place(uint32_t slot, std::string_view name) {
   size_t mask = slots_.size() - 1;
   size_t i = static_cast<size_t>(FileNameHash(name)) & mask;
   while (slots_[i] != kEmpty) i = (i + 1) & mask;  // a removed slot stays a link
@@ -102,21 +107,21 @@ std::vector<HostEntry> FolderEntries::Named(std::string_view name) const {
 std::vector<HostEntry> FolderEntries::All() const {
   std::vector<HostEntry> all;
   all.reserve(count_);
-  for (size_t slot : slots_) {
+  for (uint32_t slot : slots_) {
     if (slot != kEmpty && slot != kRemoved) all.push_back(At(slot));
   }
   return all;
 }
 
 void FolderEntries::Rebuild(size_t slots) {
-  std::vector<size_t> old = std::move(slots_);
+  std::vector<uint32_t> old = std::move(slots_);
   slots_.assign(slots, kEmpty);
   removed_ = 0;
   // Without removed entries the buffer stays; otherwise only the live
   // records are carried over into a new one.
   std::string kept;
-  bool compact = std::any_of(old.begin(), old.end(), [](size_t s) { return s == kRemoved; });
-  for (size_t slot : old) {
+  bool compact = std::any_of(old.begin(), old.end(), [](uint32_t s) { return s == kRemoved; });
+  for (uint32_t slot : old) {
     if (slot == kEmpty || slot == kRemoved) continue;
     std::string_view name = NameAt(slot);
     if (!compact) {
@@ -127,7 +132,8 @@ void FolderEntries::Rebuild(size_t slots) {
     size_t size = 9 + Get32(at) + Get32(at + 4);
     size_t offset = kept.size();
     kept.append(at, size);
-    Place(offset + 2, std::string_view(kept).substr(offset + 9, name.size()));
+    Place(static_cast<uint32_t>(offset + 2),
+          std::string_view(kept).substr(offset + 9, name.size()));
   }
   if (compact) bytes_ = std::move(kept);
 }

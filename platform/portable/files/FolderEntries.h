@@ -6,7 +6,8 @@
 // of their offsets finds them by a hash that folds the letters A to Z and
 // counts every byte above 0x7F as one, so that names equal under the
 // machine's case rule (SameName) always meet. A removed entry leaves its
-// bytes until the table is rebuilt.
+// bytes until the table is rebuilt. Offsets are 32 bits, which bounds a
+// folder's entries to 4 GiB of names: Add refuses any beyond.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,8 @@ struct HostEntry {
 
 class FolderEntries {
  public:
-  void Add(const HostEntry& entry);
+  // False, with nothing added, once the names fill 4 GiB.
+  bool Add(const HostEntry& entry);
   // Removes the entry named `name` whose host name is `host`, if any.
   void Remove(std::string_view name, const std::filesystem::path& host);
   // The entries named `name` in any letter case.
@@ -35,17 +37,17 @@ class FolderEntries {
   size_t size() const { return count_; }
 
  private:
-  static constexpr size_t kEmpty = 0;
-  static constexpr size_t kRemoved = 1;  // offsets are stored plus 2
+  static constexpr uint32_t kEmpty = 0;
+  static constexpr uint32_t kRemoved = 1;  // offsets are stored plus 2
 
-  HostEntry At(size_t slot) const;
-  std::string_view NameAt(size_t slot) const;
+  HostEntry At(uint32_t slot) const;
+  std::string_view NameAt(uint32_t slot) const;
   // Puts the entry at `slot` (an offset plus 2) into the table.
-  void Place(size_t slot, std::string_view name);
+  void Place(uint32_t slot, std::string_view name);
   void Rebuild(size_t slots);
 
   std::string bytes_;  // per entry: name size, host size (0: as HostName gives it), kind, bytes
-  std::vector<size_t> slots_;
+  std::vector<uint32_t> slots_;
   size_t count_ = 0;
   size_t removed_ = 0;
 };

@@ -58,7 +58,11 @@ FolderEntries ReadFolder(const fs::path& folder, std::error_code& ec) {
       entry.kind = HostKind::kFile;
     }
     if (kindError) continue;
-    entries.Add(entry);
+    // A folder too large to index is treated as one that cannot be read.
+    if (!entries.Add(entry)) {
+      ec = std::make_error_code(std::errc::file_too_large);
+      break;
+    }
   }
   return entries;
 }
@@ -173,6 +177,9 @@ void FolderIndex::Changed(const fs::path& path) {
   FolderEntries& entries = it->second.entries;
   entries.Remove(name, host);
   fs::file_status status = fs::symlink_status(path, ec);
-  if (!ec && fs::exists(status)) entries.Add(HostEntry{name, host, KindOf(status)});
+  if (!ec && fs::exists(status) && !entries.Add(HostEntry{name, host, KindOf(status)})) {
+    folders_.erase(it);
+    return;
+  }
   it->second.written = written;
 }
