@@ -42,7 +42,7 @@ bool SameAfterRewrite(const RegistryKeyNode& before, const RegistryKeyNode& agai
   }
   for (auto a = before.subkeys.begin(), b = again.subkeys.begin(); a != before.subkeys.end();
        ++a, ++b) {
-    if (a->first != b->first || !SameAfterRewrite(*a->second, *b->second)) return false;
+    if (a->first != b->first || !SameAfterRewrite(*a->second.node, *b->second.node)) return false;
   }
   return true;
 }
@@ -65,7 +65,7 @@ void CheckRewrite(const RegistryKeyNode& root, RegistryFileFormat format) {
 void FillAll(const RegistryFileText& file, RegistryKeyNode* key) {
   file.FillValues(key);
   file.FillSubkeys(key);
-  for (auto& [unused, subkey] : key->subkeys) FillAll(file, subkey.get());
+  for (auto& [unused, subkey] : key->subkeys) FillAll(file, subkey.node.get());
 }
 
 // What `root`, partly still in `file`, writes back as, read again.
@@ -109,7 +109,7 @@ void CheckIndex(std::string_view bytes, bool parsed, const std::string& parseErr
   const std::string number("\1\2\3\4", 4);
   file.FillSubkeys(changed.get());
   if (!changed->subkeys.empty()) {
-    RegistryKeyNode* key = changed->subkeys.begin()->second.get();
+    RegistryKeyNode* key = changed->subkeys.begin()->second.node.get();
     file.FillValues(key);
     if (key->SetValue(u"Fuzz", kRegDword, number)) key->edited = true;
     expected->FindSubkey(std::u16string_view(key->name))->SetValue(u"Fuzz", kRegDword, number);

@@ -117,14 +117,34 @@ struct PortableRegistry::State {
   std::deque<std::weak_ptr<RegistryKeyNode>> closed;
   RegistrySpill spill;
 
-  // A key's subkeys and values, once a call needs them.
+  // A key's subkeys and values still in the file loaded, once a call needs
+  // them. A subkey in the spill stays there: its entry answers for it.
   void Subkeys(RegistryKeyNode* node) {
-    if (node->spilled) spill.Restore(node);
     if (node->subkeysPending && file) file->FillSubkeys(node);
   }
   void Values(RegistryKeyNode* node) {
-    if (node->spilled) spill.Restore(node);
     if (node->valuesPending && file) file->FillValues(node);
+  }
+  // Brings the subkey `name` of `node` back from the spill if it lies
+  // there; false when the spill cannot be read.
+  bool BringBack(RegistryKeyNode* node, std::u16string_view name) {
+    auto it = node->subkeys.find(UnicodeNameKey(name));
+    return it == node->subkeys.end() || spill.Restore(&it->second, node);
+  }
+
+  // The subkey `name` of `node`, read back from the spill if it lies there,
+  // or created when `create`; null with the error in `error`.
+  RegistryKeyNode* Child(RegistryKeyNode* node, std::u16string_view name, bool create,
+                         bool* created, uint32_t* error) {
+    Subkeys(node);
+    *created = false;
+    if (!BringBack(node, name)) {
+      *error = kErrorReadFault;
+      return nullptr;
+    }
+    RegistryKeyNode* child = create ? node->AddSubkey(name, created) : node->FindSubkey(name);
+    if (child == nullptr) *error = kErrorFileNotFound;
+    return child;
   }
 
   // A closed key goes to the spill once many others have been closed after
@@ -132,16 +152,19 @@ struct PortableRegistry::State {
   // handle is open on it or below it: a run works on few keys at a time,
   // and a key it comes back to is read back.
   void Closed(const std::shared_ptr<RegistryKeyNode>& node) {
-    if (node->fileKey != kNoFileKey || node->spilled) return;
+    if (node->fileKey != kNoFileKey) return;
     closed.push_back(node);
     if (closed.size() <= kClosedKept) return;
     std::shared_ptr<RegistryKeyNode> oldest = closed.front().lock();
     closed.pop_front();
-    if (!oldest || oldest->deleted || oldest->spilled || oldest.get() == root.get()) return;
+    // A key not deleted is still in its parent's map.
+    if (!oldest || oldest->deleted || oldest->parent == nullptr) return;
+    auto it = oldest->parent->subkeys.find(UnicodeNameKey(oldest->name));
+    if (it == oldest->parent->subkeys.end() || it->second.node != oldest) return;
     std::unordered_set<const RegistryKeyNode*> open;
     for (const auto& [handle, key] : handles) open.insert(key.get());
     size_t budget = kSpilledTreeKeys;
-    if (SmallAndClosed(*oldest, open, &budget) && spill.Spill(oldest.get())) ++spilled;
+    if (SmallAndClosed(*oldest, open, &budget) && spill.Spill(&it->second)) ++spilled;
   }
   static bool SmallAndClosed(const RegistryKeyNode& node,
                              const std::unordered_set<const RegistryKeyNode*>& open,
@@ -151,7 +174,12 @@ struct PortableRegistry::State {
     }
     --*budget;
     for (const auto& [unused, subkey] : node.subkeys) {
-      if (!SmallAndClosed(*subkey, open, budget)) return false;
+      if (subkey.Spilled()) {
+        if (*budget == 0) return false;
+        --*budget;
+      } else if (!SmallAndClosed(*subkey.node, open, budget)) {
+        return false;
+      }
     }
     return true;
   }
@@ -212,14 +240,9 @@ struct PortableRegistry::State {
     // An empty path opens the key itself, reported as created.
     bool last = names.empty();
     for (std::u16string_view name : names) {
-      Subkeys(node);
-      if (create) {
-        node = node->AddSubkey(name, &last);
-        changed = changed || last;
-      } else {
-        node = node->FindSubkey(name);
-        if (node == nullptr) return kErrorFileNotFound;
-      }
+      node = Child(node, name, create, &last, &error);
+      if (node == nullptr) return error;
+      changed = changed || last;
     }
     if (created) *created = last;
     *result = NewHandle(node);
@@ -246,10 +269,9 @@ uint32_t PortableRegistry::QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t*
   state_->Subkeys(node);
   if (subkeys) *subkeys = static_cast<uint32_t>(node->subkeys.size());
   if (maxSubkeyLen) {
+    // A name's key has as many code units as the name.
     size_t longest = 0;
-    for (const auto& [unused, subkey] : node->subkeys) {
-      longest = std::max(longest, subkey->name.size());
-    }
+    for (const auto& [key, unused] : node->subkeys) longest = std::max(longest, key.size());
     *maxSubkeyLen = static_cast<uint32_t>(longest);
   }
   return kErrorSuccess;
@@ -264,7 +286,10 @@ uint32_t PortableRegistry::EnumKey(RegKey key, uint32_t index, char* name, uint3
   if (index >= node->subkeys.size()) return kErrorNoMoreItems;
   auto it = node->subkeys.begin();
   std::advance(it, index);
-  std::string found = Utf16ToCp1252(it->second->name);
+  std::shared_ptr<const RegistryKeyNode> subkey = it->second.node;
+  if (it->second.Spilled()) subkey = state_->spill.Copy(it->second, node->depth + 1);
+  if (!subkey) return kErrorReadFault;
+  std::string found = Utf16ToCp1252(subkey->name);
   // The name needs room for its NUL; if it has none, nothing is written.
   if (found.size() >= *nameChars) return kErrorMoreData;
   std::memcpy(name, found.c_str(), found.size() + 1);
@@ -383,10 +408,11 @@ bool PortableRegistry::ImportText(std::string_view bytes, std::string* error) {
   if (!ParseRegistryFile(bytes, &scratch, error)) return false;
   RegistrySource source;
   if (!source.TakeBytes(std::string(bytes), error)) return false;
-  auto fill = [](void* context, RegistryKeyNode* node) {
+  auto fill = [](void* context, RegistryKeyNode* node, const std::u16string* subkey) {
     State* state = static_cast<State*>(context);
     state->Subkeys(node);
     state->Values(node);
+    if (subkey != nullptr) state->BringBack(node, *subkey);
   };
   RegistryKeyNode* root = state_->root.get();
   bool ok;
@@ -402,6 +428,10 @@ bool PortableRegistry::ImportText(std::string_view bytes, std::string* error) {
              .Run(error);
   }
   state_->changed = true;
+  if (ok && state_->spill.Broken()) {
+    *error = "a part of the registry set aside during the run cannot be read back";
+    return false;
+  }
   return ok;
 }
 

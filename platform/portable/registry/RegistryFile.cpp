@@ -112,9 +112,6 @@ void AppendValue(const RegistryValue& value, bool utf16, bool quoted, std::u16st
 class Checker {
  public:
   bool Key(const RegistryKeyNode& key, std::string* error) {
-    // A spilled tree is in code page 1252 without line breaks, or it would
-    // not have been spilled.
-    if (key.spilled) return true;
     if (HoldsLineBreak(std::u16string_view(key.name))) {
       *error = "the key name in " + Utf16UnitsToUtf8(path_) + " holds a line break";
       return false;
@@ -130,9 +127,12 @@ class Checker {
               (value.data.size() % 2 == 0 && Cp1252HoldsAll(Utf16LeUnits(value.data))));
     }
     for (const auto& [unused, subkey] : key.subkeys) {
+      // A spilled tree is in code page 1252 without line breaks, or it
+      // would not have been spilled.
+      if (subkey.Spilled()) continue;
       size_t length = path_.size();
-      path_ += u"\\" + subkey->name;
-      if (!Key(*subkey, error)) return false;
+      path_ += u"\\" + subkey.node->name;
+      if (!Key(*subkey.node, error)) return false;
       path_.resize(length);
     }
     return true;
@@ -254,16 +254,6 @@ class Writer {
   // A key of the tree; `path_` holds its path.
   void Key(const RegistryKeyNode& key) {
     if (!out_->Ok() || spillLost) return;
-    if (key.spilled) {
-      // Read back for the writing only, and let go again after it.
-      std::shared_ptr<const RegistryKeyNode> tree = spill_ ? spill_->Copy(key) : nullptr;
-      if (tree) {
-        Key(*tree);
-      } else {
-        spillLost = true;
-      }
-      return;
-    }
     if (file_ != nullptr && key.fileKey != kNoFileKey && !key.edited) {
       bool subkeys =
           key.subkeysPending ? !file_->Subkeys(key.fileKey).empty() : !key.subkeys.empty();
@@ -283,9 +273,17 @@ class Writer {
       return;
     }
     for (const auto& [unused, subkey] : key.subkeys) {
+      // A spilled tree is read back for the writing only, and let go again
+      // after it.
+      std::shared_ptr<const RegistryKeyNode> tree = subkey.node;
+      if (subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(subkey, key.depth + 1);
+      if (!tree) {
+        spillLost = true;
+        return;
+      }
       size_t length = path_.size();
-      path_ += u"\\" + subkey->name;
-      Key(*subkey);
+      path_ += u"\\" + tree->name;
+      Key(*tree);
       path_.resize(length);
     }
   }

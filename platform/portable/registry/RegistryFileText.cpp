@@ -313,11 +313,14 @@ void RegistryFileText::FillSubkeys(RegistryKeyNode* key) const {
     auto subkey = std::make_shared<RegistryKeyNode>();
     AppendName(id, &subkey->name);
     subkey->depth = key->depth + 1;
+    subkey->parent = key;
     subkey->fileKey = id;
     subkey->subkeysPending = keys_[id].subkeyCount > 0;
     subkey->valuesPending = keys_[id].firstBlock != kNone;
     // They come sorted, so each goes at the end.
-    key->subkeys.emplace_hint(key->subkeys.end(), UnicodeNameKey(subkey->name), std::move(subkey));
+    std::u16string name = UnicodeNameKey(subkey->name);
+    key->subkeys.emplace_hint(key->subkeys.end(), std::move(name),
+                              RegistrySubkey{std::move(subkey)});
   }
   key->subkeysPending = false;
 }

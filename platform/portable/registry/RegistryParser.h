@@ -475,14 +475,15 @@ class Parser {
 
 // A sink that builds the keys and values in a tree: below `root` for a whole
 // file, or into one key for a block (where no key lines come). A tree whose
-// nodes may still have their subkeys or values pending in a file's text
-// (RegistryFileText) gets `fill`, which gives a node what it has pending
-// before the sink looks at it.
+// keys may still be partly elsewhere (subkeys or values pending in a file's
+// text, subkeys in a registry's spill) gets `fill`, which gives a node what
+// it has pending before the sink looks at it, and brings back the subkey
+// named, when one is, before the sink goes down to it.
 template <typename CharT>
 class TreeSink {
  public:
   using View = std::basic_string_view<CharT>;
-  using Fill = void (*)(void* context, RegistryKeyNode* node);
+  using Fill = void (*)(void* context, RegistryKeyNode* node, const std::u16string* subkey);
   static constexpr bool kWantsValues = true;
 
   TreeSink(RegistryKeyNode* root, TextEncoding encoding, Fill fill = nullptr,
@@ -490,24 +491,35 @@ class TreeSink {
       : root_(root), current_(root), encoding_(encoding), fill_(fill), context_(context) {}
 
   void KeyLineAt(size_t) {}
+  // A key that cannot be reached (a subkey whose spill cannot be read back)
+  // leaves `current_` null, and its values go nowhere.
   void OpenKey(const std::vector<View>& names, size_t) {
     current_ = root_;
     bool created = false;
-    for (View name : names) current_ = Filled(current_)->AddSubkey(Decode(name), &created);
+    for (View name : names) {
+      if (current_ == nullptr) return;
+      std::u16string subkey = Decode(name);
+      Filled(current_, &subkey);
+      current_ = current_->AddSubkey(subkey, &created);
+    }
   }
   void DeleteKey(const std::vector<View>& names) {
     RegistryKeyNode* parent = root_;
     for (size_t i = 0; parent != nullptr && i + 1 < names.size(); ++i) {
-      parent = Filled(parent)->FindSubkey(std::u16string_view(Decode(names[i])));
+      std::u16string subkey = Decode(names[i]);
+      Filled(parent, &subkey);
+      parent = parent->FindSubkey(std::u16string_view(subkey));
     }
     if (parent != nullptr) Filled(parent)->RemoveSubkey(Decode(names.back()));
   }
   // A key whose values changed is no longer written as its text stood.
   void SetValue(std::u16string name, uint32_t type, std::string data, bool) {
+    if (current_ == nullptr) return;
     Filled(current_)->SetValue(name, type, std::move(data));
     current_->edited = true;
   }
   void DeleteValue(const std::u16string& name) {
+    if (current_ == nullptr) return;
     Filled(current_)->RemoveValue(name);
     current_->edited = true;
   }
@@ -519,8 +531,8 @@ class TreeSink {
     return text;
   }
 
-  RegistryKeyNode* Filled(RegistryKeyNode* node) const {
-    if (fill_ != nullptr) fill_(context_, node);
+  RegistryKeyNode* Filled(RegistryKeyNode* node, const std::u16string* subkey = nullptr) const {
+    if (fill_ != nullptr) fill_(context_, node, subkey);
     return node;
   }
 

@@ -7,7 +7,7 @@
 #include "platform/portable/text/Text.h"
 
 // A spilled tree is one record at the end of the file: its size (8 bytes),
-// then the key: its value count, each value (name, type, data), its subkey
+// the key's name, then the key: its value count, each value (name, type, data), its subkey
 // count, each subkey (name, then the subkey's key in the same form). Counts
 // and lengths are 4 bytes, names UTF-16 code units; all little-endian as
 // the host keeps them (the file never leaves this process).
@@ -33,6 +33,8 @@ class Decoder {
  public:
   explicit Decoder(std::string_view bytes) : bytes_(bytes) {}
 
+  bool Record(RegistryKeyNode* key) { return Name(&key->name) && Key(key) && bytes_.empty(); }
+
   bool Key(RegistryKeyNode* key) {
     uint32_t values = 0, subkeys = 0;
     if (!Get32(&values)) return false;
@@ -53,7 +55,6 @@ class Decoder {
     }
     return true;
   }
-  bool Done() const { return bytes_.empty(); }
 
  private:
   bool Get32(uint32_t* n) {
@@ -81,15 +82,8 @@ RegistrySpill::~RegistrySpill() {
 }
 
 bool RegistrySpill::Encode(const RegistryKeyNode& key, std::string* out) {
-  std::shared_ptr<RegistryKeyNode> copy;
-  const RegistryKeyNode* tree = &key;
-  if (key.spilled) {
-    copy = Copy(key);
-    if (!copy) return false;
-    tree = copy.get();
-  }
-  Put32(static_cast<uint32_t>(tree->values.size()), out);
-  for (const auto& [unused, value] : tree->values) {
+  Put32(static_cast<uint32_t>(key.values.size()), out);
+  for (const auto& [unused, value] : key.values) {
     bool text = IsRegistryStringType(value.type);
     if (!AnsiName(value.name) ||
         (text && (value.data.size() % 2 != 0 || !Cp1252HoldsAll(Utf16LeUnits(value.data))))) {
@@ -100,18 +94,27 @@ bool RegistrySpill::Encode(const RegistryKeyNode& key, std::string* out) {
     Put32(static_cast<uint32_t>(value.data.size()), out);
     out->append(value.data);
   }
-  Put32(static_cast<uint32_t>(tree->subkeys.size()), out);
-  for (const auto& [unused, subkey] : tree->subkeys) {
-    if (!AnsiName(subkey->name) || subkey->fileKey != kNoFileKey) return false;
-    PutName(subkey->name, out);
-    if (!Encode(*subkey, out)) return false;
+  Put32(static_cast<uint32_t>(key.subkeys.size()), out);
+  for (const auto& [unused, subkey] : key.subkeys) {
+    std::shared_ptr<RegistryKeyNode> copy;
+    const RegistryKeyNode* tree = subkey.node.get();
+    if (subkey.Spilled()) {
+      copy = Copy(subkey, key.depth + 1);
+      if (!copy) return false;
+      tree = copy.get();
+    }
+    if (!AnsiName(tree->name) || tree->fileKey != kNoFileKey) return false;
+    PutName(tree->name, out);
+    if (!Encode(*tree, out)) return false;
   }
   return true;
 }
 
-bool RegistrySpill::Spill(RegistryKeyNode* key) {
-  if (key->spilled || key->fileKey != kNoFileKey || !AnsiName(key->name)) return false;
+bool RegistrySpill::Spill(RegistrySubkey* subkey) {
+  const RegistryKeyNode* key = subkey->node.get();
+  if (key == nullptr || key->fileKey != kNoFileKey || !AnsiName(key->name)) return false;
   std::string record(sizeof(uint64_t), '\0');
+  PutName(key->name, &record);
   if (!Encode(*key, &record)) return false;
   uint64_t size = record.size() - sizeof size;
   std::memcpy(record.data(), &size, sizeof size);
@@ -122,11 +125,9 @@ bool RegistrySpill::Spill(RegistryKeyNode* key) {
       std::fwrite(record.data(), 1, record.size(), file_) != record.size()) {
     return false;
   }
-  key->spilledAt = end_;
+  subkey->spilledAt = end_;
   end_ += record.size();
-  key->spilled = true;
-  key->values.clear();
-  key->subkeys.clear();
+  subkey->node.reset();
   return true;
 }
 
@@ -140,27 +141,24 @@ bool RegistrySpill::Read(uint64_t at, RegistryKeyNode* into) {
     bytes.resize(static_cast<size_t>(size));
     read = std::fread(bytes.data(), 1, bytes.size(), file_) == bytes.size();
   }
-  Decoder decoder(bytes);
-  if (read && decoder.Key(into) && decoder.Done()) return true;
+  if (read && Decoder(bytes).Record(into)) return true;
   broken_ = true;
   return false;
 }
 
-bool RegistrySpill::Restore(RegistryKeyNode* key) {
-  if (!key->spilled) return true;
-  RegistryKeyNode tree;
-  tree.depth = key->depth;
-  if (!Read(key->spilledAt, &tree)) return false;
-  key->values = std::move(tree.values);
-  key->subkeys = std::move(tree.subkeys);
-  key->spilled = false;
+bool RegistrySpill::Restore(RegistrySubkey* subkey, RegistryKeyNode* parent) {
+  if (!subkey->Spilled()) return true;
+  std::shared_ptr<RegistryKeyNode> node = Copy(*subkey, parent->depth + 1);
+  if (!node) return false;
+  node->parent = parent;
+  subkey->node = std::move(node);
   return true;
 }
 
-std::shared_ptr<RegistryKeyNode> RegistrySpill::Copy(const RegistryKeyNode& key) {
+std::shared_ptr<RegistryKeyNode> RegistrySpill::Copy(const RegistrySubkey& subkey, size_t depth) {
+  if (!subkey.Spilled()) return nullptr;
   auto copy = std::make_shared<RegistryKeyNode>();
-  copy->name = key.name;
-  copy->depth = key.depth;
-  if (key.spilled && !Read(key.spilledAt, copy.get())) return nullptr;
+  copy->depth = depth;
+  if (!Read(subkey.spilledAt, copy.get())) return nullptr;
   return copy;
 }

@@ -30,7 +30,7 @@ std::u16string Utf16LeUnits(std::string_view bytes) {
 
 RegistryKeyNode* RegistryKeyNode::FindSubkey(std::u16string_view subkey) const {
   auto it = subkeys.find(UnicodeNameKey(subkey));
-  return it == subkeys.end() ? nullptr : it->second.get();
+  return it == subkeys.end() ? nullptr : it->second.node.get();
 }
 
 RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view ansiSubkey) const {
@@ -40,12 +40,14 @@ RegistryKeyNode* RegistryKeyNode::FindSubkey(std::string_view ansiSubkey) const 
 RegistryKeyNode* RegistryKeyNode::AddSubkey(std::u16string_view subkey, bool* created) {
   auto [it, inserted] = subkeys.try_emplace(UnicodeNameKey(subkey));
   if (inserted) {
-    it->second = std::make_shared<RegistryKeyNode>();
-    it->second->name = subkey;
-    it->second->depth = depth + 1;
+    auto node = std::make_shared<RegistryKeyNode>();
+    node->name = subkey;
+    node->depth = depth + 1;
+    node->parent = this;
+    it->second.node = std::move(node);
   }
   *created = inserted;
-  return it->second.get();
+  return it->second.node.get();
 }
 
 const RegistryValue* RegistryKeyNode::FindValue(std::u16string_view value) const {
@@ -67,13 +69,15 @@ bool RegistryKeyNode::SetValue(std::u16string_view value, uint32_t type, std::st
 
 void RegistryKeyNode::MarkDeleted() {
   deleted = true;
-  for (auto& [unused, subkey] : subkeys) subkey->MarkDeleted();
+  for (auto& [unused, subkey] : subkeys) {
+    if (!subkey.Spilled()) subkey.node->MarkDeleted();
+  }
 }
 
 void RegistryKeyNode::RemoveSubkey(std::u16string_view subkey) {
   auto it = subkeys.find(UnicodeNameKey(subkey));
   if (it == subkeys.end()) return;
-  it->second->MarkDeleted();
+  if (!it->second.Spilled()) it->second.node->MarkDeleted();
   subkeys.erase(it);
 }
 
@@ -106,7 +110,10 @@ bool SameRegistryTree(const RegistryKeyNode& a, const RegistryKeyNode& b) {
     if (va.name != vb.name || va.type != vb.type || va.data != vb.data) return false;
   }
   for (auto ia = a.subkeys.begin(), ib = b.subkeys.begin(); ia != a.subkeys.end(); ++ia, ++ib) {
-    if (!SameRegistryTree(*ia->second, *ib->second)) return false;
+    if (ia->second.Spilled() || ib->second.Spilled() ||
+        !SameRegistryTree(*ia->second.node, *ib->second.node)) {
+      return false;
+    }
   }
   return true;
 }

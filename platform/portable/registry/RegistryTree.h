@@ -39,9 +39,23 @@ struct RegistryValue {
 // for; kNoFileKey for a node made any other way.
 constexpr uint32_t kNoFileKey = 0xFFFFFFFF;
 
+struct RegistryKeyNode;
+
+// A subkey in its parent's map: its node, or no node while its tree lies in
+// the registry's spill (RegistrySpill), at `spilledAt`. A spilled subkey
+// costs its parent no more than its entry in the map.
+struct RegistrySubkey {
+  std::shared_ptr<RegistryKeyNode> node;
+  uint64_t spilledAt = 0;
+  bool Spilled() const { return node == nullptr; }
+};
+
 struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   std::u16string name;  // as first created
   size_t depth = 0;     // 0 for HKEY_LOCAL_MACHINE itself
+  // The key whose map holds this one; not to be followed once this key is
+  // deleted, since the parent may be gone.
+  RegistryKeyNode* parent = nullptr;
   bool deleted = false;
   // A key read from a registry file keeps its subkeys and values in the
   // file's text until they are needed: while a flag is set, the map it names
@@ -52,19 +66,18 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
   bool subkeysPending = false;
   bool valuesPending = false;
   bool edited = false;
-  // A key whose tree lies in the registry's spill (RegistrySpill) instead:
-  // both maps are empty until it is read back.
-  bool spilled = false;
-  uint64_t spilledAt = 0;
   // Both maps are keyed by UnicodeNameKey(name), which also gives the order
   // of enumeration.
-  std::map<std::u16string, std::shared_ptr<RegistryKeyNode>> subkeys;
+  std::map<std::u16string, RegistrySubkey> subkeys;
   std::map<std::u16string, RegistryValue> values;
 
+  // Null for a subkey that is not there, and for one in the spill, which
+  // only PortableRegistry can bring back.
   RegistryKeyNode* FindSubkey(std::u16string_view subkey) const;
   // The same for a name in code page 1252, as the A functions give names.
   RegistryKeyNode* FindSubkey(std::string_view ansiSubkey) const;
-  // Finds or creates the subkey; `created` tells which.
+  // Finds or creates the subkey; `created` tells which. Null for a subkey in
+  // the spill, as FindSubkey.
   RegistryKeyNode* AddSubkey(std::u16string_view subkey, bool* created);
   const RegistryValue* FindValue(std::u16string_view value) const;
   // Sets a value, keeping the letter case of an existing name. False when
@@ -84,5 +97,5 @@ struct RegistryKeyNode : std::enable_shared_from_this<RegistryKeyNode> {
 uint32_t SplitRegistryPath(std::u16string_view path, std::vector<std::u16string_view>* names);
 
 // True when both trees hold the same keys and values, names in the same
-// letter case.
+// letter case. Trees in memory only: a spilled subkey is never the same.
 bool SameRegistryTree(const RegistryKeyNode& a, const RegistryKeyNode& b);
