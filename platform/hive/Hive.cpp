@@ -1,0 +1,219 @@
+#include "platform/hive/Hive.h"
+
+#include <hivex.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/portable/files/HostFile.h"
+#include "platform/portable/registry/RegistryTree.h"
+#include "platform/portable/text/Text.h"
+
+namespace {
+
+hive_h* Handle(void* handle) {
+  return static_cast<hive_h*>(handle);
+}
+
+// The base block and the file's size, without trusting either.
+HiveCheck ReadHeader(const std::filesystem::path& file, HiveHeader* header) {
+  std::error_code ec;
+  uint64_t size = std::filesystem::file_size(file, ec);
+  if (ec) return HiveCheck::kUnreadable;
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) return HiveCheck::kUnreadable;
+  std::string block(kHiveBaseBlockSize, '\0');
+  size_t read = std::fread(block.data(), 1, block.size(), in);
+  bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) return HiveCheck::kUnreadable;
+  block.resize(read);
+  return CheckHiveHeader(block, size, header);
+}
+
+// Text the conversion to UTF-8 carries whole: no NUL, no half of a
+// surrogate pair.
+bool WholeText(std::u16string_view name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    char16_t unit = name[i];
+    if (unit == 0) return false;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 == name.size() || name[i + 1] < 0xDC00 || name[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A string the library gave, freed here; `length` as the library counts it.
+std::u16string TakeName(char* utf8, size_t length) {
+  std::u16string name = Utf8ToUtf16(std::string_view(utf8, length));
+  std::free(utf8);
+  return name;
+}
+
+}  // namespace
+
+Hive::~Hive() {
+  hivex_close(Handle(handle_));  // uncommitted changes are dropped
+}
+
+std::unique_ptr<Hive> Hive::Open(const std::filesystem::path& file, bool write, HiveCheck* check,
+                                 HiveHeader* header) {
+  HiveHeader read;
+  *check = ReadHeader(file, &read);
+  if (header != nullptr) *header = read;
+  if (*check != HiveCheck::kOk) return nullptr;
+  hive_h* handle = hivex_open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
+  if (handle == nullptr) {
+    *check = HiveCheck::kRefused;
+    return nullptr;
+  }
+  return std::unique_ptr<Hive>(new Hive(handle));
+}
+
+Hive::Node Hive::Root() const {
+  return hivex_root(Handle(handle_));
+}
+
+bool Hive::Name(Node key, std::u16string* name) const {
+  char* utf8 = hivex_node_name(Handle(handle_), key);
+  if (utf8 == nullptr) return false;
+  // The name may hold NULs: its length comes apart from the text.
+  *name = TakeName(utf8, hivex_node_name_len(Handle(handle_), key));
+  return true;
+}
+
+bool Hive::Subkeys(Node key, std::vector<Node>* subkeys) const {
+  hive_node_h* children = hivex_node_children(Handle(handle_), key);
+  if (children == nullptr) return false;
+  subkeys->clear();
+  for (size_t i = 0; children[i] != 0; ++i) subkeys->push_back(children[i]);
+  std::free(children);
+  return true;
+}
+
+bool Hive::Child(Node key, std::u16string_view name, Node* child) const {
+  std::vector<Node> subkeys;
+  if (!Subkeys(key, &subkeys)) return false;
+  std::u16string found;
+  for (Node subkey : subkeys) {
+    if (Name(subkey, &found) && SameUnicodeName(found, name)) {
+      *child = subkey;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Hive::Values(Node key, std::vector<HiveValue>* values) const {
+  hive_value_h* handles = hivex_node_values(Handle(handle_), key);
+  if (handles == nullptr) return false;
+  values->clear();
+  bool whole = true;
+  for (size_t i = 0; whole && handles[i] != 0; ++i) {
+    HiveValue value;
+    char* name = hivex_value_key(Handle(handle_), handles[i]);
+    hive_type type{};
+    size_t size = 0;
+    char* data =
+        name == nullptr ? nullptr : hivex_value_value(Handle(handle_), handles[i], &type, &size);
+    whole = data != nullptr;
+    if (whole) {
+      value.name = TakeName(name, hivex_value_key_len(Handle(handle_), handles[i]));
+      value.type = static_cast<uint32_t>(type);
+      value.data.assign(data, size);
+      values->push_back(std::move(value));
+    } else {
+      std::free(name);
+    }
+    std::free(data);
+  }
+  std::free(handles);
+  return whole;
+}
+
+bool Hive::Refuse(Refusal refusal) {
+  refusal_ = refusal;
+  if (refusal == Refusal::kLibraryFailed) broken_ = true;
+  return false;
+}
+
+bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* created) {
+  *created = false;
+  if (broken_) return Refuse(Refusal::kBroken);
+  if (name.empty() || name.size() > kMaxKeyNameChars || name.find(u'\\') != name.npos ||
+      !WholeText(name)) {
+    return Refuse(Refusal::kBadName);
+  }
+  for (char16_t unit : name) {
+    if (unit > 0x7F) return Refuse(Refusal::kNonAsciiKeyName);
+  }
+  if (Child(key, name, child)) return true;
+  hive_node_h added = hivex_node_add_child(Handle(handle_), key, Utf16UnitsToUtf8(name).c_str());
+  if (added == 0) return Refuse(Refusal::kLibraryFailed);
+  *child = added;
+  *created = true;
+  return true;
+}
+
+bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
+  if (broken_) return Refuse(Refusal::kBroken);
+  std::vector<std::string> names;
+  names.reserve(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const HiveValue& value = values[i];
+    if (value.name.size() > kMaxValueNameChars || !WholeText(value.name)) {
+      return Refuse(Refusal::kBadName);
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (SameUnicodeName(values[j].name, value.name)) return Refuse(Refusal::kBadName);
+    }
+    if (value.data.size() > kMaxValueBytes) return Refuse(Refusal::kValueTooLarge);
+    names.push_back(Utf16UnitsToUtf8(value.name));
+  }
+  std::vector<hive_set_value> set(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    set[i].key = names[i].data();
+    set[i].t = static_cast<hive_type>(values[i].type);
+    set[i].len = values[i].data.size();
+    set[i].value = const_cast<char*>(values[i].data.data());
+  }
+  if (hivex_node_set_values(Handle(handle_), key, set.size(), set.data(), 0) != 0) {
+    return Refuse(Refusal::kLibraryFailed);
+  }
+  return true;
+}
+
+bool Hive::Commit(const std::filesystem::path& file) {
+  if (broken_) return Refuse(Refusal::kBroken);
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = ".";
+  std::filesystem::path temporary = UnusedTemporary(folder, "~hive");
+  std::error_code ec;
+  auto abandon = [&] {
+    std::filesystem::remove(temporary, ec);
+    return false;
+  };
+  if (hivex_commit(Handle(handle_), temporary.c_str(), 0) != 0) return abandon();
+  std::FILE* written = OpenHostFile(temporary, "rb");
+  bool durable = written != nullptr && SyncHostFile(written);
+  if (written != nullptr) std::fclose(written);
+  if (!durable) return abandon();
+  // Read back as the next run will: a clean header, the root and its keys.
+  HiveCheck check = HiveCheck::kRefused;
+  std::unique_ptr<Hive> again = Open(temporary, false, &check);
+  std::vector<Node> subkeys;
+  std::u16string name;
+  if (!again || !again->Name(again->Root(), &name) || !again->Subkeys(again->Root(), &subkeys)) {
+    return abandon();
+  }
+  again.reset();
+  std::filesystem::file_status old = std::filesystem::status(file, ec);
+  if (!ec) std::filesystem::permissions(temporary, old.permissions(), ec);
+  std::filesystem::rename(temporary, file, ec);
+  if (ec) return abandon();
+  return SyncHostFolder(folder);
+}

@@ -1,0 +1,42 @@
+// HiveHeader: the base block of a registry hive file, the first 4 KiB, read
+// and checked before any library sees the file. A hive Windows did not
+// close cleanly (hibernation or Fast Startup leaves one so, with changes
+// still in its .LOG1/.LOG2 files) has two different sequence numbers; one
+// whose header was damaged fails its checksum.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+constexpr size_t kHiveBaseBlockSize = 4096;
+
+enum class HiveCheck {
+  kOk,
+  kUnreadable,   // the file cannot be read
+  kNotAHive,     // no base block, or not a registry hive
+  kUnsupported,  // a hive of a kind the program does not write (a log, a version it does not know)
+  kDirty,        // the sequence numbers differ: Windows did not shut down completely
+  kDamaged,      // the checksum does not match, or the sizes do not fit the file
+  kRefused,      // the hive library could not open it
+};
+
+struct HiveHeader {
+  uint32_t primarySequence = 0;
+  uint32_t secondarySequence = 0;
+  uint32_t majorVersion = 0;
+  uint32_t minorVersion = 0;
+  uint32_t fileType = 0;  // 0: a primary hive; 1 and up: logs and alternates
+  uint32_t format = 0;    // 1: the hive bins follow as they lie in memory
+  uint32_t rootCell = 0;  // offset of the root key, from the first hive bin
+  uint32_t binsSize = 0;  // bytes of hive bins after the base block
+  uint32_t checksum = 0;
+};
+
+// The checksum a base block should carry: the XOR of its first 127 32-bit
+// words, with 0 and 0xFFFFFFFF, which Windows does not store, moved to 1
+// and 0xFFFFFFFE.
+uint32_t HiveHeaderChecksum(std::string_view block);
+
+// Reads and checks the base block at the start of `file` (of `fileSize`
+// bytes in all); `header` is filled as far as the block could be read.
+HiveCheck CheckHiveHeader(std::string_view file, uint64_t fileSize, HiveHeader* header);

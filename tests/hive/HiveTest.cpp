@@ -1,0 +1,210 @@
+// Hives as the Linux program opens and changes them: one built in code is
+// read by libhivex and by libregf's regfexport, a reader of its own; headers
+// that Windows leaves dirty, damaged ones and files that are no hive are
+// refused before the library sees them; changes are committed whole, and
+// what the library would write wrongly never reaches it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "platform/hive/Hive.h"
+#include "support/HiveBuilder.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::filesystem::path Write(const std::filesystem::path& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+  return file;
+}
+
+// What regfexport prints for the hive, and whether it ended well.
+std::string RegfExport(const std::filesystem::path& file, int* status) {
+  std::string command = "regfexport '" + file.string() + "' 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  if (pipe == nullptr) return output;
+  std::array<char, 4096> buffer;
+  size_t read = 0;
+  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    output.append(buffer.data(), read);
+  *status = pclose(pipe);
+  return output;
+}
+
+TEST(Hive, AnEmptyHiveBuiltInCodeOpensInTwoIndependentReaders) {
+  TempDir dir;
+  const auto file = Write(dir / "SOFTWARE", HiveBuilder("ROOT").Bytes());
+  HiveCheck check = HiveCheck::kRefused;
+  HiveHeader header;
+  std::unique_ptr<Hive> hive = Hive::Open(file, false, &check, &header);
+  ASSERT_NE(hive, nullptr) << static_cast<int>(check);
+  EXPECT_EQ(header.rootCell, HiveBuilder::kRootCell);
+  std::u16string name;
+  ASSERT_TRUE(hive->Name(hive->Root(), &name));
+  EXPECT_EQ(name, u"ROOT");
+  std::vector<Hive::Node> subkeys = {1};
+  ASSERT_TRUE(hive->Subkeys(hive->Root(), &subkeys));
+  EXPECT_TRUE(subkeys.empty());
+  EXPECT_NE(Hive::Open(file, true, &check), nullptr);
+
+  int status = -1;
+  std::string exported = RegfExport(file, &status);
+  EXPECT_EQ(status, 0) << exported;
+  EXPECT_NE(exported.find("ROOT"), std::string::npos) << exported;
+}
+
+TEST(Hive, DirtyDamagedAndForeignFilesAreRefusedBeforeTheLibraryOpensThem) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    HiveCheck expected;
+  };
+  const std::string good = HiveBuilder().Bytes();
+  std::string shortFile = good.substr(0, 4000);
+  std::string log = good;
+  log[28] = 1;                                 // a transaction log, not the hive
+  std::string cutBins = good.substr(0, 6000);  // fewer bytes than the bins the header counts
+  std::string unknownVersion = good;
+  unknownVersion[20] = 2;
+  const Case cases[] = {
+      {"an empty file", "", HiveCheck::kNotAHive},
+      {"a text file", std::string(8192, 'x'), HiveCheck::kNotAHive},
+      {"a base block cut short", shortFile, HiveCheck::kNotAHive},
+      {"a hive Windows did not shut down", HiveBuilder().SecondarySequence(7).Bytes(),
+       HiveCheck::kDirty},
+      {"a wrong checksum", HiveBuilder().Checksum(0x12345678).Bytes(), HiveCheck::kDamaged},
+      {"bins cut short", cutBins, HiveCheck::kDamaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HiveCheck check = HiveCheck::kOk;
+    EXPECT_EQ(Hive::Open(Write(dir / "hive", c.bytes), true, &check), nullptr);
+    EXPECT_EQ(check, c.expected);
+  }
+  // A block with its checksum made right again is checked for what it holds.
+  for (std::string* bytes : {&log, &unknownVersion}) {
+    HiveHeader header;
+    uint32_t sum = HiveHeaderChecksum(*bytes);
+    std::memcpy(bytes->data() + 508, &sum, 4);
+    EXPECT_EQ(CheckHiveHeader(*bytes, bytes->size(), &header), HiveCheck::kUnsupported);
+  }
+  HiveCheck check = HiveCheck::kOk;
+  EXPECT_EQ(Hive::Open(dir / "missing", false, &check), nullptr);
+  EXPECT_EQ(check, HiveCheck::kUnreadable);
+}
+
+HiveValue Text(std::u16string name, std::u16string_view text) {
+  std::string data;
+  for (char16_t unit : text) {
+    data.push_back(static_cast<char>(unit & 0xFF));
+    data.push_back(static_cast<char>(unit >> 8));
+  }
+  data.append(2, '\0');
+  return {std::move(name), 1, data};  // REG_SZ
+}
+
+std::unique_ptr<Hive> OpenForWriting(const std::filesystem::path& file) {
+  HiveCheck check = HiveCheck::kRefused;
+  std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
+  EXPECT_NE(hive, nullptr) << static_cast<int>(check);
+  return hive;
+}
+
+TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
+  TempDir dir;
+  const auto file = Write(dir / "SOFTWARE", HiveBuilder().Bytes());
+  {
+    std::unique_ptr<Hive> hive = OpenForWriting(file);
+    ASSERT_NE(hive, nullptr);
+    Hive::Node vendor = 0, lum = 0, again = 0;
+    bool created = false;
+    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Tandrel", &vendor, &created));
+    EXPECT_TRUE(created);
+    ASSERT_TRUE(hive->AddSubkey(vendor, u"LUM", &lum, &created));
+    // Another spelling finds the key there, by Windows' rule.
+    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"TANDREL", &again, &created));
+    EXPECT_FALSE(created);
+    EXPECT_EQ(again, vendor);
+    const std::string dword("\x2A\0\0\0", 4);
+    ASSERT_TRUE(hive->SetValues(
+        lum, {Text(u"", u"default"), Text(u"Version", u"1.0"), {u"Count", 4, dword}}));
+    ASSERT_TRUE(hive->Commit(file));
+  }
+  HiveCheck check = HiveCheck::kRefused;
+  std::unique_ptr<Hive> hive = Hive::Open(file, false, &check);
+  ASSERT_NE(hive, nullptr) << static_cast<int>(check);
+  Hive::Node vendor = 0, lum = 0;
+  ASSERT_TRUE(hive->Child(hive->Root(), u"tandrel", &vendor));
+  ASSERT_TRUE(hive->Child(vendor, u"lum", &lum));
+  std::vector<HiveValue> values;
+  ASSERT_TRUE(hive->Values(lum, &values));
+  ASSERT_EQ(values.size(), 3u);
+  std::u16string name;
+  ASSERT_TRUE(hive->Name(lum, &name));
+  EXPECT_EQ(name, u"LUM");
+  int status = -1;
+  std::string exported = RegfExport(file, &status);
+  EXPECT_EQ(status, 0) << exported;
+  for (const char* text : {"ROOT\\Tandrel\\LUM", "Version", "1.0", "Count"}) {
+    EXPECT_NE(exported.find(text), std::string::npos) << text << " in\n" << exported;
+  }
+  // No temporary file is left beside the hive.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
+  TempDir dir;
+  const std::string empty = HiveBuilder().Bytes();
+  const auto file = Write(dir / "SOFTWARE", empty);
+  std::unique_ptr<Hive> hive = OpenForWriting(file);
+  ASSERT_NE(hive, nullptr);
+  Hive::Node key = 0;
+  bool created = false;
+  const std::u16string lone(1, u'\xD800');
+  struct KeyCase {
+    std::u16string name;
+    Hive::Refusal refusal;
+  };
+  const KeyCase keys[] = {
+      {u"B\u00FCro", Hive::Refusal::kNonAsciiKeyName},
+      {u"", Hive::Refusal::kBadName},
+      {u"a\\b", Hive::Refusal::kBadName},
+      {std::u16string(256, u'k'), Hive::Refusal::kBadName},
+      {u"x" + lone, Hive::Refusal::kBadName},
+      {std::u16string(u"a\0b", 3), Hive::Refusal::kBadName},
+  };
+  for (const KeyCase& c : keys) {
+    EXPECT_FALSE(hive->AddSubkey(hive->Root(), c.name, &key, &created));
+    EXPECT_EQ(hive->LastRefusal(), c.refusal);
+  }
+  ASSERT_TRUE(hive->AddSubkey(hive->Root(), std::u16string(255, u'k'), &key, &created));
+  const std::vector<std::vector<HiveValue>> badValues = {
+      {Text(lone, u"x")},
+      {Text(u"Name", u"a"), Text(u"NAME", u"b")},
+      {{u"Big", 3, std::string(Hive::kMaxValueBytes + 1, 'x')}},
+  };
+  for (const auto& values : badValues) EXPECT_FALSE(hive->SetValues(key, values));
+  EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kValueTooLarge);
+  ASSERT_TRUE(hive->SetValues(key, {{u"Big", 3, std::string(Hive::kMaxValueBytes, 'x')}}));
+  // A refusal is no failure: the hive still commits.
+  ASSERT_TRUE(hive->Commit(file));
+  const std::string committed = ReadAll(file);
+  EXPECT_NE(committed, empty);
+
+  // A change the library fails (here on a key that is none) may have left
+  // half an entry behind: from then on nothing is committed.
+  EXPECT_FALSE(hive->SetValues(12345, {Text(u"Lost", u"x")}));
+  EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kLibraryFailed);
+  EXPECT_FALSE(hive->AddSubkey(hive->Root(), u"Later", &key, &created));
+  EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kBroken);
+  EXPECT_FALSE(hive->Commit(file));
+  EXPECT_EQ(ReadAll(file), committed);
+}
+
+}  // namespace
