@@ -159,6 +159,12 @@ bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* crea
   return true;
 }
 
+bool Hive::DeleteSubkey(Node key) {
+  if (broken_) return Refuse(Refusal::kBroken);
+  if (hivex_node_delete_child(Handle(handle_), key) != 0) return Refuse(Refusal::kLibraryFailed);
+  return true;
+}
+
 bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   if (broken_) return Refuse(Refusal::kBroken);
   std::vector<std::string> names;

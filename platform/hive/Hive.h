@@ -69,6 +69,8 @@ class Hive {
   // The changes; false with the reason in LastRefusal().
   // Adds the subkey `name`, or gives the one there in any letter case.
   bool AddSubkey(Node key, std::u16string_view name, Node* child, bool* created);
+  // Deletes `key` with everything below it.
+  bool DeleteSubkey(Node key);
   // Replaces all values of `key` with `values`.
   bool SetValues(Node key, const std::vector<HiveValue>& values);
   Refusal LastRefusal() const { return refusal_; }

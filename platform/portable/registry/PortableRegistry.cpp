@@ -16,6 +16,7 @@
 #include "platform/portable/registry/RegistryFile.h"
 #include "platform/portable/registry/RegistryFileText.h"
 #include "platform/portable/registry/RegistrySpill.h"
+#include "platform/portable/registry/RegistryStore.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
 
@@ -106,6 +107,8 @@ struct PortableRegistry::State {
   std::shared_ptr<RegistryKeyNode> root = std::make_shared<RegistryKeyNode>();
   // The file loaded, which holds what no call has needed yet; null when none was.
   std::shared_ptr<const RegistryFileText> file;
+  // The store attached instead of a file; null when none is.
+  std::shared_ptr<RegistryStore> store;
   std::map<RegKey, std::shared_ptr<RegistryKeyNode>> handles;
   RegKey nextHandle = 0x1000;  // never reused, so a stale handle stays invalid
   bool changed = false;
@@ -120,10 +123,14 @@ struct PortableRegistry::State {
   // A key's subkeys and values still in the file loaded, once a call needs
   // them. A subkey in the spill stays there: its entry answers for it.
   void Subkeys(RegistryKeyNode* node) {
-    if (node->subkeysPending && file) file->FillSubkeys(node);
+    if (!node->subkeysPending) return;
+    if (file) file->FillSubkeys(node);
+    if (store) store->FillSubkeys(node);
   }
   void Values(RegistryKeyNode* node) {
-    if (node->valuesPending && file) file->FillValues(node);
+    if (!node->valuesPending) return;
+    if (file) file->FillValues(node);
+    if (store) store->FillValues(node);
   }
   // Brings the subkey `name` of `node` back from the spill if it lies
   // there; false when the spill cannot be read.
@@ -142,9 +149,16 @@ struct PortableRegistry::State {
       *error = kErrorReadFault;
       return nullptr;
     }
-    RegistryKeyNode* child = create ? node->AddSubkey(name, created) : node->FindSubkey(name);
-    if (child == nullptr) *error = kErrorFileNotFound;
-    return child;
+    RegistryKeyNode* child = node->FindSubkey(name);
+    if (child != nullptr || !create) {
+      if (child == nullptr) *error = kErrorFileNotFound;
+      return child;
+    }
+    if (store && !store->MayCreateBelow(*node)) {
+      *error = kErrorAccessDenied;
+      return nullptr;
+    }
+    return node->AddSubkey(name, created);
   }
 
   // A closed key goes to the spill once many others have been closed after
@@ -376,9 +390,26 @@ bool PortableRegistry::LoadFile(const std::filesystem::path& file, std::string* 
   state_->root->MarkDeleted();
   state_->root = text->Root();
   state_->file = std::move(text);
+  state_->store = nullptr;
   state_->format = state_->file->Format();
   state_->changed = false;
   return true;
+}
+
+void PortableRegistry::Attach(std::shared_ptr<RegistryStore> store) {
+  state_->root->MarkDeleted();
+  state_->root = store->Root();
+  state_->store = std::move(store);
+  state_->file = nullptr;
+  state_->changed = false;
+}
+
+bool PortableRegistry::SaveStore(std::string* error) const {
+  if (!state_->store) {
+    *error = "no registry store is attached";
+    return false;
+  }
+  return state_->store->Save(*state_->root, &state_->spill, error);
 }
 
 bool PortableRegistry::SaveFile(const std::filesystem::path& file, std::string* error) const {

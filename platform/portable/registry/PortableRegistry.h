@@ -30,6 +30,8 @@
 
 #include "platform/Env.h"
 
+class RegistryStore;
+
 class PortableRegistry {
  public:
   PortableRegistry();
@@ -57,6 +59,11 @@ class PortableRegistry {
   // loaded (see WriteRegistryFile), and the file is written as it is made,
   // never held whole in memory.
   bool SaveFile(const std::filesystem::path& file, std::string* error) const;
+  // Replaces the contents with a store's (RegistryStore.h), whose keys are
+  // read as calls need them; keys the store cannot hold cannot be created
+  // (error 5). SaveStore gives the store the changes.
+  void Attach(std::shared_ptr<RegistryStore> store);
+  bool SaveStore(std::string* error) const;
   // Applies a registry file's text as `reg import` does: keys and values are
   // added or replaced, "[-key]" deletes a key with everything below it and
   // "name"=- a value. Only the keys it names are read from the file loaded,

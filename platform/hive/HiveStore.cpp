@@ -1,0 +1,163 @@
+#include "platform/hive/HiveStore.h"
+
+#include <vector>
+
+#include "platform/portable/registry/RegistrySpill.h"
+#include "platform/portable/text/Text.h"
+
+namespace {
+
+const char* Reason(Hive::Refusal refusal) {
+  switch (refusal) {
+    case Hive::Refusal::kBadName:
+      return "a name no hive can hold";
+    case Hive::Refusal::kNonAsciiKeyName:
+      return "a key name with characters beyond ASCII, which the hive library would file where "
+             "Windows does not look for it";
+    case Hive::Refusal::kValueTooLarge:
+      return "a value of more than 16,344 bytes, which the hive library cannot write as Windows "
+             "reads it";
+    default:
+      return "the hive library failed";
+  }
+}
+
+std::shared_ptr<RegistryKeyNode> PendingNode(std::u16string name, size_t depth,
+                                             RegistryKeyNode* parent, Hive::Node node) {
+  auto key = std::make_shared<RegistryKeyNode>();
+  key->name = std::move(name);
+  key->depth = depth;
+  key->parent = parent;
+  key->fileKey = static_cast<uint32_t>(node);
+  key->subkeysPending = true;
+  key->valuesPending = true;
+  return key;
+}
+
+}  // namespace
+
+std::shared_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, HiveCheck* check) {
+  std::unique_ptr<Hive> hive = Hive::Open(file, true, check);
+  if (!hive) return nullptr;
+  return std::shared_ptr<HiveStore>(new HiveStore(file, std::move(hive)));
+}
+
+std::shared_ptr<RegistryKeyNode> HiveStore::Root() {
+  auto root = std::make_shared<RegistryKeyNode>();
+  auto software = PendingNode(u"SOFTWARE", 1, root.get(), hive_->Root());
+  root->subkeys.emplace(UnicodeNameKey(software->name), RegistrySubkey{software});
+  return root;
+}
+
+void HiveStore::FillSubkeys(RegistryKeyNode* key) {
+  key->subkeysPending = false;
+  std::vector<Hive::Node> subkeys;
+  if (!hive_->Subkeys(NodeOf(*key), &subkeys)) {
+    unreadable_ = true;
+    return;
+  }
+  std::u16string name;
+  for (Hive::Node subkey : subkeys) {
+    if (!hive_->Name(subkey, &name)) {
+      unreadable_ = true;
+      continue;
+    }
+    // A second key of the same name under Windows' rule is not reached, as
+    // on Windows; the save leaves it as it is.
+    key->subkeys.emplace(UnicodeNameKey(name),
+                         RegistrySubkey{PendingNode(name, key->depth + 1, key, subkey)});
+  }
+}
+
+void HiveStore::FillValues(RegistryKeyNode* key) {
+  key->valuesPending = false;
+  std::vector<HiveValue> values;
+  if (!hive_->Values(NodeOf(*key), &values)) {
+    unreadable_ = true;
+    return;
+  }
+  for (HiveValue& value : values) key->SetValue(value.name, value.type, std::move(value.data));
+}
+
+bool HiveStore::Failed(const std::string& what) {
+  if (error_.empty()) error_ = what;
+  return false;
+}
+
+bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::string* error) {
+  spill_ = spill;
+  error_.clear();
+  bool saved = false;
+  if (unreadable_) {
+    Failed("a key of the hive could not be read, so the changes are not written");
+  } else {
+    saved = true;
+    for (const auto& [name, subkey] : root.subkeys) {
+      if (subkey.Spilled() || subkey.node->fileKey != static_cast<uint32_t>(hive_->Root())) {
+        saved = Failed("keys outside HKEY_LOCAL_MACHINE\\SOFTWARE cannot be written into the hive");
+      }
+    }
+    if (saved && root.subkeys.size() != 1) saved = Failed("HKEY_LOCAL_MACHINE\\SOFTWARE is gone");
+    saved = saved && Apply(*root.subkeys.begin()->second.node, hive_->Root()) &&
+            (hive_->Commit(file_) || Failed(file_.string() + ": the hive cannot be written"));
+  }
+  if (!saved) *error = error_;
+  return saved;
+}
+
+// A key that was in the hive: its values when they changed, then its
+// subkeys when they were read.
+bool HiveStore::Apply(const RegistryKeyNode& key, Hive::Node node) {
+  if (!key.valuesPending && key.edited) {
+    std::vector<HiveValue> values;
+    for (const auto& [unused, value] : key.values)
+      values.push_back({value.name, value.type, value.data});
+    if (!hive_->SetValues(node, values)) return Failed(Reason(hive_->LastRefusal()));
+  }
+  return key.subkeysPending || Subkeys(key, node);
+}
+
+// A key the run made, with everything below it.
+bool HiveStore::AddTree(const RegistryKeyNode& key, Hive::Node node) {
+  std::vector<HiveValue> values;
+  for (const auto& [unused, value] : key.values)
+    values.push_back({value.name, value.type, value.data});
+  if (!values.empty() && !hive_->SetValues(node, values))
+    return Failed(Reason(hive_->LastRefusal()));
+  return Subkeys(key, node);
+}
+
+// The subkeys of a key whose subkeys were read: those removed from the tree
+// are deleted from the hive, the others applied or added.
+bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
+  if (key.fileKey != kNoFileKey) {
+    std::vector<Hive::Node> inHive;
+    if (!hive_->Subkeys(node, &inHive)) return Failed("a key of the hive could not be read");
+    std::u16string name;
+    for (Hive::Node child : inHive) {
+      if (!hive_->Name(child, &name)) return Failed("a key of the hive could not be read");
+      // Gone from the tree, or made anew by the run: deleted. A second key
+      // of the same name that the tree never reached stays as it is.
+      auto it = key.subkeys.find(UnicodeNameKey(name));
+      bool gone = it == key.subkeys.end() || it->second.Spilled() ||
+                  it->second.node->fileKey == kNoFileKey;
+      if (gone && !hive_->DeleteSubkey(child)) return Failed(Reason(hive_->LastRefusal()));
+    }
+  }
+  for (const auto& [unused, subkey] : key.subkeys) {
+    std::shared_ptr<const RegistryKeyNode> tree = subkey.node;
+    if (subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(subkey, key.depth + 1);
+    if (!tree) return Failed("a part of the registry set aside during the run cannot be read back");
+    if (tree->fileKey != kNoFileKey) {
+      if (!Apply(*tree, NodeOf(*tree))) return false;
+      continue;
+    }
+    Hive::Node child = 0;
+    bool created = false;
+    if (!hive_->AddSubkey(node, tree->name, &child, &created)) {
+      return Failed(Reason(hive_->LastRefusal()));
+    }
+    if (!AddTree(*tree, child)) return false;
+  }
+  return true;
+}

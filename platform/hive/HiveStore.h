@@ -1,0 +1,41 @@
+// HiveStore: HKEY_LOCAL_MACHINE\SOFTWARE in a Windows SOFTWARE hive, as the
+// registry of a run (RegistryStore). Keys outside SOFTWARE do not exist,
+// and none can be made. A key is read from the hive when a call first
+// needs it; the save gives the hive the run's changes and commits them
+// crash-safely (Hive::Commit).
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/hive/Hive.h"
+#include "platform/portable/registry/RegistryStore.h"
+
+class HiveStore : public RegistryStore {
+ public:
+  // Opens `file` for writing; null with the reason in `check`.
+  static std::shared_ptr<HiveStore> Open(const std::filesystem::path& file, HiveCheck* check);
+
+  std::shared_ptr<RegistryKeyNode> Root() override;
+  void FillSubkeys(RegistryKeyNode* key) override;
+  void FillValues(RegistryKeyNode* key) override;
+  bool MayCreateBelow(const RegistryKeyNode& parent) const override { return parent.depth > 0; }
+  bool Save(const RegistryKeyNode& root, RegistrySpill* spill, std::string* error) override;
+
+ private:
+  HiveStore(std::filesystem::path file, std::unique_ptr<Hive> hive)
+      : file_(std::move(file)), hive_(std::move(hive)) {}
+  // The hive's key for a node of the tree: its offset, kept in `fileKey`.
+  static Hive::Node NodeOf(const RegistryKeyNode& key) { return key.fileKey; }
+  bool Apply(const RegistryKeyNode& key, Hive::Node node);
+  bool AddTree(const RegistryKeyNode& key, Hive::Node node);
+  bool Subkeys(const RegistryKeyNode& key, Hive::Node node);
+  bool Failed(const std::string& what);
+
+  std::filesystem::path file_;
+  std::unique_ptr<Hive> hive_;
+  RegistrySpill* spill_ = nullptr;
+  std::string error_;
+  bool unreadable_ = false;  // a key could not be read: the tree is not whole
+};

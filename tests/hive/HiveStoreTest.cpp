@@ -1,0 +1,137 @@
+// The registry of a run kept in a SOFTWARE hive: calls reach the hive's
+// keys, the save writes the run's changes and nothing else, keys outside
+// SOFTWARE cannot be made, and a registry file that undoes the run brings
+// the hive's registry back as it was, as an independent reader sees it.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "platform/WinError.h"
+#include "platform/hive/HiveStore.h"
+#include "platform/portable/registry/PortableRegistry.h"
+#include "support/HiveBuilder.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr int kJobs = 600;  // enough for the registry to set keys aside
+
+std::string RegfExport(const std::filesystem::path& file) {
+  std::string command = "regfexport '" + file.string() + "' 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  if (pipe == nullptr) return output;
+  std::array<char, 4096> buffer;
+  size_t read = 0;
+  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    output.append(buffer.data(), read);
+  }
+  EXPECT_EQ(pclose(pipe), 0) << output;
+  return output;
+}
+
+// A hive as an old installation's machine has it: an uninstall entry and
+// a key of another program.
+std::filesystem::path MachineHive(const TempDir& dir) {
+  const auto file = dir / "SOFTWARE";
+  std::ofstream(file, std::ios::binary) << HiveBuilder().Bytes();
+  HiveCheck check = HiveCheck::kRefused;
+  std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
+  EXPECT_NE(hive, nullptr);
+  Hive::Node node = hive->Root(), other = 0;
+  bool created = false;
+  for (const char16_t* name :
+       {u"Microsoft", u"Windows", u"CurrentVersion", u"Uninstall", u"LUM Print Spooler"}) {
+    EXPECT_TRUE(hive->AddSubkey(node, name, &node, &created));
+  }
+  EXPECT_TRUE(hive->SetValues(node, {{u"UninstallString", 1, std::string("o\0l\0d\0\0\0", 8)}}));
+  EXPECT_TRUE(hive->AddSubkey(hive->Root(), u"Other", &other, &created));
+  EXPECT_TRUE(hive->SetValues(other, {{u"Kept", 4, std::string("\1\0\0\0", 4)}}));
+  EXPECT_TRUE(hive->Commit(file));
+  return file;
+}
+
+struct HiveRun {
+  explicit HiveRun(const std::filesystem::path& file) {
+    HiveCheck check = HiveCheck::kRefused;
+    auto store = HiveStore::Open(file, &check);
+    EXPECT_NE(store, nullptr) << static_cast<int>(check);
+    if (store) reg.Attach(store);
+  }
+  RegKey Create(const std::string& path, uint32_t expected = kErrorSuccess) {
+    RegKey key = 0;
+    EXPECT_EQ(reg.CreateKey(kHKeyLocalMachine, path.c_str(), &key, nullptr), expected) << path;
+    return key;
+  }
+  void SetText(RegKey key, const char* name, const std::string& text) {
+    EXPECT_EQ(reg.SetValue(key, name, 1, reinterpret_cast<const uint8_t*>(text.c_str()),
+                           static_cast<uint32_t>(text.size() + 1)),
+              kErrorSuccess);
+  }
+  PortableRegistry reg;
+};
+
+TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
+  TempDir dir;
+  const auto file = MachineHive(dir);
+  const std::string before = RegfExport(file);
+  {
+    HiveRun run(file);
+    RegKey uninstall = run.Create(
+        "software\\microsoft\\windows\\currentversion\\uninstall\\"
+        "lum print spooler");
+    char old[16] = {};
+    uint32_t size = sizeof old, type = 0;
+    EXPECT_EQ(run.reg.QueryValue(uninstall, "UninstallString", &type,
+                                 reinterpret_cast<uint8_t*>(old), &size),
+              kErrorSuccess);
+    EXPECT_STREQ(old, "old");
+    run.SetText(uninstall, "UninstallString", "new");
+    run.reg.CloseKey(uninstall);
+    for (int j = 0; j < kJobs; ++j) {
+      RegKey job = run.Create("SOFTWARE\\Tandrel\\LUM\\Jobs\\cf" + std::to_string(j));
+      run.SetText(job, "ControlFileName", "cfA" + std::to_string(j) + "host");
+      run.reg.CloseKey(job);
+    }
+    EXPECT_GT(run.reg.SpilledKeys(), 0u);
+    run.Create("SYSTEM\\CurrentControlSet", kErrorAccessDenied);
+    std::string error;
+    ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
+  }
+  const std::string after = RegfExport(file);
+  for (const char* text :
+       {"LUM Print Spooler", "new", "Tandrel\\LUM\\Jobs\\cf599", "cfA599host", "Other", "Kept"}) {
+    EXPECT_NE(after.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(after.find("SYSTEM"), std::string::npos);
+  {
+    HiveRun undo(file);
+    std::string error;
+    ASSERT_TRUE(undo.reg.ImportText(
+        "REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel]\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+        "LUM Print Spooler]\r\n\"UninstallString\"=\"old\"\r\n\r\n",
+        &error))
+        << error;
+    ASSERT_TRUE(undo.reg.SaveStore(&error)) << error;
+  }
+  EXPECT_EQ(RegfExport(file), before);
+}
+
+TEST(HiveStore, KeysOutsideSoftwareAreNeverWritten) {
+  TempDir dir;
+  const auto file = MachineHive(dir);
+  const std::string bytes = ReadAll(file);
+  HiveRun run(file);
+  std::string error;
+  ASSERT_TRUE(run.reg.ImportText(
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\X]\r\n\"a\"=\"b\"\r\n", &error))
+      << error;
+  EXPECT_FALSE(run.reg.SaveStore(&error));
+  EXPECT_NE(error.find("outside"), std::string::npos) << error;
+  EXPECT_EQ(ReadAll(file), bytes);
+}
+
+}  // namespace
