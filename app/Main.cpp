@@ -20,6 +20,7 @@
 #include "app/RunReport.h"
 #include "import/ImportDriver.h"
 #include "messages/Messages.h"
+#include "platform/hive/HiveStore.h"
 #include "platform/portable/EnvPortable.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/text/Text.h"
@@ -33,6 +34,35 @@ constexpr int kExitUsage = 2;
 int UsageError(const std::string& reason) {
   std::cerr << FormatTableString(kMsgCliUsageError, reason.c_str());
   return kExitUsage;
+}
+
+// The machine's SOFTWARE hive as the registry, or why it cannot be.
+std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::string* error) {
+  HiveCheck check = HiveCheck::kRefused;
+  std::shared_ptr<HiveStore> store = HiveStore::Open(hive, &check);
+  if (store) return store;
+  uint32_t message = kMsgCliHiveRefused;
+  switch (check) {
+    case HiveCheck::kUnreadable:
+      message = kMsgCliHiveUnreadable;
+      break;
+    case HiveCheck::kNotAHive:
+      message = kMsgCliHiveNotAHive;
+      break;
+    case HiveCheck::kUnsupported:
+      message = kMsgCliHiveUnsupported;
+      break;
+    case HiveCheck::kDirty:
+      message = kMsgCliHiveDirty;
+      break;
+    case HiveCheck::kDamaged:
+      message = kMsgCliHiveDamaged;
+      break;
+    default:
+      break;
+  }
+  *error = FormatTableString(message, hive.c_str());
+  return nullptr;
 }
 
 // --restore: both restore chains of the image's backup directory.
@@ -69,7 +99,8 @@ int Import(const PortableOptions& options, bool echo, RunReport* report) {
   if (uint32_t code = env.CheckRegistryWritable(); code != 0) {
     std::string reason;
     GetSystemErrorText(env, reason, code);
-    std::string file = (options.image / "HKLM.reg").string();
+    std::string file =
+        (env.LoadedHive().empty() ? options.image / "HKLM.reg" : env.LoadedHive()).string();
     std::cerr << FormatTableString(kMsgCliRegistryNotWritable, file.c_str(), reason.c_str());
     return kExitUsage;
   }
@@ -203,6 +234,7 @@ int DryRun(PortableOptions options, RunReport* report) {
 
 int main(int argc, char** argv) {
   PortableOptions options;
+  options.openHive = OpenHive;
   std::string image, reportFile;
   bool restore = false, dryRun = false;
   for (int i = 1; i < argc; ++i) {

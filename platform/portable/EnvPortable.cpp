@@ -13,6 +13,7 @@
 #include "platform/portable/profile/ProfileService.h"
 #include "platform/portable/registry/PortableRegistry.h"
 #include "platform/portable/registry/RegistryImport.h"
+#include "platform/portable/registry/RegistryStore.h"
 #include "platform/portable/text/Text.h"
 
 namespace fs = std::filesystem;
@@ -137,27 +138,52 @@ bool EnvPortable::RegistryFileUsable(std::string* error) {
   return false;
 }
 
+std::filesystem::path EnvPortable::RegistryHive() {
+  std::error_code ec;
+  if (!options_.openHive || fs::exists(fs::symlink_status(options_.image / "HKLM.reg", ec))) {
+    return {};
+  }
+  ImageLocation hive = paths_.Locate(options_.windowsDirectory + "\\System32\\config\\SOFTWARE");
+  if (hive.error != kErrorSuccess || !hive.exists || hive.directory) return {};
+  return hive.host;
+}
+
 bool EnvPortable::LoadRegistry(std::string* error) {
   fs::path file = options_.image / "HKLM.reg";
   if (!RegistryFileUsable(error)) return false;
   std::error_code ec;
-  if (!fs::exists(fs::symlink_status(file, ec))) return true;
-  return registry_->LoadFile(file, error);
+  if (fs::exists(fs::symlink_status(file, ec))) return registry_->LoadFile(file, error);
+  hive_ = RegistryHive();
+  if (hive_.empty()) return true;
+  std::shared_ptr<RegistryStore> store = options_.openHive(hive_, error);
+  if (!store) return false;
+  registry_->Attach(std::move(store));
+  return true;
 }
 
 uint32_t EnvPortable::CheckRegistryWritable() {
-  // The file is replaced by renaming a new one over it, so what counts is
-  // whether a file can be made beside it.
-  return ProbeHostFolderWritable(options_.image);
+  // The file (or the hive) is replaced by renaming a new one over it, so
+  // what counts is whether a file can be made beside it.
+  return ProbeHostFolderWritable(hive_.empty() ? options_.image : hive_.parent_path());
 }
 
 bool EnvPortable::SaveRegistry(std::string* error) {
   if (!registry_->Changed()) return true;
+  if (!hive_.empty()) return registry_->SaveStore(error);
   return registry_->SaveFile(options_.image / "HKLM.reg", error);
 }
 
 bool EnvPortable::ImportRegistryFiles(const std::vector<fs::path>& files, std::string* error) {
-  return ::ImportRegistryFiles(options_.image / "HKLM.reg", files, error);
+  fs::path hive = RegistryHive();
+  if (hive.empty()) return ::ImportRegistryFiles(options_.image / "HKLM.reg", files, error);
+  // All files go into the registry in memory, and the hive is committed
+  // once: all of them or none.
+  std::shared_ptr<RegistryStore> store = options_.openHive(hive, error);
+  if (!store) return false;
+  PortableRegistry registry;
+  registry.Attach(std::move(store));
+  return ApplyRegistryFiles(registry, files, error) &&
+         (!registry.Changed() || registry.SaveStore(error));
 }
 
 fs::path EnvPortable::HostPath(const std::string& windowsPath) const {

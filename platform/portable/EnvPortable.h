@@ -31,6 +31,12 @@
 
 class PortableRegistry;
 class ProfileService;
+class RegistryStore;
+
+// Opens a hive file as a registry store; null, with the reason in `error`,
+// when it cannot be used.
+using HiveOpener = std::shared_ptr<RegistryStore> (*)(const std::filesystem::path& hive,
+                                                      std::string* error);
 
 // The program's string table, as LoadTableString reads it.
 using StringTableLoader = bool (*)(uint32_t id, std::string* text);
@@ -48,6 +54,10 @@ struct PortableOptions {
   // options from a user refuses other values (IsOemCodePage); with one,
   // ToOemText would refuse every text, so that no file moves.
   uint32_t oemCodePage = 437;
+  // With no IMAGE/HKLM.reg, the machine's SOFTWARE hive (System32/config/
+  // SOFTWARE in its Windows directory) is HKEY_LOCAL_MACHINE\SOFTWARE,
+  // opened with this; null: an image's registry is always its HKLM.reg.
+  HiveOpener openHive = nullptr;
 };
 
 class EnvPortable : public Env {
@@ -58,21 +68,28 @@ class EnvPortable : public Env {
   // Takes the image for this Env alone, for as long as it lives: false when
   // another run holds it (or the image folder cannot be opened).
   bool LockImage();
-  // Reads IMAGE/HKLM.reg when present (else starts with an empty registry).
-  // Like every image path, the file must not be a link: a link could lead out
-  // of the image.
+  // Reads IMAGE/HKLM.reg when present; else opens the machine's SOFTWARE
+  // hive when there is one and the options say how; else starts with an
+  // empty registry. Like every image path, neither may be a link: a link
+  // could lead out of the image.
   bool LoadRegistry(std::string* error);
+  // The host path of the SOFTWARE hive that stands for the registry: with
+  // no HKLM.reg, a hive in the image's Windows directory; empty when none.
+  std::filesystem::path RegistryHive();
+  // The hive LoadRegistry opened; empty when the registry is not a hive.
+  const std::filesystem::path& LoadedHive() const { return hive_; }
   // True when IMAGE/HKLM.reg is missing or a plain file; else false, with
   // the reason: a link, a folder or a device is never read.
   bool RegistryFileUsable(std::string* error);
-  // 0 when SaveRegistry will be able to replace IMAGE/HKLM.reg, else the
-  // error code that stands in its way.
+  // 0 when SaveRegistry will be able to replace IMAGE/HKLM.reg (or the
+  // hive), else the error code that stands in its way.
   uint32_t CheckRegistryWritable();
-  // Writes IMAGE/HKLM.reg when anything changed.
+  // Writes IMAGE/HKLM.reg, or commits the hive, when anything changed.
   bool SaveRegistry(std::string* error);
-  // Applies registry files to IMAGE/HKLM.reg itself, as `reg import` applies
-  // them to a registry (see RegistryImport.h); for an Env that has not
-  // loaded the registry, which would otherwise save over the result.
+  // Applies registry files to IMAGE/HKLM.reg itself (or the hive), as `reg
+  // import` applies them to a registry (see RegistryImport.h); for an Env
+  // that has not loaded the registry, which would otherwise save over the
+  // result.
   bool ImportRegistryFiles(const std::vector<std::filesystem::path>& files, std::string* error);
   // The host path a Windows path resolves to (for tests and tools): the
   // existing entry in its on-disk spelling, or where a new one would go;
@@ -140,6 +157,7 @@ class EnvPortable : public Env {
   ImagePath paths_;
   HostFolderLock lock_;
   std::unique_ptr<PortableRegistry> registry_;
+  std::filesystem::path hive_;  // the SOFTWARE hive loaded as the registry; empty when none
   std::unique_ptr<ProfileService> profiles_;
   ConsoleView view_;
   uint32_t lastError_ = 0;

@@ -72,6 +72,12 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
     }
     if (!registry.LoadFile(registryFile, error)) return false;
   }
+  return ApplyRegistryFiles(registry, imports, error) &&
+         (!registry.Changed() || registry.SaveFile(registryFile, error));
+}
+
+bool ApplyRegistryFiles(PortableRegistry& registry, const std::vector<fs::path>& imports,
+                        std::string* error) {
   for (const fs::path& file : imports) {
     std::string bytes;
     if (!ReadBytes(file, &bytes, error)) return false;
@@ -84,5 +90,5 @@ bool ImportRegistryFiles(const fs::path& registryFile, const std::vector<fs::pat
       return false;
     }
   }
-  return !registry.Changed() || registry.SaveFile(registryFile, error);
+  return true;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class PortableRegistry;
+
 // Applies `imports` in their order to `registryFile` (an empty registry when
 // it is missing) and writes it back in its own form, replacing it atomically.
 // An import that is empty, or holds only the start of the "REGEDIT4" line,
@@ -19,3 +21,7 @@
 // `registryFile` is then left as it was.
 bool ImportRegistryFiles(const std::filesystem::path& registryFile,
                          const std::vector<std::filesystem::path>& imports, std::string* error);
+// The same for a registry in memory, which the caller saves; false, with
+// the reason, at the first file that cannot be read.
+bool ApplyRegistryFiles(PortableRegistry& registry,
+                        const std::vector<std::filesystem::path>& imports, std::string* error);
