@@ -13,6 +13,7 @@
 
 #include "platform/hive/Hive.h"
 #include "support/HiveBuilder.h"
+#include "support/HiveLists.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -156,6 +157,32 @@ TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
   }
   // No temporary file is left beside the hive.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Windows finds a subkey through its list's order and hashes: names are
+// sorted by their upper-case form, so [ \ ] ^ _ ` come after the letters.
+TEST(Hive, SubkeysAreListedInTheOrderAndWithTheHashesWindowsLooksThemUpBy) {
+  TempDir dir;
+  const auto file = Write(dir / "SOFTWARE", HiveBuilder().Bytes());
+  const std::vector<std::u16string> names = {u"A`b", u"a[",  u"AZ",      u"A_b",      u"Ab",
+                                             u"A]",  u"A^b", u"Queue 1", u"queue 10", u"QUEUE 2"};
+  {
+    std::unique_ptr<Hive> hive = OpenForWriting(file);
+    ASSERT_NE(hive, nullptr);
+    Hive::Node queues = 0, key = 0;
+    bool created = false;
+    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Queues", &queues, &created));
+    for (const std::u16string& name : names) {
+      ASSERT_TRUE(hive->AddSubkey(queues, name, &key, &created));
+    }
+    ASSERT_TRUE(hive->Commit(file));
+  }
+  HiveSubkeyList list = ReadHiveSubkeyList(ReadAll(file), {u"queues"});
+  ASSERT_TRUE(list.readable);
+  EXPECT_TRUE(list.hashesRight);
+  const std::vector<std::u16string> windowsOrder = {
+      u"Ab", u"AZ", u"a[", u"A]", u"A^b", u"A_b", u"A`b", u"Queue 1", u"queue 10", u"QUEUE 2"};
+  EXPECT_EQ(list.names, windowsOrder);
 }
 
 TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
