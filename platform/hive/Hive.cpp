@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/hive/HiveLists.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
@@ -148,14 +149,12 @@ bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* crea
       !WholeText(name)) {
     return Refuse(Refusal::kBadName);
   }
-  for (char16_t unit : name) {
-    if (unit > 0x7F) return Refuse(Refusal::kNonAsciiKeyName);
-  }
   if (Child(key, name, child)) return true;
   hive_node_h added = hivex_node_add_child(Handle(handle_), key, Utf16UnitsToUtf8(name).c_str());
   if (added == 0) return Refuse(Refusal::kLibraryFailed);
   *child = added;
   *created = true;
+  sortLists_.insert(key);
   return true;
 }
 
@@ -204,8 +203,12 @@ bool Hive::Commit(const std::filesystem::path& file) {
     return false;
   };
   if (hivex_commit(Handle(handle_), temporary.c_str(), 0) != 0) return abandon();
-  std::FILE* written = OpenHostFile(temporary, "rb");
-  bool durable = written != nullptr && SyncHostFile(written);
+  std::FILE* written = OpenHostFile(temporary, "r+b");
+  bool durable = written != nullptr;
+  for (auto it = sortLists_.begin(); durable && it != sortLists_.end(); ++it) {
+    durable = SortHiveSubkeyLists(written, *it);
+  }
+  durable = durable && SyncHostFile(written);
   if (written != nullptr) std::fclose(written);
   if (!durable) return abandon();
   // Read back as the next run will: a clean header, the root and its keys.

@@ -8,19 +8,21 @@
 //   - names it cannot take: not valid text, a NUL, a key name with a
 //     backslash or of more than 255 characters (names are converted to
 //     UTF-8 here; a malformed one would land on the default value);
-//   - key names beyond ASCII: the library hashes and sorts them in ways
-//     Windows does not, and Windows would not find the key;
 //   - values of more than 16,344 bytes, which the library writes without the
 //     big-data record that Windows expects;
 //   - a second spelling of a name: the library matches letter case only in
 //     ASCII, so names are compared here by Windows' rule;
 // and once a change fails, nothing is committed: a failed write can leave a
-// broken value entry behind.
+// broken value entry behind. The library sorts and hashes key names beyond
+// ASCII in ways Windows does not: Commit puts the subkey lists of every key
+// that got a new subkey in Windows' order, with Windows' hashes
+// (HiveLists), so that Windows finds them.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +42,6 @@ class Hive {
   enum class Refusal {
     kNone,
     kBadName,          // not a name a key or value can have
-    kNonAsciiKeyName,  // a key name beyond ASCII
     kValueTooLarge,    // more than kMaxValueBytes of data
     kLibraryFailed,    // the library refused or failed the change
     kBroken,           // an earlier change failed: nothing more is done
@@ -89,4 +90,5 @@ class Hive {
   void* handle_;  // hive_h, kept out of this header
   Refusal refusal_ = Refusal::kNone;
   bool broken_ = false;
+  std::set<Node> sortLists_;  // keys that got a new subkey
 };

@@ -11,9 +11,6 @@ const char* Reason(Hive::Refusal refusal) {
   switch (refusal) {
     case Hive::Refusal::kBadName:
       return "a name no hive can hold";
-    case Hive::Refusal::kNonAsciiKeyName:
-      return "a key name with characters beyond ASCII, which the hive library would file where "
-             "Windows does not look for it";
     case Hive::Refusal::kValueTooLarge:
       return "a value of more than 16,344 bytes, which the hive library cannot write as Windows "
              "reads it";
@@ -139,8 +136,8 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
       // Gone from the tree, or made anew by the run: deleted. A second key
       // of the same name that the tree never reached stays as it is.
       auto it = key.subkeys.find(UnicodeNameKey(name));
-      bool gone = it == key.subkeys.end() || it->second.Spilled() ||
-                  it->second.node->fileKey == kNoFileKey;
+      bool gone =
+          it == key.subkeys.end() || it->second.Spilled() || it->second.node->fileKey == kNoFileKey;
       if (gone && !hive_->DeleteSubkey(child)) return Failed(Reason(hive_->LastRefusal()));
     }
   }
