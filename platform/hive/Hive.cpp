@@ -4,11 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/hive/HiveLists.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
+
+static_assert(sizeof(hive_type) == sizeof(uint32_t), "value types pass through as 32 bits");
 
 namespace {
 
@@ -117,14 +120,17 @@ bool Hive::Values(Node key, std::vector<HiveValue>* values) const {
   for (size_t i = 0; whole && handles[i] != 0; ++i) {
     HiveValue value;
     char* name = hivex_value_key(Handle(handle_), handles[i]);
-    hive_type type{};
+    // A hive may hold any 32-bit type, beyond the library's enumeration:
+    // the type lands in plain storage and is never read as the enum.
+    uint32_t type = 0;
     size_t size = 0;
-    char* data =
-        name == nullptr ? nullptr : hivex_value_value(Handle(handle_), handles[i], &type, &size);
+    char* data = name == nullptr ? nullptr
+                                 : hivex_value_value(Handle(handle_), handles[i],
+                                                     reinterpret_cast<hive_type*>(&type), &size);
     whole = data != nullptr;
     if (whole) {
       value.name = TakeName(name, hivex_value_key_len(Handle(handle_), handles[i]));
-      value.type = static_cast<uint32_t>(type);
+      value.type = type;
       value.data.assign(data, size);
       values->push_back(std::move(value));
     } else {
@@ -182,7 +188,7 @@ bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   std::vector<hive_set_value> set(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
     set[i].key = names[i].data();
-    set[i].t = static_cast<hive_type>(values[i].type);
+    std::memcpy(&set[i].t, &values[i].type, sizeof set[i].t);  // any type, as read
     set[i].len = values[i].data.size();
     set[i].value = const_cast<char*>(values[i].data.data());
   }

@@ -41,10 +41,10 @@ class Hive {
 
   enum class Refusal {
     kNone,
-    kBadName,          // not a name a key or value can have
-    kValueTooLarge,    // more than kMaxValueBytes of data
-    kLibraryFailed,    // the library refused or failed the change
-    kBroken,           // an earlier change failed: nothing more is done
+    kBadName,        // not a name a key or value can have
+    kValueTooLarge,  // more than kMaxValueBytes of data
+    kLibraryFailed,  // the library refused or failed the change
+    kBroken,         // an earlier change failed: nothing more is done
   };
 
   using Node = size_t;  // a key's offset in the hive, as the library names it

@@ -36,12 +36,16 @@ std::shared_ptr<RegistryKeyNode> PendingNode(std::u16string name, size_t depth,
 std::shared_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, HiveCheck* check) {
   std::unique_ptr<Hive> hive = Hive::Open(file, true, check);
   if (!hive) return nullptr;
-  return std::shared_ptr<HiveStore>(new HiveStore(file, std::move(hive)));
+  // A 64-bit Windows keeps the 32-bit programs' view of SOFTWARE, the one
+  // the program and the new release work in, below WOW6432Node.
+  Hive::Node software = hive->Root(), wow64 = 0;
+  if (hive->Child(software, u"WOW6432Node", &wow64)) software = wow64;
+  return std::shared_ptr<HiveStore>(new HiveStore(file, std::move(hive), software));
 }
 
 std::shared_ptr<RegistryKeyNode> HiveStore::Root() {
   auto root = std::make_shared<RegistryKeyNode>();
-  auto software = PendingNode(u"SOFTWARE", 1, root.get(), hive_->Root());
+  auto software = PendingNode(u"SOFTWARE", 1, root.get(), software_);
   root->subkeys.emplace(UnicodeNameKey(software->name), RegistrySubkey{software});
   return root;
 }
@@ -90,12 +94,12 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
   } else {
     saved = true;
     for (const auto& [name, subkey] : root.subkeys) {
-      if (subkey.Spilled() || subkey.node->fileKey != static_cast<uint32_t>(hive_->Root())) {
+      if (subkey.Spilled() || subkey.node->fileKey != static_cast<uint32_t>(software_)) {
         saved = Failed("keys outside HKEY_LOCAL_MACHINE\\SOFTWARE cannot be written into the hive");
       }
     }
     if (saved && root.subkeys.size() != 1) saved = Failed("HKEY_LOCAL_MACHINE\\SOFTWARE is gone");
-    saved = saved && Apply(*root.subkeys.begin()->second.node, hive_->Root()) &&
+    saved = saved && Apply(*root.subkeys.begin()->second.node, software_) &&
             (hive_->Commit(file_) || Failed(file_.string() + ": the hive cannot be written"));
   }
   if (!saved) *error = error_;

@@ -1,7 +1,8 @@
 // HiveStore: HKEY_LOCAL_MACHINE\SOFTWARE in a Windows SOFTWARE hive, as the
 // registry of a run (RegistryStore). Keys outside SOFTWARE do not exist,
-// and none can be made. A key is read from the hive when a call first
-// needs it; the save gives the hive the run's changes and commits them
+// and none can be made. SOFTWARE is the 32-bit view, as the Windows program
+// sees it: on a 64-bit Windows, whose hive holds WOW6432Node, that key. A key is read from the hive
+// when a call first needs it; the save gives the hive the run's changes and commits them
 // crash-safely (Hive::Commit).
 #pragma once
 
@@ -24,8 +25,8 @@ class HiveStore : public RegistryStore {
   bool Save(const RegistryKeyNode& root, RegistrySpill* spill, std::string* error) override;
 
  private:
-  HiveStore(std::filesystem::path file, std::unique_ptr<Hive> hive)
-      : file_(std::move(file)), hive_(std::move(hive)) {}
+  HiveStore(std::filesystem::path file, std::unique_ptr<Hive> hive, Hive::Node software)
+      : file_(std::move(file)), hive_(std::move(hive)), software_(software) {}
   // The hive's key for a node of the tree: its offset, kept in `fileKey`.
   static Hive::Node NodeOf(const RegistryKeyNode& key) { return key.fileKey; }
   bool Apply(const RegistryKeyNode& key, Hive::Node node);
@@ -35,6 +36,7 @@ class HiveStore : public RegistryStore {
 
   std::filesystem::path file_;
   std::unique_ptr<Hive> hive_;
+  Hive::Node software_;  // the key that stands for SOFTWARE
   RegistrySpill* spill_ = nullptr;
   std::string error_;
   bool unreadable_ = false;  // a key could not be read: the tree is not whole

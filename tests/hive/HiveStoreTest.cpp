@@ -120,6 +120,37 @@ TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
   EXPECT_EQ(RegfExport(file), before);
 }
 
+// A 64-bit Windows keeps the 32-bit programs' SOFTWARE below WOW6432Node:
+// the old release's entry is found there, and the run writes there.
+TEST(HiveStore, OnA64BitWindowsTheRunWorksInThe32BitView) {
+  TempDir dir;
+  const auto file = dir / "SOFTWARE";
+  std::ofstream(file, std::ios::binary) << HiveBuilder().Bytes();
+  {
+    HiveCheck check = HiveCheck::kRefused;
+    std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
+    ASSERT_NE(hive, nullptr);
+    Hive::Node wow64 = 0, entry = 0;
+    bool created = false;
+    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Wow6432Node", &wow64, &created));
+    ASSERT_TRUE(hive->AddSubkey(wow64, u"OldVendor", &entry, &created));
+    ASSERT_TRUE(hive->SetValues(entry, {{u"Seen", 4, std::string("\1\0\0\0", 4)}}));
+    ASSERT_TRUE(hive->Commit(file));
+  }
+  {
+    HiveRun run(file);
+    RegKey key = 0;
+    ASSERT_EQ(run.reg.OpenKey(kHKeyLocalMachine, "SOFTWARE\\OldVendor", &key), kErrorSuccess);
+    run.reg.CloseKey(key);
+    run.reg.CloseKey(run.Create("SOFTWARE\\Tandrel\\LUM"));
+    std::string error;
+    ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
+  }
+  const std::string exported = RegfExport(file);
+  EXPECT_NE(exported.find("ROOT\\Wow6432Node\\Tandrel\\LUM"), std::string::npos) << exported;
+  EXPECT_EQ(exported.find("ROOT\\Tandrel"), std::string::npos) << exported;
+}
+
 TEST(HiveStore, KeysOutsideSoftwareAreNeverWritten) {
   TempDir dir;
   const auto file = MachineHive(dir);
