@@ -150,8 +150,9 @@ void ExpectSameInRealRegistry(const RegistryKeyNode& portable, const std::wstrin
     EXPECT_EQ(sub->name, std::u16string(found, found + chars));
   }
   RegCloseKey(key);
-  for (const auto& [unused, sub] : portable.subkeys) {
-    ExpectSameInRealRegistry(*sub, path + L"\\" + std::wstring(sub->name.begin(), sub->name.end()));
+  for (const auto& [unused, entry] : portable.subkeys) {
+    const RegistryKeyNode& sub = *entry.node;
+    ExpectSameInRealRegistry(sub, path + L"\\" + std::wstring(sub.name.begin(), sub.name.end()));
   }
 }
 
