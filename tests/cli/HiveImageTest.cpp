@@ -5,9 +5,7 @@
 // left dirty is refused with nothing changed. libregf's regfexport, a
 // reader of its own, is the judge.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +14,7 @@
 
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
 #include "support/TempDir.h"
 
@@ -23,23 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& command, int* status) {
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  std::string output;
-  if (pipe == nullptr) return output;
-  std::array<char, 4096> buffer;
-  size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    output.append(buffer.data(), read);
-  }
-  int raw = pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return output;
-}
-
 std::string Export(const fs::path& hive) {
   int status = -1;
-  std::string text = Shell("regfexport '" + hive.string() + "'", &status);
+  std::string text = RegfExport(hive, &status);
   EXPECT_EQ(status, 0) << text;
   return text;
 }
@@ -70,7 +55,7 @@ class HiveImageTest : public testing::Test {
   }
   int Run(const std::string& arguments, std::string* output) {
     int status = -1;
-    *output = Shell(std::string(CHECKLUM_PROGRAM) + " " + arguments, &status);
+    *output = CommandOutput(std::string(CHECKLUM_PROGRAM) + " " + arguments, &status);
     return status;
   }
 

@@ -4,13 +4,13 @@
 // the hive's registry back as it was, as an independent reader sees it.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 
 #include "platform/WinError.h"
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
 #include "support/TempDir.h"
 
@@ -18,17 +18,10 @@ namespace {
 
 constexpr int kJobs = 600;  // enough for the registry to set keys aside
 
-std::string RegfExport(const std::filesystem::path& file) {
-  std::string command = "regfexport '" + file.string() + "' 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  if (pipe == nullptr) return output;
-  std::array<char, 4096> buffer;
-  size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    output.append(buffer.data(), read);
-  }
-  EXPECT_EQ(pclose(pipe), 0) << output;
+std::string Export(const std::filesystem::path& file) {
+  int status = -1;
+  std::string output = RegfExport(file, &status);
+  EXPECT_EQ(status, 0) << output;
   return output;
 }
 
@@ -76,7 +69,7 @@ struct HiveRun {
 TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
   TempDir dir;
   const auto file = MachineHive(dir);
-  const std::string before = RegfExport(file);
+  const std::string before = Export(file);
   {
     HiveRun run(file);
     RegKey uninstall = run.Create(
@@ -100,7 +93,7 @@ TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
     std::string error;
     ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
   }
-  const std::string after = RegfExport(file);
+  const std::string after = Export(file);
   for (const char* text :
        {"LUM Print Spooler", "new", "Tandrel\\LUM\\Jobs\\cf599", "cfA599host", "Other", "Kept"}) {
     EXPECT_NE(after.find(text), std::string::npos) << text;
@@ -117,7 +110,7 @@ TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
         << error;
     ASSERT_TRUE(undo.reg.SaveStore(&error)) << error;
   }
-  EXPECT_EQ(RegfExport(file), before);
+  EXPECT_EQ(Export(file), before);
 }
 
 // A 64-bit Windows keeps the 32-bit programs' SOFTWARE below WOW6432Node:
@@ -146,7 +139,7 @@ TEST(HiveStore, OnA64BitWindowsTheRunWorksInThe32BitView) {
     std::string error;
     ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
   }
-  const std::string exported = RegfExport(file);
+  const std::string exported = Export(file);
   EXPECT_NE(exported.find("ROOT\\Wow6432Node\\Tandrel\\LUM"), std::string::npos) << exported;
   EXPECT_EQ(exported.find("ROOT\\Tandrel"), std::string::npos) << exported;
 }

@@ -5,13 +5,13 @@
 // what the library would write wrongly never reaches it.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 
 #include "platform/hive/Hive.h"
+#include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
 #include "support/HiveLists.h"
 #include "support/TempDir.h"
@@ -21,20 +21,6 @@ namespace {
 std::filesystem::path Write(const std::filesystem::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
   return file;
-}
-
-// What regfexport prints for the hive, and whether it ended well.
-std::string RegfExport(const std::filesystem::path& file, int* status) {
-  std::string command = "regfexport '" + file.string() + "' 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  if (pipe == nullptr) return output;
-  std::array<char, 4096> buffer;
-  size_t read = 0;
-  while ((read = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), read);
-  *status = pclose(pipe);
-  return output;
 }
 
 TEST(Hive, AnEmptyHiveBuiltInCodeOpensInTwoIndependentReaders) {
