@@ -167,6 +167,7 @@ bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* crea
 bool Hive::DeleteSubkey(Node key) {
   if (broken_) return Refuse(Refusal::kBroken);
   if (hivex_node_delete_child(Handle(handle_), key) != 0) return Refuse(Refusal::kLibraryFailed);
+  sortLists_.erase(key);  // its lists are gone with it
   return true;
 }
 
