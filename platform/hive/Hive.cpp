@@ -24,7 +24,7 @@ HiveCheck ReadHeader(const std::filesystem::path& file, HiveHeader* header) {
   std::error_code ec;
   uint64_t size = std::filesystem::file_size(file, ec);
   if (ec) return HiveCheck::kUnreadable;
-  std::FILE* in = std::fopen(file.c_str(), "rb");
+  std::FILE* in = OpenHostFile(file, "rb");
   if (in == nullptr) return HiveCheck::kUnreadable;
   std::string block(kHiveBaseBlockSize, '\0');
   size_t read = std::fread(block.data(), 1, block.size(), in);
@@ -151,15 +151,20 @@ bool Hive::Refuse(Refusal refusal) {
 bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* created) {
   *created = false;
   if (broken_) return Refuse(Refusal::kBroken);
+  if (Child(key, name, child)) return true;
+  *created = NewSubkey(key, name, child);
+  return *created;
+}
+
+bool Hive::NewSubkey(Node key, std::u16string_view name, Node* child) {
+  if (broken_) return Refuse(Refusal::kBroken);
   if (name.empty() || name.size() > kMaxKeyNameChars || name.find(u'\\') != name.npos ||
       !WholeText(name)) {
     return Refuse(Refusal::kBadName);
   }
-  if (Child(key, name, child)) return true;
   hive_node_h added = hivex_node_add_child(Handle(handle_), key, Utf16UnitsToUtf8(name).c_str());
   if (added == 0) return Refuse(Refusal::kLibraryFailed);
   *child = added;
-  *created = true;
   sortLists_.insert(key);
   return true;
 }

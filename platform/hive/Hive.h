@@ -70,6 +70,10 @@ class Hive {
   // The changes; false with the reason in LastRefusal().
   // Adds the subkey `name`, or gives the one there in any letter case.
   bool AddSubkey(Node key, std::u16string_view name, Node* child, bool* created);
+  // Adds the subkey `name`, which the caller knows is not there (a key it
+  // made, or one whose subkeys it read and deleted as needed): no search
+  // of the siblings, which costs a read of every one.
+  bool NewSubkey(Node key, std::u16string_view name, Node* child);
   // Deletes `key` with everything below it.
   bool DeleteSubkey(Node key);
   // Replaces all values of `key` with `values`.

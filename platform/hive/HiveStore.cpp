@@ -153,9 +153,9 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
       if (!Apply(*tree, NodeOf(*tree))) return false;
       continue;
     }
+    // The tree knows every subkey the hive has here: a new one is not there.
     Hive::Node child = 0;
-    bool created = false;
-    if (!hive_->AddSubkey(node, tree->name, &child, &created)) {
+    if (!hive_->NewSubkey(node, tree->name, &child)) {
       return Failed(Reason(hive_->LastRefusal()));
     }
     if (!AddTree(*tree, child)) return false;
