@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/hive/HiveLists.h"
+#include "platform/hive/HiveAppend.h"
+#include "platform/hive/HiveCells.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
@@ -148,49 +149,39 @@ bool Hive::Refuse(Refusal refusal) {
   return false;
 }
 
-bool Hive::AddSubkey(Node key, std::u16string_view name, Node* child, bool* created) {
-  *created = false;
-  if (broken_) return Refuse(Refusal::kBroken);
-  if (Child(key, name, child)) return true;
-  *created = NewSubkey(key, name, child);
-  return *created;
-}
-
-bool Hive::NewSubkey(Node key, std::u16string_view name, Node* child) {
-  if (broken_) return Refuse(Refusal::kBroken);
+Hive::Refusal Hive::CheckKeyName(std::u16string_view name) {
   if (name.empty() || name.size() > kMaxKeyNameChars || name.find(u'\\') != name.npos ||
       !WholeText(name)) {
-    return Refuse(Refusal::kBadName);
+    return Refusal::kBadName;
   }
-  hive_node_h added = hivex_node_add_child(Handle(handle_), key, Utf16UnitsToUtf8(name).c_str());
-  if (added == 0) return Refuse(Refusal::kLibraryFailed);
-  *child = added;
-  sortLists_.insert(key);
-  return true;
+  return Refusal::kNone;
+}
+
+Hive::Refusal Hive::CheckValues(const std::vector<HiveValue>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    const HiveValue& value = values[i];
+    if (value.name.size() > kMaxValueNameChars || !WholeText(value.name)) return Refusal::kBadName;
+    for (size_t j = 0; j < i; ++j) {
+      if (SameUnicodeName(values[j].name, value.name)) return Refusal::kBadName;
+    }
+    if (value.data.size() > kMaxValueBytes) return Refusal::kValueTooLarge;
+  }
+  return Refusal::kNone;
 }
 
 bool Hive::DeleteSubkey(Node key) {
   if (broken_) return Refuse(Refusal::kBroken);
   if (hivex_node_delete_child(Handle(handle_), key) != 0) return Refuse(Refusal::kLibraryFailed);
-  sortLists_.erase(key);  // its lists are gone with it
   return true;
 }
 
 bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   if (broken_) return Refuse(Refusal::kBroken);
+  Refusal refusal = CheckValues(values);
+  if (refusal != Refusal::kNone) return Refuse(refusal);
   std::vector<std::string> names;
   names.reserve(values.size());
-  for (size_t i = 0; i < values.size(); ++i) {
-    const HiveValue& value = values[i];
-    if (value.name.size() > kMaxValueNameChars || !WholeText(value.name)) {
-      return Refuse(Refusal::kBadName);
-    }
-    for (size_t j = 0; j < i; ++j) {
-      if (SameUnicodeName(values[j].name, value.name)) return Refuse(Refusal::kBadName);
-    }
-    if (value.data.size() > kMaxValueBytes) return Refuse(Refusal::kValueTooLarge);
-    names.push_back(Utf16UnitsToUtf8(value.name));
-  }
+  for (const HiveValue& value : values) names.push_back(Utf16UnitsToUtf8(value.name));
   std::vector<hive_set_value> set(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
     set[i].key = names[i].data();
@@ -204,7 +195,22 @@ bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   return true;
 }
 
-bool Hive::Commit(const std::filesystem::path& file) {
+// The new keys, added to the file the library committed.
+bool Hive::Append(std::FILE* file, const AddKeys& addKeys) {
+  HiveCells cells(file);
+  std::string block;
+  HiveHeader header;
+  if (!cells.Read(0, kHiveBaseBlockSize, &block) ||
+      CheckHiveHeader(block, cells.Size(), &header) != HiveCheck::kOk ||
+      cells.Size() != HiveCells::FileOffset(header.binsSize)) {
+    return Refuse(Refusal::kMalformed);
+  }
+  HiveAppend append(cells, std::move(block), header);
+  if (!addKeys(append) || !append.Finish()) return Refuse(append.LastRefusal());
+  return true;
+}
+
+bool Hive::Commit(const std::filesystem::path& file, const AddKeys& addKeys) {
   if (broken_) return Refuse(Refusal::kBroken);
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
@@ -216,10 +222,7 @@ bool Hive::Commit(const std::filesystem::path& file) {
   };
   if (hivex_commit(Handle(handle_), temporary.c_str(), 0) != 0) return abandon();
   std::FILE* written = OpenHostFile(temporary, "r+b");
-  bool durable = written != nullptr;
-  for (auto it = sortLists_.begin(); durable && it != sortLists_.end(); ++it) {
-    durable = SortHiveSubkeyLists(written, *it);
-  }
+  bool durable = written != nullptr && (!addKeys || Append(written, addKeys));
   durable = durable && SyncHostFile(written);
   if (written != nullptr) std::fclose(written);
   if (!durable) return abandon();

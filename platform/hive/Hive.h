@@ -13,21 +13,24 @@
 //   - a second spelling of a name: the library matches letter case only in
 //     ASCII, so names are compared here by Windows' rule;
 // and once a change fails, nothing is committed: a failed write can leave a
-// broken value entry behind. The library sorts and hashes key names beyond
-// ASCII in ways Windows does not: Commit puts the subkey lists of every key
-// that got a new subkey in Windows' order, with Windows' hashes
-// (HiveLists), so that Windows finds them.
+// broken value entry behind. New keys never reach the library, which would
+// rewrite a parent's whole subkey list for each one and sorts and hashes
+// names beyond ASCII in ways Windows does not: Commit adds them after the
+// library's own changes (HiveAppend).
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/hive/HiveHeader.h"
+
+class HiveAppend;
 
 struct HiveValue {
   std::u16string name;  // empty for the key's default value
@@ -45,6 +48,9 @@ class Hive {
     kValueTooLarge,  // more than kMaxValueBytes of data
     kLibraryFailed,  // the library refused or failed the change
     kBroken,         // an earlier change failed: nothing more is done
+    kMalformed,      // a record of the hive is not as a hive's must be
+    kHiveFull,       // the hive would pass the largest size a hive can have
+    kWriteFailed,    // the file being committed could not be written
   };
 
   using Node = size_t;  // a key's offset in the hive, as the library names it
@@ -67,13 +73,11 @@ class Hive {
   bool Child(Node key, std::u16string_view name, Node* child) const;
   bool Values(Node key, std::vector<HiveValue>* values) const;
 
-  // The changes; false with the reason in LastRefusal().
-  // Adds the subkey `name`, or gives the one there in any letter case.
-  bool AddSubkey(Node key, std::u16string_view name, Node* child, bool* created);
-  // Adds the subkey `name`, which the caller knows is not there (a key it
-  // made, or one whose subkeys it read and deleted as needed): no search
-  // of the siblings, which costs a read of every one.
-  bool NewSubkey(Node key, std::u16string_view name, Node* child);
+  // Whether a key or its values can be written as they stand.
+  static Refusal CheckKeyName(std::u16string_view name);
+  static Refusal CheckValues(const std::vector<HiveValue>& values);
+
+  // The changes to keys in the hive; false with the reason in LastRefusal().
   // Deletes `key` with everything below it.
   bool DeleteSubkey(Node key);
   // Replaces all values of `key` with `values`.
@@ -81,18 +85,20 @@ class Hive {
   Refusal LastRefusal() const { return refusal_; }
 
   // Writes the hive with its changes in place of `file` (the file opened):
-  // to a temporary file beside it, made durable, opened again and checked,
-  // then renamed over `file`, and the folder made durable. `file` is the old
-  // hive or the new one whatever happens. False, with `file` untouched,
-  // after a failed change or when any step fails.
-  bool Commit(const std::filesystem::path& file);
+  // to a temporary file beside it, where `addKeys` then adds the new keys,
+  // made durable, opened again and checked, then renamed over `file`, and
+  // the folder made durable. `file` is the old hive or the new one whatever
+  // happens. False, with `file` untouched, after a failed change, when
+  // `addKeys` returns false, or when any step fails.
+  using AddKeys = std::function<bool(HiveAppend&)>;
+  bool Commit(const std::filesystem::path& file, const AddKeys& addKeys = nullptr);
 
  private:
   explicit Hive(void* handle) : handle_(handle) {}
   bool Refuse(Refusal refusal);
+  bool Append(std::FILE* file, const AddKeys& addKeys);
 
   void* handle_;  // hive_h, kept out of this header
   Refusal refusal_ = Refusal::kNone;
   bool broken_ = false;
-  std::set<Node> sortLists_;  // keys that got a new subkey
 };

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/hive/HiveAppend.h"
 #include "platform/portable/registry/RegistrySpill.h"
 #include "platform/portable/text/Text.h"
 
@@ -14,6 +15,12 @@ const char* Reason(Hive::Refusal refusal) {
     case Hive::Refusal::kValueTooLarge:
       return "a value of more than 16,344 bytes, which the hive library cannot write as Windows "
              "reads it";
+    case Hive::Refusal::kMalformed:
+      return "a record of the hive is not as it should be";
+    case Hive::Refusal::kHiveFull:
+      return "the hive would pass the largest size a hive can have";
+    case Hive::Refusal::kWriteFailed:
+      return "the new hive could not be written";
     default:
       return "the hive library failed";
   }
@@ -88,6 +95,7 @@ bool HiveStore::Failed(const std::string& what) {
 bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::string* error) {
   spill_ = spill;
   error_.clear();
+  newKeys_.clear();
   bool saved = false;
   if (unreadable_) {
     Failed("a key of the hive could not be read, so the changes are not written");
@@ -99,8 +107,20 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
       }
     }
     if (saved && root.subkeys.size() != 1) saved = Failed("HKEY_LOCAL_MACHINE\\SOFTWARE is gone");
-    saved = saved && Apply(*root.subkeys.begin()->second.node, software_) &&
-            (hive_->Commit(file_) || Failed(file_.string() + ": the hive cannot be written"));
+    auto addKeys = [this](HiveAppend& append) {
+      for (const NewKey& key : newKeys_) {
+        std::shared_ptr<const RegistryKeyNode> tree = key.subkey.node;
+        if (key.subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(key.subkey, key.depth);
+        if (!tree)
+          return Failed("a part of the registry set aside during the run cannot be read back");
+        if (!AddTree(append, key.parent, *tree, key.depth)) return false;
+      }
+      return true;
+    };
+    saved =
+        saved && Apply(*root.subkeys.begin()->second.node, software_) &&
+        (hive_->Commit(file_, addKeys) ||
+         Failed(file_.string() + ": the hive cannot be written: " + Reason(hive_->LastRefusal())));
   }
   if (!saved) *error = error_;
   return saved;
@@ -118,18 +138,9 @@ bool HiveStore::Apply(const RegistryKeyNode& key, Hive::Node node) {
   return key.subkeysPending || Subkeys(key, node);
 }
 
-// A key the run made, with everything below it.
-bool HiveStore::AddTree(const RegistryKeyNode& key, Hive::Node node) {
-  std::vector<HiveValue> values;
-  for (const auto& [unused, value] : key.values)
-    values.push_back({value.name, value.type, value.data});
-  if (!values.empty() && !hive_->SetValues(node, values))
-    return Failed(Reason(hive_->LastRefusal()));
-  return Subkeys(key, node);
-}
-
 // The subkeys of a key whose subkeys were read: those removed from the tree
-// are deleted from the hive, the others applied or added.
+// are deleted from the hive, the others applied, and those the run made
+// kept for the commit to add.
 bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
   if (key.fileKey != kNoFileKey) {
     std::vector<Hive::Node> inHive;
@@ -146,19 +157,30 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
     }
   }
   for (const auto& [unused, subkey] : key.subkeys) {
+    // Only keys the run made are set aside: a spilled one is new.
+    if (subkey.Spilled() || subkey.node->fileKey == kNoFileKey) {
+      newKeys_.push_back({node, subkey, key.depth + 1});
+    } else if (!Apply(*subkey.node, NodeOf(*subkey.node))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A key the run made, with everything below it, added below `parent`.
+bool HiveStore::AddTree(HiveAppend& append, Hive::Node parent, const RegistryKeyNode& key,
+                        size_t depth) {
+  std::vector<HiveValue> values;
+  for (const auto& [unused, value] : key.values)
+    values.push_back({value.name, value.type, value.data});
+  if (key.fileKey != kNoFileKey) return Failed("a key of the hive was found below a new one");
+  Hive::Node added = 0;
+  if (!append.AddKey(parent, key.name, values, &added)) return Failed(Reason(append.LastRefusal()));
+  for (const auto& [unused, subkey] : key.subkeys) {
     std::shared_ptr<const RegistryKeyNode> tree = subkey.node;
-    if (subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(subkey, key.depth + 1);
+    if (subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(subkey, depth + 1);
     if (!tree) return Failed("a part of the registry set aside during the run cannot be read back");
-    if (tree->fileKey != kNoFileKey) {
-      if (!Apply(*tree, NodeOf(*tree))) return false;
-      continue;
-    }
-    // The tree knows every subkey the hive has here: a new one is not there.
-    Hive::Node child = 0;
-    if (!hive_->NewSubkey(node, tree->name, &child)) {
-      return Failed(Reason(hive_->LastRefusal()));
-    }
-    if (!AddTree(*tree, child)) return false;
+    if (!AddTree(append, added, *tree, depth + 1)) return false;
   }
   return true;
 }

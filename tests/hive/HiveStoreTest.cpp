@@ -8,10 +8,12 @@
 #include <fstream>
 
 #include "platform/WinError.h"
+#include "platform/hive/HiveAppend.h"
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/registry/PortableRegistry.h"
 #include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
+#include "support/HiveStructure.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -33,16 +35,16 @@ std::filesystem::path MachineHive(const TempDir& dir) {
   HiveCheck check = HiveCheck::kRefused;
   std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
   EXPECT_NE(hive, nullptr);
-  Hive::Node node = hive->Root(), other = 0;
-  bool created = false;
-  for (const char16_t* name :
-       {u"Microsoft", u"Windows", u"CurrentVersion", u"Uninstall", u"LUM Print Spooler"}) {
-    EXPECT_TRUE(hive->AddSubkey(node, name, &node, &created));
-  }
-  EXPECT_TRUE(hive->SetValues(node, {{u"UninstallString", 1, std::string("o\0l\0d\0\0\0", 8)}}));
-  EXPECT_TRUE(hive->AddSubkey(hive->Root(), u"Other", &other, &created));
-  EXPECT_TRUE(hive->SetValues(other, {{u"Kept", 4, std::string("\1\0\0\0", 4)}}));
-  EXPECT_TRUE(hive->Commit(file));
+  const Hive::Node root = hive->Root();
+  EXPECT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    Hive::Node node = root, other = 0;
+    for (const char16_t* name : {u"Microsoft", u"Windows", u"CurrentVersion", u"Uninstall"}) {
+      if (!add.AddKey(node, name, {}, &node)) return false;
+    }
+    return add.AddKey(node, u"LUM Print Spooler",
+                      {{u"UninstallString", 1, std::string("o\0l\0d\0\0\0", 8)}}, &node) &&
+           add.AddKey(root, u"Other", {{u"Kept", 4, std::string("\1\0\0\0", 4)}}, &other);
+  }));
   return file;
 }
 
@@ -94,6 +96,7 @@ TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
     ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
   }
   const std::string after = Export(file);
+  EXPECT_EQ(CheckHiveStructure(ReadAll(file)), "");
   for (const char* text :
        {"LUM Print Spooler", "new", "Tandrel\\LUM\\Jobs\\cf599", "cfA599host", "Other", "Kept"}) {
     EXPECT_NE(after.find(text), std::string::npos) << text;
@@ -111,6 +114,7 @@ TEST(HiveStore, ARunsChangesReachTheHiveAndARegistryFileUndoesThem) {
     ASSERT_TRUE(undo.reg.SaveStore(&error)) << error;
   }
   EXPECT_EQ(Export(file), before);
+  EXPECT_EQ(CheckHiveStructure(ReadAll(file)), "");
 }
 
 // A 64-bit Windows keeps the 32-bit programs' SOFTWARE below WOW6432Node:
@@ -123,12 +127,12 @@ TEST(HiveStore, OnA64BitWindowsTheRunWorksInThe32BitView) {
     HiveCheck check = HiveCheck::kRefused;
     std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
     ASSERT_NE(hive, nullptr);
-    Hive::Node wow64 = 0, entry = 0;
-    bool created = false;
-    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Wow6432Node", &wow64, &created));
-    ASSERT_TRUE(hive->AddSubkey(wow64, u"OldVendor", &entry, &created));
-    ASSERT_TRUE(hive->SetValues(entry, {{u"Seen", 4, std::string("\1\0\0\0", 4)}}));
-    ASSERT_TRUE(hive->Commit(file));
+    const Hive::Node root = hive->Root();
+    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node wow64 = 0, entry = 0;
+      return add.AddKey(root, u"Wow6432Node", {}, &wow64) &&
+             add.AddKey(wow64, u"OldVendor", {{u"Seen", 4, std::string("\1\0\0\0", 4)}}, &entry);
+    }));
   }
   {
     HiveRun run(file);

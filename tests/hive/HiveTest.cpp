@@ -5,15 +5,19 @@
 // what the library would write wrongly never reaches it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 
 #include "platform/hive/Hive.h"
+#include "platform/hive/HiveAppend.h"
+#include "platform/portable/text/Text.h"
 #include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
 #include "support/HiveLists.h"
+#include "support/HiveStructure.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -109,19 +113,16 @@ TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
   {
     std::unique_ptr<Hive> hive = OpenForWriting(file);
     ASSERT_NE(hive, nullptr);
-    Hive::Node vendor = 0, lum = 0, again = 0;
-    bool created = false;
-    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Tandrel", &vendor, &created));
-    EXPECT_TRUE(created);
-    ASSERT_TRUE(hive->AddSubkey(vendor, u"LUM", &lum, &created));
-    // Another spelling finds the key there, by Windows' rule.
-    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"TANDREL", &again, &created));
-    EXPECT_FALSE(created);
-    EXPECT_EQ(again, vendor);
-    const std::string dword("\x2A\0\0\0", 4);
-    ASSERT_TRUE(hive->SetValues(
-        lum, {Text(u"", u"default"), Text(u"Version", u"1.0"), {u"Count", 4, dword}}));
-    ASSERT_TRUE(hive->Commit(file));
+    const Hive::Node root = hive->Root();
+    const std::vector<HiveValue> values = {Text(u"", u"default"),
+                                           Text(u"Version", u"1.0"),
+                                           {u"Count", 4, std::string("\x2A\0\0\0", 4)},
+                                           {u"Empty", 3, ""},
+                                           Text(u"Pfad", u"C:\\Gr\u00FC\u00DFe")};
+    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node vendor = 0, lum = 0;
+      return add.AddKey(root, u"Tandrel", {}, &vendor) && add.AddKey(vendor, u"LUM", values, &lum);
+    }));
   }
   HiveCheck check = HiveCheck::kRefused;
   std::unique_ptr<Hive> hive = Hive::Open(file, false, &check);
@@ -131,14 +132,19 @@ TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
   ASSERT_TRUE(hive->Child(vendor, u"lum", &lum));
   std::vector<HiveValue> values;
   ASSERT_TRUE(hive->Values(lum, &values));
-  ASSERT_EQ(values.size(), 3u);
+  ASSERT_EQ(values.size(), 5u);
+  EXPECT_EQ(values[2].name, u"Count");
+  EXPECT_EQ(values[2].data, std::string("\x2A\0\0\0", 4));
+  EXPECT_EQ(values[3].data, "");
+  EXPECT_EQ(values[4].data, Text(u"", u"C:\\Gr\u00FC\u00DFe").data);
   std::u16string name;
   ASSERT_TRUE(hive->Name(lum, &name));
   EXPECT_EQ(name, u"LUM");
+  EXPECT_EQ(CheckHiveStructure(ReadAll(file)), "");
   int status = -1;
   std::string exported = RegfExport(file, &status);
   EXPECT_EQ(status, 0) << exported;
-  for (const char* text : {"ROOT\\Tandrel\\LUM", "Version", "1.0", "Count"}) {
+  for (const char* text : {"ROOT\\Tandrel\\LUM", "Version", "1.0", "Count", "Empty"}) {
     EXPECT_NE(exported.find(text), std::string::npos) << text << " in\n" << exported;
   }
   // No temporary file is left beside the hive.
@@ -148,28 +154,37 @@ TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
 // Windows finds a subkey through its list's order and hashes: names are
 // sorted by their upper-case UTF-16 form, so [ \ ] ^ _ ` come after the
 // letters and \u00C4 (upper case of \u00E4) after Z, and hashed over it.
-// Names beyond ASCII are the ones the library gets wrong by itself.
+// A key that gets subkeys in a second commit keeps its first ones in the
+// same list; one with more than a leaf holds gets an index root.
 TEST(Hive, SubkeysAreListedInTheOrderAndWithTheHashesWindowsLooksThemUpBy) {
   TempDir dir;
-  const auto file = Write(dir / "SOFTWARE", HiveBuilder().Bytes());
-  const std::vector<std::u16string> names = {u"A`b",           u"a[",         u"AZ",
-                                             u"A_b",           u"Ab",         u"A]",
-                                             u"A^b",           u"Queue 1",    u"queue 10",
-                                             u"QUEUE 2",       u"B\u00FCro",  u"\u00E4rger",
-                                             u"\u00C9t\u00E9", u"\u00DCbung", u"\u0416\u0443\u043A",
-                                             u"\u20ACuro"};
-  {
+  const std::string empty = HiveBuilder().Bytes();
+  const auto file = Write(dir / "SOFTWARE", empty);
+  const std::vector<std::u16string> first = {u"A`b", u"a[", u"AZ",  u"A_b",
+                                             u"Ab",  u"A]", u"A^b", u"Queue 1"};
+  const std::vector<std::u16string> second = {
+      u"queue 10",      u"QUEUE 2",    u"B\u00FCro",          u"\u00E4rger",
+      u"\u00C9t\u00E9", u"\u00DCbung", u"\u0416\u0443\u043A", u"\u20ACuro"};
+  Hive::Node queues = 0;
+  for (const auto* names : {&first, &second}) {
     std::unique_ptr<Hive> hive = OpenForWriting(file);
     ASSERT_NE(hive, nullptr);
-    Hive::Node queues = 0, key = 0;
-    bool created = false;
-    ASSERT_TRUE(hive->AddSubkey(hive->Root(), u"Queues", &queues, &created));
-    for (const std::u16string& name : names) {
-      ASSERT_TRUE(hive->AddSubkey(queues, name, &key, &created));
+    const Hive::Node root = hive->Root();
+    if (names == &second) {
+      ASSERT_TRUE(hive->Child(root, u"queues", &queues));
     }
-    ASSERT_TRUE(hive->Commit(file));
+    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node key = 0;
+      if (names == &first && !add.AddKey(root, u"Queues", {}, &queues)) return false;
+      for (const std::u16string& name : *names) {
+        if (!add.AddKey(queues, name, {}, &key)) return false;
+      }
+      return true;
+    }));
   }
-  HiveSubkeyList list = ReadHiveSubkeyList(ReadAll(file), {u"queues"});
+  const std::string committed = ReadAll(file);
+  EXPECT_EQ(CheckHiveStructure(committed), "");
+  HiveSubkeyList list = ReadHiveSubkeyList(committed, {u"queues"});
   ASSERT_TRUE(list.readable);
   EXPECT_TRUE(list.hashesRight);
   const std::vector<std::u16string> windowsOrder = {u"Ab",
@@ -193,12 +208,69 @@ TEST(Hive, SubkeysAreListedInTheOrderAndWithTheHashesWindowsLooksThemUpBy) {
   HiveCheck check = HiveCheck::kRefused;
   std::unique_ptr<Hive> hive = Hive::Open(file, false, &check);
   ASSERT_NE(hive, nullptr);
-  Hive::Node queues = 0, found = 0;
+  Hive::Node found = 0;
   ASSERT_TRUE(hive->Child(hive->Root(), u"QUEUES", &queues));
   ASSERT_TRUE(hive->Child(queues, u"B\u00DCRO", &found));
   std::u16string name;
   ASSERT_TRUE(hive->Name(found, &name));
   EXPECT_EQ(name, u"B\u00FCro");
+
+  // Many subkeys: leaves below an index root, in one order across them.
+  {
+    std::unique_ptr<Hive> writer = OpenForWriting(file);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_TRUE(writer->Child(writer->Root(), u"Queues", &queues));
+    ASSERT_TRUE(writer->Commit(file, [&](HiveAppend& add) {
+      Hive::Node key = 0;
+      for (int i = 0; i < 1200; ++i) {
+        if (!add.AddKey(queues, u"Job " + Utf8ToUtf16(std::to_string(i)), {}, &key)) return false;
+      }
+      return true;
+    }));
+  }
+  const std::string many = ReadAll(file);
+  EXPECT_EQ(CheckHiveStructure(many), "");
+  list = ReadHiveSubkeyList(many, {u"Queues"});
+  ASSERT_TRUE(list.readable);
+  EXPECT_TRUE(list.hashesRight);
+  ASSERT_EQ(list.names.size(), 1216u);
+  EXPECT_TRUE(std::is_sorted(list.names.begin(), list.names.end(),
+                             [](const std::u16string& a, const std::u16string& b) {
+                               return UnicodeNameKey(a) < UnicodeNameKey(b);
+                             }));
+  EXPECT_EQ(list.leaves, 3u);
+}
+
+// Adding keys leaves every byte the change does not need as it was: the
+// new keys lie in new bins; in the old ones only the parent's record, its
+// freed list and the shared security record change.
+TEST(Hive, NewKeysLeaveTheRestOfTheHiveAsItWas) {
+  TempDir dir;
+  const auto file = Write(dir / "SOFTWARE", HiveBuilder().Bytes());
+  Hive::Node vendor = 0;
+  {
+    std::unique_ptr<Hive> hive = OpenForWriting(file);
+    ASSERT_NE(hive, nullptr);
+    const Hive::Node root = hive->Root();
+    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node key = 0;
+      return add.AddKey(root, u"Other", {Text(u"Kept", u"x")}, &key) &&
+             add.AddKey(root, u"Tandrel", {}, &vendor) && add.AddKey(vendor, u"Old", {}, &key);
+    }));
+  }
+  const std::string before = ReadAll(file);
+  {
+    std::unique_ptr<Hive> hive = OpenForWriting(file);
+    ASSERT_NE(hive, nullptr);
+    ASSERT_TRUE(hive->Child(hive->Root(), u"Tandrel", &vendor));
+    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node key = 0;
+      return add.AddKey(vendor, u"LUM", {Text(u"Version", u"1.0")}, &key);
+    }));
+  }
+  const std::string after = ReadAll(file);
+  EXPECT_EQ(CheckHiveStructure(after), "");
+  EXPECT_EQ(UnexpectedlyChangedCells(before, after), "");
 }
 
 TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
@@ -207,43 +279,66 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   const auto file = Write(dir / "SOFTWARE", empty);
   std::unique_ptr<Hive> hive = OpenForWriting(file);
   ASSERT_NE(hive, nullptr);
-  Hive::Node key = 0;
-  bool created = false;
+  const Hive::Node root = hive->Root();
   const std::u16string lone(1, u'\xD800');
-  struct KeyCase {
-    std::u16string name;
-    Hive::Refusal refusal;
-  };
-  const KeyCase keys[] = {
-      {u"", Hive::Refusal::kBadName},
-      {u"a\\b", Hive::Refusal::kBadName},
-      {std::u16string(256, u'k'), Hive::Refusal::kBadName},
-      {u"x" + lone, Hive::Refusal::kBadName},
-      {std::u16string(u"a\0b", 3), Hive::Refusal::kBadName},
-  };
-  for (const KeyCase& c : keys) {
-    EXPECT_FALSE(hive->AddSubkey(hive->Root(), c.name, &key, &created));
-    EXPECT_EQ(hive->LastRefusal(), c.refusal);
-  }
-  ASSERT_TRUE(hive->AddSubkey(hive->Root(), std::u16string(255, u'k'), &key, &created));
+  const std::u16string badKeys[] = {u"", u"a\\b", std::u16string(256, u'k'), u"x" + lone,
+                                    std::u16string(u"a\0b", 3)};
   const std::vector<std::vector<HiveValue>> badValues = {
       {Text(lone, u"x")},
       {Text(u"Name", u"a"), Text(u"NAME", u"b")},
       {{u"Big", 3, std::string(Hive::kMaxValueBytes + 1, 'x')}},
   };
-  for (const auto& values : badValues) EXPECT_FALSE(hive->SetValues(key, values));
-  EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kValueTooLarge);
-  ASSERT_TRUE(hive->SetValues(key, {{u"Big", 3, std::string(Hive::kMaxValueBytes, 'x')}}));
-  // A refusal is no failure: the hive still commits.
-  ASSERT_TRUE(hive->Commit(file));
+  struct Case {
+    std::u16string name;
+    std::vector<HiveValue> values;
+    Hive::Refusal refusal;
+  };
+  std::vector<Case> cases;
+  for (const auto& name : badKeys) cases.push_back({name, {}, Hive::Refusal::kBadName});
+  cases.push_back({u"k", badValues[0], Hive::Refusal::kBadName});
+  cases.push_back({u"k", badValues[1], Hive::Refusal::kBadName});
+  cases.push_back({u"k", badValues[2], Hive::Refusal::kValueTooLarge});
+  for (const Case& c : cases) {
+    Hive::Refusal refusal = Hive::Refusal::kNone;
+    EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+      Hive::Node key = 0;
+      bool added = add.AddKey(root, c.name, c.values, &key);
+      refusal = add.LastRefusal();
+      return added;
+    }));
+    EXPECT_EQ(refusal, c.refusal);
+    EXPECT_EQ(ReadAll(file), empty);
+  }
+  // The same name twice below one key, in two letter cases.
+  EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+    Hive::Node key = 0;
+    return add.AddKey(root, u"Tandrel", {}, &key) && add.AddKey(root, u"TANDREL", {}, &key);
+  }));
+  EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kBadName);
+  EXPECT_EQ(ReadAll(file), empty);
+  // A refusal is no failure: the hive still commits, and the largest name
+  // and value fit.
+  Hive::Node key = 0;
+  ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    return add.AddKey(root, std::u16string(255, u'k'),
+                      {{u"Big", 3, std::string(Hive::kMaxValueBytes, 'x')}}, &key);
+  }));
   const std::string committed = ReadAll(file);
-  EXPECT_NE(committed, empty);
+  EXPECT_EQ(CheckHiveStructure(committed), "");
+  // A key made in an earlier commit is there: another spelling of it is
+  // refused.
+  hive = OpenForWriting(file);
+  ASSERT_NE(hive, nullptr);
+  EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+    return add.AddKey(hive->Root(), std::u16string(255, u'K'), {}, &key);
+  }));
+  EXPECT_EQ(ReadAll(file), committed);
 
   // A change the library fails (here on a key that is none) may have left
   // half an entry behind: from then on nothing is committed.
   EXPECT_FALSE(hive->SetValues(12345, {Text(u"Lost", u"x")}));
   EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kLibraryFailed);
-  EXPECT_FALSE(hive->AddSubkey(hive->Root(), u"Later", &key, &created));
+  EXPECT_FALSE(hive->SetValues(hive->Root(), {Text(u"Later", u"x")}));
   EXPECT_EQ(hive->LastRefusal(), Hive::Refusal::kBroken);
   EXPECT_FALSE(hive->Commit(file));
   EXPECT_EQ(ReadAll(file), committed);

@@ -52,6 +52,7 @@ class Reader {
     std::string kind = Bytes(cell, 4, 2);
     uint16_t count = 0;
     if (!U16(cell, 6, &count)) return false;
+    if (kind != "ri") ++out->leaves;
     for (uint16_t i = 0; i < count; ++i) {
       if (kind == "ri" || kind == "li") {
         // An index root lists lists; an index leaf lists keys, unhashed.

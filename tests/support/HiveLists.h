@@ -13,6 +13,7 @@ struct HiveSubkeyList {
   bool readable = false;
   std::vector<std::u16string> names;  // in the lists' order
   bool hashesRight = true;
+  size_t leaves = 0;  // the lists below any index root
 };
 
 // The subkeys of the key at `path` (names below the root, compared in any
