@@ -12,10 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/hive/HiveStore.h"
-#include "platform/portable/registry/PortableRegistry.h"
+#include "platform/hive/HiveHeader.h"
 #include "support/CommandOutput.h"
-#include "support/HiveBuilder.h"
+#include "support/HiveImage.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -29,18 +28,6 @@ std::string Export(const fs::path& hive) {
   return text;
 }
 
-// A hive holding what a registry file holds below HKEY_LOCAL_MACHINE\SOFTWARE.
-void HiveFromRegistryFile(const fs::path& registryFile, const fs::path& hive) {
-  fs::create_directories(hive.parent_path());
-  std::ofstream(hive, std::ios::binary) << HiveBuilder().Bytes();
-  HiveCheck check = HiveCheck::kRefused;
-  PortableRegistry registry;
-  registry.Attach(HiveStore::Open(hive, &check));
-  std::string error;
-  ASSERT_TRUE(registry.ImportText(ReadAll(registryFile), &error)) << error;
-  ASSERT_TRUE(registry.SaveStore(&error)) << error;
-}
-
 class HiveImageTest : public testing::Test {
  protected:
   HiveImageTest() {
@@ -50,7 +37,7 @@ class HiveImageTest : public testing::Test {
     }
     image = dir / "hive";
     hive = image / "C/WINDOWS/System32/config/SOFTWARE";
-    HiveFromRegistryFile(image / "HKLM.reg", hive);
+    EXPECT_TRUE(HiveFromRegistryFile(image / "HKLM.reg", hive));
     fs::remove(image / "HKLM.reg");
   }
   int Run(const std::string& arguments, std::string* output) {
@@ -74,7 +61,7 @@ TEST_F(HiveImageTest, TheRunChangesTheHiveAsItChangesHklmRegAndRestoreUndoesIt) 
   // The same run over HKLM.reg, its result carried into a hive the same way.
   ASSERT_EQ(Run("'" + (dir / "file").string() + "'", &output), 0) << output;
   const fs::path fromFile = dir / "from-file" / "SOFTWARE";
-  HiveFromRegistryFile(dir / "file" / "HKLM.reg", fromFile);
+  ASSERT_TRUE(HiveFromRegistryFile(dir / "file" / "HKLM.reg", fromFile));
   EXPECT_EQ(after, Export(fromFile));
 
   ASSERT_EQ(Run("--restore '" + image.string() + "'", &output), 0) << output;

@@ -24,8 +24,8 @@
 #include <map>
 #include <string>
 
-#include "platform/portable/registry/RegistryFile.h"
 #include "support/Installations.h"
+#include "support/RegistrySubtree.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -56,28 +56,6 @@ int Shell(const std::string& command) {
 
 std::string Quoted(const fs::path& path) {
   return "'" + path.string() + "'";
-}
-
-// The registry file's key `path` and everything below it, written out as a
-// registry file again (empty when the key is missing), so that files in any
-// encoding and order compare by their content.
-std::string Subtree(const std::string& bytes, const std::string& path) {
-  RegistryKeyNode root;
-  std::string error;
-  if (!bytes.empty() && !ParseRegistryFile(bytes, &root, &error)) return "unreadable: " + error;
-  const RegistryKeyNode* node = &root;
-  std::string rest = path;
-  while (node != nullptr && !rest.empty()) {
-    size_t slash = rest.find('\\');
-    node = node->FindSubkey(rest.substr(0, slash));
-    rest = slash == std::string::npos ? "" : rest.substr(slash + 1);
-  }
-  // A key with nothing in it counts as missing: a fresh prefix has an empty
-  // list of installed programs, an image none.
-  if (node == nullptr || (node->values.empty() && node->subkeys.empty())) return "";
-  std::string text;
-  if (!FormatRegistryFile(*node, &text, &error)) return "unwritable: " + error;
-  return text;
 }
 
 struct Outcome {
@@ -121,7 +99,7 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     }
     Outcome outcome;
     std::string registry = ReadAll(image / "HKLM.reg");
-    for (const char* key : kSoftware) outcome.registry[key] = Subtree(registry, key);
+    for (const char* key : kSoftware) outcome.registry[key] = RegistrySubtree(registry, key);
     outcome.backup = Files(image / "C" / "Setup" / "Backup");
     outcome.spool = Files(image / "C" / "Setup" / "Spool");
     return outcome;
@@ -170,7 +148,7 @@ class EndToEnd : public testing::TestWithParam<size_t> {
       fs::remove(exported);
       Shell(wine + "wine reg export 'HKLM\\" + key + "' " + Quoted(exported) + " /y /reg:" + view +
             " >/dev/null 2>&1");
-      registry[key] = Subtree(fs::exists(exported) ? ReadAll(exported) : "", key);
+      registry[key] = RegistrySubtree(fs::exists(exported) ? ReadAll(exported) : "", key);
     }
     return registry;
   }

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/portable/text/Text.h"
+
 std::string CommandOutput(const std::string& command, int* status) {
   *status = -1;
   std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -23,5 +25,32 @@ std::string CommandOutput(const std::string& command, int* status) {
 
 std::string RegfExport(const std::filesystem::path& hive, int* status) {
   return CommandOutput("regfexport '" + hive.string() + "'", status);
+}
+
+std::string HivexExport(const std::filesystem::path& hive, int* status) {
+  std::string text = CommandOutput(
+      "hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' '" + hive.string() + "' '\\'",
+      status);
+  // Perl prints a line whose characters all lie below 256 as Latin-1 bytes,
+  // and one with a character beyond as UTF-8.
+  std::u16string unicode;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(start, end - start);
+    std::u16string decoded = Utf8ToUtf16(line);
+    if (decoded.find(u'\xFFFD') != std::u16string::npos && line.find("\xEF\xBF\xBD") == line.npos) {
+      decoded.clear();
+      for (char c : line) decoded.push_back(static_cast<unsigned char>(c));
+    }
+    unicode += decoded;
+    start = end;
+  }
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t unit : unicode) {
+    utf16.push_back(static_cast<char>(unit & 0xFF));
+    utf16.push_back(static_cast<char>(unit >> 8));
+  }
+  return utf16;
 }
 #endif

@@ -1,6 +1,8 @@
 #include "support/HiveStructure.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -176,7 +178,8 @@ std::string CheckHiveStructure(const std::string& bytes) {
   return walk.fault;
 }
 
-std::string UnexpectedlyChangedCells(const std::string& before, const std::string& after) {
+std::string UnexpectedlyChangedCells(const std::string& before, const std::string& after,
+                                     bool valuesChanged) {
   const Cells old = ReadCells(before);
   if (!old.fault.empty()) return "before: " + old.fault;
   const Cells now = ReadCells(after);
@@ -193,14 +196,18 @@ std::string UnexpectedlyChangedCells(const std::string& before, const std::strin
       for (size_t i = at; i < at + size && i < length; ++i) allowed[i] = true;
     };
     const std::string kind = was.substr(4, 2);
-    if (stored < 0 && it->second == -stored &&
-        (kind == "lf" || kind == "lh" || kind == "li" || kind == "ri")) {
-      allow(0, 4);  // a list freed
+    const bool list = kind == "lf" || kind == "lh" || kind == "li" || kind == "ri";
+    if (stored < 0 && it->second == -stored && (list || valuesChanged)) {
+      allow(0, 4);  // freed
     } else if (stored < 0 && kind == "nk") {
       allow(4 + 0x04, 8);  // the time it was written
       allow(4 + 0x14, 4);  // the subkey count
       allow(4 + 0x1C, 4);  // the subkey list
       allow(4 + 0x34, 2);  // the longest subkey name
+      if (valuesChanged) {
+        allow(4 + 0x24, 8);  // the value count and list
+        allow(4 + 0x3C, 8);  // the longest value name and data
+      }
     } else if (stored < 0 && kind == "sk") {
       allow(4 + 0x0C, 4);  // its users
     }

@@ -13,5 +13,8 @@ std::string CheckHiveStructure(const std::string& bytes);
 // Where the hive `after` differs from `before` within the bins `before`
 // had, outside what adding keys may change: a parent's subkey count, list,
 // longest name and time; a list cell freed; a security record's count of
-// users. "" when nothing else changed.
-std::string UnexpectedlyChangedCells(const std::string& before, const std::string& after);
+// users. With `valuesChanged`, also what changing a key's values may: its
+// value count, list and longest name and data, and any cell freed. "" when
+// nothing else changed.
+std::string UnexpectedlyChangedCells(const std::string& before, const std::string& after,
+                                     bool valuesChanged = false);

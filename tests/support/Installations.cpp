@@ -150,6 +150,25 @@ std::vector<Installation> Make() {
                  {{"LUM", "C:\\LUM\\uninstall-program30.exe"}},
                  {Command("LUM"), Product("", "UninstallString")},
                  {}});
+  // Queue names beyond ASCII, in the profiles' code page 1252: a hive keeps
+  // them in UTF-16, sorted and hashed by their upper-case form.
+  all.push_back({"queues named beyond ASCII",
+                 Basic({{"Old Files\\lum.ini",
+                         "[Queues]\r\n1=B\xFCro\r\n2=\xC4rger\r\n3=Zulu\r\n"
+                         "[B\xFCro]\r\nqueuedir={ROOT}\\Old Files\\B\r\n"
+                         "[\xC4rger]\r\nqueuedir={ROOT}\\Old Files\\C\r\n"
+                         "[Zulu]\r\nqueuedir={ROOT}\\Old Files\\Z\r\n"},
+                        {"Old Files\\B\\queue.ini", "[Settings]\r\nType=1\r\n"},
+                        {"Old Files\\B\\cf1.ini",
+                         Job("1", 1, "File1=ldfA1\r\ndfA1={ROOT}\\Old Files\\B\\dfA1\r\n")},
+                        {"Old Files\\B\\dfA1", "data for B\xFCro"},
+                        {"Old Files\\C\\queue.ini", "[Settings]\r\nType=2\r\n"},
+                        {"Old Files\\Z\\queue.ini", "[Settings]\r\nType=3\r\n"}}),
+                 {},
+                 {Product("Queues\\B\xFCro", "Type"), Product("Queues\\B\xFCro\\Jobs", "1"),
+                  Product("Queues\\\xC4rger", "Type"), Product("Queues\\Zulu", "Type"),
+                  Product("Jobs\\cfA1", "QueueName")},
+                 {}});
   all.push_back({"a missing uninstaller",
                  Basic({}, false),
                  {{"LUM", "C:\\LUM\\uninst.exe"}},
