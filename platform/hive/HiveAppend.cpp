@@ -8,7 +8,7 @@
 namespace {
 
 constexpr uint32_t kNoCell = 0xFFFFFFFF;
-constexpr uint32_t kBinBytes = 64 * 1024;
+constexpr uint32_t kBinBytes = 4096;  // as Windows grows a hive, with larger bins for larger cells
 constexpr uint32_t kBinHeaderBytes = 32;
 // Cell offsets are 31-bit: no hive grows past this many bytes of bins.
 constexpr uint64_t kMaxBinsBytes = 0x7FFFF000;
