@@ -36,6 +36,37 @@ int UsageError(const std::string& reason) {
   return kExitUsage;
 }
 
+// "X:=FOLDER": a drive letter (made a capital) and the host folder for it.
+bool ParseDrive(std::string_view text, char* letter, std::string* folder) {
+  if (text.size() < 4 || text.substr(1, 2) != ":=") return false;
+  char drive = static_cast<char>(text[0] & ~0x20);
+  if (drive < 'A' || drive > 'Z') return false;
+  *letter = drive;
+  *folder = std::string(text.substr(3));
+  return true;
+}
+
+// Checks the drives given with --drive against the image: each one a
+// folder, none also a folder of the image. 0, or the exit status.
+int CheckDrives(const PortableOptions& options) {
+  namespace fs = std::filesystem;
+  for (const auto& [letter, folder] : options.drives) {
+    const std::string drive = std::string(1, letter) + ":";
+    const fs::path inImage = options.image / std::string(1, letter);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+      std::cerr << FormatTableString(kMsgCliDriveNotAFolder, folder.c_str(), drive.c_str());
+      return kExitUsage;
+    }
+    if (fs::exists(fs::symlink_status(inImage, ec))) {
+      std::cerr << FormatTableString(kMsgCliDriveInImage, drive.c_str(), folder.c_str(),
+                                     inImage.c_str());
+      return kExitUsage;
+    }
+  }
+  return kExitOk;
+}
+
 // The machine's SOFTWARE hive as the registry, or why it cannot be.
 std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::string* error) {
   HiveCheck check = HiveCheck::kRefused;
@@ -85,8 +116,9 @@ int Restore(EnvPortable& env, const PortableOptions& options) {
 // is printed as it comes (the dry run); with `report`, its events go there.
 int Import(const PortableOptions& options, bool echo, RunReport* report) {
   EnvPortable env(options);
-  if (!env.LockImage()) {
-    std::cerr << FormatTableString(kMsgCliImageInUse, options.image.c_str());
+  std::filesystem::path busy;
+  if (!env.LockImage(&busy)) {
+    std::cerr << FormatTableString(kMsgCliImageInUse, busy.c_str());
     return kExitUsage;
   }
   std::string error;
@@ -252,6 +284,18 @@ int main(int argc, char** argv) {
       (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
       continue;
     }
+    if (arg == "--drive") {
+      char letter = 0;
+      std::string folder;
+      if (i + 1 >= argc || !ParseDrive(argv[++i], &letter, &folder)) {
+        return UsageError(FormatTableString(kMsgCliNeedsDrive, arg.c_str()));
+      }
+      if (!options.drives.emplace(letter, std::filesystem::absolute(folder)).second) {
+        return UsageError(
+            FormatTableString(kMsgCliDriveTwice, (std::string(1, letter) + ":").c_str()));
+      }
+      continue;
+    }
     if (arg == "--oem-code-page") {
       // Only a code page the emulated machine knows: with another, restore.bat
       // could name no file, and nothing would move.
@@ -283,6 +327,8 @@ int main(int argc, char** argv) {
   if (restore && (dryRun || !reportFile.empty())) {
     return UsageError(FormatTableString(kMsgCliRestoreAlone));
   }
+  if (dryRun && !options.drives.empty())
+    return UsageError(FormatTableString(kMsgCliDryRunWithDrive));
 
   std::error_code ec;
   if (!std::filesystem::is_directory(image, ec)) {
@@ -290,6 +336,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   options.image = image;
+  if (int status = CheckDrives(options); status != kExitOk) return status;
   options.progress = &std::cout;
   options.messages = &std::cerr;
   options.caption = FormatTableString(kMsgProgramName);
@@ -297,8 +344,9 @@ int main(int argc, char** argv) {
 
   if (restore) {
     EnvPortable env(options);
-    if (!env.LockImage()) {
-      std::cerr << FormatTableString(kMsgCliImageInUse, image.c_str());
+    std::filesystem::path busy;
+    if (!env.LockImage(&busy)) {
+      std::cerr << FormatTableString(kMsgCliImageInUse, busy.c_str());
       return kExitUsage;
     }
     std::string error;

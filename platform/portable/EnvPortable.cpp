@@ -112,7 +112,7 @@ class PortableReadableFile : public ReadableFile {
 
 EnvPortable::EnvPortable(PortableOptions options)
     : options_(std::move(options)),
-      paths_(options_.image, ProgramFolder(options_.programPath)),
+      paths_(options_.image, options_.drives, ProgramFolder(options_.programPath)),
       registry_(std::make_unique<PortableRegistry>()),
       profiles_(std::make_unique<ProfileService>()),
       view_(options_.progress, options_.messages,
@@ -125,8 +125,17 @@ bool EnvPortable::Fail(uint32_t error) {
   return false;
 }
 
-bool EnvPortable::LockImage() {
-  return lock_.Acquire(options_.image);
+bool EnvPortable::LockImage(fs::path* busy) {
+  fs::path folder = options_.image;
+  bool locked = lock_.Acquire(folder);
+  for (auto it = options_.drives.begin(); locked && it != options_.drives.end(); ++it) {
+    folder = it->second;
+    driveLocks_.push_back(std::make_unique<HostFolderLock>());
+    locked = driveLocks_.back()->Acquire(folder);
+  }
+  if (!locked) driveLocks_.clear();
+  if (!locked && busy != nullptr) *busy = folder;
+  return locked;
 }
 
 bool EnvPortable::RegistryFileUsable(std::string* error) {

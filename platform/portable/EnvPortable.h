@@ -3,6 +3,8 @@
 //   IMAGE/C/...     drive C: (one folder per drive letter, in capitals)
 //   IMAGE/HKLM.reg  HKEY_LOCAL_MACHINE, read at start and saved at the end
 //
+// or a drive is a host folder of its own (PortableOptions::drives).
+//
 // Windows paths are resolved inside the image without regard to letter case
 // (platform/ImagePath.h); nothing outside the image can be read or written.
 // The current directory is the program's directory. Failures leave Windows
@@ -21,8 +23,10 @@
 
 #include <filesystem>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Env.h"
 #include "platform/portable/ConsoleView.h"
@@ -42,7 +46,10 @@ using HiveOpener = std::shared_ptr<RegistryStore> (*)(const std::filesystem::pat
 using StringTableLoader = bool (*)(uint32_t id, std::string* text);
 
 struct PortableOptions {
-  std::filesystem::path image;                          // the image folder
+  std::filesystem::path image;  // the image folder
+  // Drive letters (capitals) that stand for host folders outside the image,
+  // such as a mounted Windows partition, instead of IMAGE/<letter>.
+  std::map<char, std::filesystem::path> drives;
   std::string windowsDirectory = "C:\\WINDOWS";         // GetWindowsDirectoryA
   std::string programPath = "C:\\Setup\\CheckLUM.exe";  // GetModuleFileNameA
   std::ostream* progress = nullptr;                     // status/detail lines; null: no output
@@ -65,9 +72,11 @@ class EnvPortable : public Env {
   explicit EnvPortable(PortableOptions options);
   ~EnvPortable() override;
 
-  // Takes the image for this Env alone, for as long as it lives: false when
-  // another run holds it (or the image folder cannot be opened).
-  bool LockImage();
+  // Takes the image, and every drive folder given for a letter, for this
+  // Env alone, for as long as it lives: false when another run holds one
+  // (or it cannot be opened), with that folder in `busy`. Two images that
+  // give the same partition as a drive cannot be run at once.
+  bool LockImage(std::filesystem::path* busy = nullptr);
   // Reads IMAGE/HKLM.reg when present; else opens the machine's SOFTWARE
   // hive when there is one and the options say how; else starts with an
   // empty registry. Like every image path, neither may be a link: a link
@@ -156,6 +165,7 @@ class EnvPortable : public Env {
   PortableOptions options_;
   ImagePath paths_;
   HostFolderLock lock_;
+  std::vector<std::unique_ptr<HostFolderLock>> driveLocks_;
   std::unique_ptr<PortableRegistry> registry_;
   std::filesystem::path hive_;  // the SOFTWARE hive loaded as the registry; empty when none
   std::unique_ptr<ProfileService> profiles_;

@@ -45,8 +45,9 @@ bool ExistsAtAll(const fs::path& path) {
 
 }  // namespace
 
-ImagePath::ImagePath(fs::path image, const std::string& currentDirectory)
-    : image_(std::move(image)) {
+ImagePath::ImagePath(fs::path image, std::map<char, fs::path> drives,
+                     const std::string& currentDirectory)
+    : image_(std::move(image)), drives_(std::move(drives)) {
   Parsed parsed;
   if (IsAbsolutePath(currentDirectory) && Parse(currentDirectory, false, &parsed) == kErrorSuccess)
     current_ = parsed;
@@ -128,7 +129,7 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   fs::path folder;
   Walk walk = Walk::kFound;
   if (!KnownFolder(key, &folder)) {
-    folder = image_ / std::string(1, parsed.drive);
+    folder = DriveFolder(parsed.drive);
     walk = IsRealFolder(folder)  ? Walk::kFound
            : ExistsAtAll(folder) ? Walk::kRefused
                                  : Walk::kMissing;
@@ -178,6 +179,11 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   location.exists = true;
   location.directory = entry.kind == HostKind::kDirectory;
   return location;
+}
+
+fs::path ImagePath::DriveFolder(char letter) const {
+  auto mapped = drives_.find(letter);
+  return mapped != drives_.end() ? mapped->second : image_ / std::string(1, letter);
 }
 
 bool ImagePath::Lookup(const fs::path& folder, const std::string& name, ImageEntry* found) const {

@@ -1,5 +1,7 @@
 // ImagePath: where a Windows path lies in the image, the host folder that
-// stands for one Windows machine (IMAGE/C is drive C:, IMAGE/D drive D:).
+// stands for one Windows machine (IMAGE/C is drive C:, IMAGE/D drive D:). A
+// drive may instead be any host folder, such as a mounted Windows
+// partition, given for its letter; the same rules hold inside it.
 //
 // Backslashes and slashes separate the parts of a path, and runs of them
 // count as one. Each part is matched against the host folder's entries
@@ -22,6 +24,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -57,8 +60,13 @@ struct ImageEntry {
 class ImagePath {
  public:
   // `currentDirectory`: an absolute Windows path (such as C:\Setup); the
-  // root of drive C: when it is not one.
-  ImagePath(std::filesystem::path image, const std::string& currentDirectory);
+  // root of drive C: when it is not one. `drives`: host folders that stand
+  // for drive letters (capitals) instead of IMAGE/<letter>.
+  ImagePath(std::filesystem::path image, std::map<char, std::filesystem::path> drives,
+            const std::string& currentDirectory);
+
+  // The host folder that stands for drive `letter` (a capital).
+  std::filesystem::path DriveFolder(char letter) const;
 
   // With `pattern`, the last part is a search pattern: it is neither checked
   // nor looked up.
@@ -95,6 +103,7 @@ class ImagePath {
   };
 
   std::filesystem::path image_;
+  std::map<char, std::filesystem::path> drives_;
   Parsed current_;
   mutable FolderIndex index_;  // what the folders hold, read once
   mutable std::unordered_map<std::string, KnownHostFolder> known_;
