@@ -214,7 +214,8 @@ bool Hive::Commit(const std::filesystem::path& file, const AddKeys& addKeys) {
   if (broken_) return Refuse(Refusal::kBroken);
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
-  std::filesystem::path temporary = UnusedTemporary(folder, "~hive");
+  RemoveLeftTemporaries(folder, kHiveTemporaryStem);
+  std::filesystem::path temporary = UnusedTemporary(folder, kHiveTemporaryStem);
   std::error_code ec;
   auto abandon = [&] {
     std::filesystem::remove(temporary, ec);

@@ -173,7 +173,8 @@ bool EnvPortable::LoadRegistry(std::string* error) {
 uint32_t EnvPortable::CheckRegistryWritable() {
   // The file (or the hive) is replaced by renaming a new one over it, so
   // what counts is whether a file can be made beside it.
-  return ProbeHostFolderWritable(hive_.empty() ? options_.image : hive_.parent_path());
+  if (hive_.empty()) return ProbeHostFolderWritable(options_.image);
+  return ProbeHostFolderWritable(hive_.parent_path(), kHiveTemporaryStem);
 }
 
 bool EnvPortable::SaveRegistry(std::string* error) {

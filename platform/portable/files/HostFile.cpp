@@ -150,8 +150,27 @@ bool HostFolderLock::Acquire(const fs::path& folder) {
   return true;
 }
 
-uint32_t ProbeHostFolderWritable(const fs::path& folder) {
-  fs::path probe = UnusedTemporary(folder, "~copy");
+void RemoveLeftTemporaries(const fs::path& folder, const char* stem) {
+  const std::string prefix = "." + std::string(stem), suffix = ".tmp";
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    const std::string number =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    std::error_code kind;
+    if (number.find_first_not_of("0123456789") == std::string::npos &&
+        entry.is_regular_file(kind) && !entry.is_symlink(kind)) {
+      fs::remove(entry.path(), kind);
+    }
+  }
+}
+
+uint32_t ProbeHostFolderWritable(const fs::path& folder, const char* stem) {
+  fs::path probe = UnusedTemporary(folder, stem);
   errno = 0;
   std::FILE* file = OpenHostFile(probe, "wb");
   if (file == nullptr) return WindowsErrorFromErrno(kErrorAccessDenied);

@@ -45,9 +45,18 @@ class HostFolderLock {
 // ".<stem><number>.tmp".
 std::filesystem::path UnusedTemporary(const std::filesystem::path& folder, const char* stem);
 
-// 0 when a new file can be made in `folder` (one is made and removed again),
-// else the error code.
-uint32_t ProbeHostFolderWritable(const std::filesystem::path& folder);
+// Removes the plain files in `folder` named as UnusedTemporary names them
+// for `stem`: what a power cut left of earlier work there.
+void RemoveLeftTemporaries(const std::filesystem::path& folder, const char* stem);
+
+// The temporaries beside a Windows disk's SOFTWARE hive: the commit's new
+// hive and the probe of its folder. The next commit removes any a power cut
+// left, so none stays on the disk.
+constexpr const char* kHiveTemporaryStem = "~hive";
+
+// 0 when a new file can be made in `folder` (one, named for `stem`, is made
+// and removed again), else the error code.
+uint32_t ProbeHostFolderWritable(const std::filesystem::path& folder, const char* stem = "~copy");
 
 // Replaces `file` with `bytes` through a temporary file beside it that is
 // synced and then renamed over it, so `file` is always either the old or the
