@@ -51,6 +51,7 @@ class Hive {
     kMalformed,      // a record of the hive is not as a hive's must be
     kHiveFull,       // the hive would pass the largest size a hive can have
     kWriteFailed,    // the file being committed could not be written
+    kOldHiveName,    // a key name beyond ASCII, which a hive older than 1.5 cannot list
   };
 
   using Node = size_t;  // a key's offset in the hive, as the library names it

@@ -240,7 +240,7 @@ bool HiveAppend::LayList(uint32_t parent, Parent& pending) {
   uint32_t maxName = LoadU32(nk, kMaxNameBytes);
   for (size_t i = 0; i < entries.size(); ++i) {
     const std::u16string& name = entries[i].name;
-    if (!hashedLeaves_ && !Ascii(name)) return Refuse(Hive::Refusal::kBadName);
+    if (!hashedLeaves_ && !Ascii(name)) return Refuse(Hive::Refusal::kOldHiveName);
     order.emplace_back(UnicodeNameKey(name), i);
     uint32_t bytes = static_cast<uint32_t>(2 * name.size());
     if (bytes > (maxName & 0xFFFF)) maxName = (maxName & 0xFFFF0000) | bytes;

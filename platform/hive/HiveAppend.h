@@ -8,8 +8,9 @@
 // Lists are written as Windows looks subkeys up: sorted by the names'
 // upper-case UTF-16 form, in leaves of at most kLeafEntries (lh, with the
 // hash Windows computes: hash * 37 + each upper-cased unit; lf in a hive
-// older than version 1.5, which holds no lh), below an index root (ri) when
-// there are more. A parent that was in the hive gets a new list holding
+// older than version 1.5, which holds no lh, with the first four characters
+// as its hint, so such a hive takes ASCII names only), below an index root
+// (ri) when there are more. A parent that was in the hive gets a new list holding
 // its old entries too; its old list cells are freed. Each new key shares
 // the security record of the key it was made below, whose count of users
 // grows by one for it.

@@ -21,6 +21,9 @@ const char* Reason(Hive::Refusal refusal) {
       return "the hive would pass the largest size a hive can have";
     case Hive::Refusal::kWriteFailed:
       return "the new hive could not be written";
+    case Hive::Refusal::kOldHiveName:
+      return "a key name beyond ASCII, which a hive of this old version (before 1.5) cannot "
+             "list as Windows looks it up";
     default:
       return "the hive library failed";
   }

@@ -343,6 +343,30 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   }));
   EXPECT_EQ(ReadAll(file), committed);
 
+  // A hive older than version 1.5 lists subkeys in lf leaves, whose hint
+  // holds four characters as bytes: ASCII names only.
+  std::string old = HiveBuilder().Bytes();
+  old[24] = 3;
+  const uint32_t sum = HiveHeaderChecksum(old);
+  std::memcpy(old.data() + 508, &sum, 4);
+  const auto oldFile = Write(dir / "OLD", old);
+  std::unique_ptr<Hive> oldHive = OpenForWriting(oldFile);
+  ASSERT_NE(oldHive, nullptr);
+  EXPECT_FALSE(oldHive->Commit(oldFile, [&](HiveAppend& add) {
+    return add.AddKey(oldHive->Root(), u"B\u00FCro", {}, &key);
+  }));
+  EXPECT_EQ(oldHive->LastRefusal(), Hive::Refusal::kOldHiveName);
+  EXPECT_EQ(ReadAll(oldFile), old);
+  ASSERT_TRUE(oldHive->Commit(oldFile, [&](HiveAppend& add) {
+    return add.AddKey(oldHive->Root(), u"Buero", {}, &key) &&
+           add.AddKey(oldHive->Root(), u"Alpha", {}, &key);
+  }));
+  const std::string oldCommitted = ReadAll(oldFile);
+  EXPECT_EQ(CheckHiveStructure(oldCommitted), "");
+  const HiveSubkeyList oldList = ReadHiveSubkeyList(oldCommitted, {});
+  EXPECT_TRUE(oldList.hashesRight);
+  EXPECT_EQ(oldList.names, (std::vector<std::u16string>{u"Alpha", u"Buero"}));
+
   // A change the library fails (here on a key that is none) may have left
   // half an entry behind: from then on nothing is committed.
   EXPECT_FALSE(hive->SetValues(12345, {Text(u"Lost", u"x")}));
