@@ -28,7 +28,9 @@ const fs::path& Image() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   std::string path(reinterpret_cast<const char*>(data) + 1, size - 1);
-  static const ImagePath paths(Image(), "C:\\Old\\Sub");
+  // D: is given as a folder of its own (here the image's own D), as
+  // --drive gives one: its paths must stay inside it too.
+  static const ImagePath paths(Image(), {{'D', Image() / "D"}}, "C:\\Old\\Sub");
   ImageLocation location = paths.Locate(path, (data[0] & 1) != 0);
   if (!location.host.empty()) {
     fs::path relative = location.host.lexically_relative(Image());
