@@ -212,6 +212,7 @@ bool Hive::Append(std::FILE* file, const AddKeys& addKeys) {
 
 bool Hive::Commit(const std::filesystem::path& file, const AddKeys& addKeys) {
   if (broken_) return Refuse(Refusal::kBroken);
+  refusal_ = Refusal::kNone;
   std::filesystem::path folder = file.parent_path();
   if (folder.empty()) folder = ".";
   RemoveLeftTemporaries(folder, kHiveTemporaryStem);

@@ -90,6 +90,13 @@ void HiveStore::FillValues(RegistryKeyNode* key) {
   for (HiveValue& value : values) key->SetValue(value.name, value.type, std::move(value.data));
 }
 
+bool HiveStore::CommitFailed() {
+  std::string what = file_.string() + ": the hive cannot be written";
+  if (hive_->LastRefusal() != Hive::Refusal::kNone)
+    what += std::string(": ") + Reason(hive_->LastRefusal());
+  return Failed(what);
+}
+
 bool HiveStore::Failed(const std::string& what) {
   if (error_.empty()) error_ = what;
   return false;
@@ -100,7 +107,11 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
   error_.clear();
   newKeys_.clear();
   bool saved = false;
-  if (unreadable_) {
+  if (saveTried_) {
+    // The library's copy of the hive holds neither the keys the commit
+    // added nor, after a failed commit, the hive as it is: once is all.
+    Failed("the hive has been written once already; it must be opened again");
+  } else if (unreadable_) {
     Failed("a key of the hive could not be read, so the changes are not written");
   } else {
     saved = true;
@@ -120,10 +131,9 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
       }
       return true;
     };
-    saved =
-        saved && Apply(*root.subkeys.begin()->second.node, software_) &&
-        (hive_->Commit(file_, addKeys) ||
-         Failed(file_.string() + ": the hive cannot be written: " + Reason(hive_->LastRefusal())));
+    saveTried_ = saved;
+    saved = saved && Apply(*root.subkeys.begin()->second.node, software_) &&
+            (hive_->Commit(file_, addKeys) || CommitFailed());
   }
   if (!saved) *error = error_;
   return saved;

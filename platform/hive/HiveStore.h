@@ -36,6 +36,7 @@ class HiveStore : public RegistryStore {
   bool Subkeys(const RegistryKeyNode& key, Hive::Node node);
   bool AddTree(HiveAppend& append, Hive::Node parent, const RegistryKeyNode& key, size_t depth);
   bool Failed(const std::string& what);
+  bool CommitFailed();
 
   // A key the run made below one that was in the hive: added at the commit.
   struct NewKey {
@@ -51,4 +52,5 @@ class HiveStore : public RegistryStore {
   std::vector<NewKey> newKeys_;
   std::string error_;
   bool unreadable_ = false;  // a key could not be read: the tree is not whole
+  bool saveTried_ = false;   // a store commits its hive once
 };
