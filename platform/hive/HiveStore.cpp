@@ -29,6 +29,13 @@ const char* Reason(Hive::Refusal refusal) {
   }
 }
 
+std::vector<HiveValue> ValuesOf(const RegistryKeyNode& key) {
+  std::vector<HiveValue> values;
+  for (const auto& [unused, value] : key.values)
+    values.push_back({value.name, value.type, value.data});
+  return values;
+}
+
 std::shared_ptr<RegistryKeyNode> PendingNode(std::u16string name, size_t depth,
                                              RegistryKeyNode* parent, Hive::Node node) {
   auto key = std::make_shared<RegistryKeyNode>();
@@ -123,11 +130,7 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
     if (saved && root.subkeys.size() != 1) saved = Failed("HKEY_LOCAL_MACHINE\\SOFTWARE is gone");
     auto addKeys = [this](HiveAppend& append) {
       for (const NewKey& key : newKeys_) {
-        std::shared_ptr<const RegistryKeyNode> tree = key.subkey.node;
-        if (key.subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(key.subkey, key.depth);
-        if (!tree)
-          return Failed("a part of the registry set aside during the run cannot be read back");
-        if (!AddTree(append, key.parent, *tree, key.depth)) return false;
+        if (!AddTree(append, key.parent, key.subkey, key.depth)) return false;
       }
       return true;
     };
@@ -143,10 +146,7 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
 // subkeys when they were read.
 bool HiveStore::Apply(const RegistryKeyNode& key, Hive::Node node) {
   if (!key.valuesPending && key.edited) {
-    std::vector<HiveValue> values;
-    for (const auto& [unused, value] : key.values)
-      values.push_back({value.name, value.type, value.data});
-    if (!hive_->SetValues(node, values)) return Failed(Reason(hive_->LastRefusal()));
+    if (!hive_->SetValues(node, ValuesOf(key))) return Failed(Reason(hive_->LastRefusal()));
   }
   return key.subkeysPending || Subkeys(key, node);
 }
@@ -180,20 +180,20 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
   return true;
 }
 
-// A key the run made, with everything below it, added below `parent`.
-bool HiveStore::AddTree(HiveAppend& append, Hive::Node parent, const RegistryKeyNode& key,
+// A key the run made, with everything below it, added below `parent`; a
+// key set aside during the run is read back only for as long as this takes.
+bool HiveStore::AddTree(HiveAppend& append, Hive::Node parent, const RegistrySubkey& subkey,
                         size_t depth) {
-  std::vector<HiveValue> values;
-  for (const auto& [unused, value] : key.values)
-    values.push_back({value.name, value.type, value.data});
-  if (key.fileKey != kNoFileKey) return Failed("a key of the hive was found below a new one");
+  std::shared_ptr<const RegistryKeyNode> key = subkey.node;
+  if (subkey.Spilled() && spill_ != nullptr) key = spill_->Copy(subkey, depth);
+  if (!key) return Failed("a part of the registry set aside during the run cannot be read back");
+  if (key->fileKey != kNoFileKey) return Failed("a key of the hive was found below a new one");
   Hive::Node added = 0;
-  if (!append.AddKey(parent, key.name, values, &added)) return Failed(Reason(append.LastRefusal()));
-  for (const auto& [unused, subkey] : key.subkeys) {
-    std::shared_ptr<const RegistryKeyNode> tree = subkey.node;
-    if (subkey.Spilled() && spill_ != nullptr) tree = spill_->Copy(subkey, depth + 1);
-    if (!tree) return Failed("a part of the registry set aside during the run cannot be read back");
-    if (!AddTree(append, added, *tree, depth + 1)) return false;
+  if (!append.AddKey(parent, key->name, ValuesOf(*key), &added)) {
+    return Failed(Reason(append.LastRefusal()));
+  }
+  for (const auto& [unused, child] : key->subkeys) {
+    if (!AddTree(append, added, child, depth + 1)) return false;
   }
   return true;
 }

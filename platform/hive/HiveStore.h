@@ -34,7 +34,7 @@ class HiveStore : public RegistryStore {
   static Hive::Node NodeOf(const RegistryKeyNode& key) { return key.fileKey; }
   bool Apply(const RegistryKeyNode& key, Hive::Node node);
   bool Subkeys(const RegistryKeyNode& key, Hive::Node node);
-  bool AddTree(HiveAppend& append, Hive::Node parent, const RegistryKeyNode& key, size_t depth);
+  bool AddTree(HiveAppend& append, Hive::Node parent, const RegistrySubkey& subkey, size_t depth);
   bool Failed(const std::string& what);
   bool CommitFailed();
 
