@@ -299,16 +299,17 @@ bool HiveAppend::Finish() {
     if (!Fetch(cell, 0x14, &sk) || sk.compare(0, 2, "sk") != 0) {
       return Refuse(Hive::Refusal::kMalformed);
     }
-    const uint32_t count = LoadU32(sk, 0x0C);
+    constexpr size_t kUsers = 0x0C;  // a security record's count of the keys using it
+    const uint32_t count = LoadU32(sk, kUsers);
     if (count > UINT32_MAX - users) return Refuse(Hive::Refusal::kMalformed);
     std::string bytes(4, '\0');
     StoreU32(&bytes, 0, count + users);
-    if (!Patch(cell, 0x0C, bytes)) return Refuse(Hive::Refusal::kWriteFailed);
+    if (!Patch(cell, kUsers, bytes)) return Refuse(Hive::Refusal::kWriteFailed);
   }
   if (!CloseBin()) return false;
-  StoreU32(&block_, 0x0C, static_cast<uint32_t>(written_));
-  StoreU32(&block_, 0x10, static_cast<uint32_t>(written_ >> 32));
-  StoreU32(&block_, 0x28, binAt_);
-  StoreU32(&block_, 0x1FC, HiveHeaderChecksum(block_));
+  StoreU32(&block_, hive_base::kWritten, static_cast<uint32_t>(written_));
+  StoreU32(&block_, hive_base::kWritten + 4, static_cast<uint32_t>(written_ >> 32));
+  StoreU32(&block_, hive_base::kBinsSize, binAt_);
+  StoreU32(&block_, hive_base::kChecksum, HiveHeaderChecksum(block_));
   return (cells_.Write(0, block_) && cells_.Flush()) || Refuse(Hive::Refusal::kWriteFailed);
 }

@@ -54,23 +54,3 @@ bool ReadHiveKeyName(HiveCells& cells, uint32_t key, std::u16string* name);
 // the cells of the list itself in `listCells`.
 bool ReadHiveSubkeyList(HiveCells& cells, uint32_t list, std::vector<HiveSubkeyEntry>* entries,
                         std::vector<uint32_t>* listCells);
-
-// Little-endian fields, as a hive stores them.
-inline uint32_t LoadU32(std::string_view bytes, size_t at) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << 8 * i;
-  }
-  return value;
-}
-inline uint16_t LoadU16(std::string_view bytes, size_t at) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) |
-                               static_cast<unsigned char>(bytes[at + 1]) << 8);
-}
-inline void StoreU32(std::string* bytes, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> 8 * i);
-}
-inline void StoreU16(std::string* bytes, size_t at, uint16_t value) {
-  (*bytes)[at] = static_cast<char>(value);
-  (*bytes)[at + 1] = static_cast<char>(value >> 8);
-}

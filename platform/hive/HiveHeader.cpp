@@ -1,20 +1,9 @@
 #include "platform/hive/HiveHeader.h"
 
-#include <cstring>
-
-namespace {
-
-uint32_t Word(std::string_view block, size_t at) {
-  uint32_t value = 0;
-  std::memcpy(&value, block.data() + at, sizeof value);  // hives are little-endian, as the host
-  return value;
-}
-
-}  // namespace
-
 uint32_t HiveHeaderChecksum(std::string_view block) {
   uint32_t sum = 0;
-  for (size_t at = 0; at + 4 <= 508 && at + 4 <= block.size(); at += 4) sum ^= Word(block, at);
+  for (size_t at = 0; at + 4 <= hive_base::kChecksum && at + 4 <= block.size(); at += 4)
+    sum ^= LoadU32(block, at);
   if (sum == 0xFFFFFFFF) return 0xFFFFFFFE;
   if (sum == 0) return 1;
   return sum;
@@ -22,15 +11,15 @@ uint32_t HiveHeaderChecksum(std::string_view block) {
 
 HiveCheck CheckHiveHeader(std::string_view file, uint64_t fileSize, HiveHeader* header) {
   if (file.size() < kHiveBaseBlockSize || file.substr(0, 4) != "regf") return HiveCheck::kNotAHive;
-  header->primarySequence = Word(file, 4);
-  header->secondarySequence = Word(file, 8);
-  header->majorVersion = Word(file, 20);
-  header->minorVersion = Word(file, 24);
-  header->fileType = Word(file, 28);
-  header->format = Word(file, 32);
-  header->rootCell = Word(file, 36);
-  header->binsSize = Word(file, 40);
-  header->checksum = Word(file, 508);
+  header->primarySequence = LoadU32(file, 4);
+  header->secondarySequence = LoadU32(file, 8);
+  header->majorVersion = LoadU32(file, 20);
+  header->minorVersion = LoadU32(file, 24);
+  header->fileType = LoadU32(file, 28);
+  header->format = LoadU32(file, 32);
+  header->rootCell = LoadU32(file, 36);
+  header->binsSize = LoadU32(file, hive_base::kBinsSize);
+  header->checksum = LoadU32(file, hive_base::kChecksum);
   if (header->checksum != HiveHeaderChecksum(file)) return HiveCheck::kDamaged;
   if (header->majorVersion != 1 || header->minorVersion < 3 || header->minorVersion > 6 ||
       header->fileType != 0 || header->format != 1) {

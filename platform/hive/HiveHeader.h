@@ -6,9 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 constexpr size_t kHiveBaseBlockSize = 4096;
+
+// Fields of the base block that a commit writes.
+namespace hive_base {
+constexpr size_t kWritten = 0x0C, kBinsSize = 0x28, kChecksum = 0x1FC;
+}  // namespace hive_base
 
 enum class HiveCheck {
   kOk,
@@ -40,3 +46,23 @@ uint32_t HiveHeaderChecksum(std::string_view block);
 // Reads and checks the base block at the start of `file` (of `fileSize`
 // bytes in all); `header` is filled as far as the block could be read.
 HiveCheck CheckHiveHeader(std::string_view file, uint64_t fileSize, HiveHeader* header);
+
+// Little-endian fields, as a hive stores them.
+inline uint32_t LoadU32(std::string_view bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    value |= uint32_t{static_cast<unsigned char>(bytes[at + i])} << 8 * i;
+  }
+  return value;
+}
+inline uint16_t LoadU16(std::string_view bytes, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                               static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+inline void StoreU32(std::string* bytes, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> 8 * i);
+}
+inline void StoreU16(std::string* bytes, size_t at, uint16_t value) {
+  (*bytes)[at] = static_cast<char>(value);
+  (*bytes)[at + 1] = static_cast<char>(value >> 8);
+}
