@@ -14,6 +14,7 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/CheckLUMDlg.h"
 #include "app/RestoreImage.h"
@@ -72,25 +73,16 @@ std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::
   HiveCheck check = HiveCheck::kRefused;
   std::shared_ptr<HiveStore> store = HiveStore::Open(hive, &check);
   if (store) return store;
+  static constexpr std::pair<HiveCheck, uint32_t> kMessages[] = {
+      {HiveCheck::kUnreadable, kMsgCliHiveUnreadable},
+      {HiveCheck::kNotAHive, kMsgCliHiveNotAHive},
+      {HiveCheck::kUnsupported, kMsgCliHiveUnsupported},
+      {HiveCheck::kDirty, kMsgCliHiveDirty},
+      {HiveCheck::kDamaged, kMsgCliHiveDamaged},
+  };
   uint32_t message = kMsgCliHiveRefused;
-  switch (check) {
-    case HiveCheck::kUnreadable:
-      message = kMsgCliHiveUnreadable;
-      break;
-    case HiveCheck::kNotAHive:
-      message = kMsgCliHiveNotAHive;
-      break;
-    case HiveCheck::kUnsupported:
-      message = kMsgCliHiveUnsupported;
-      break;
-    case HiveCheck::kDirty:
-      message = kMsgCliHiveDirty;
-      break;
-    case HiveCheck::kDamaged:
-      message = kMsgCliHiveDamaged;
-      break;
-    default:
-      break;
+  for (const auto& [reason, text] : kMessages) {
+    if (reason == check) message = text;
   }
   *error = FormatTableString(message, hive.c_str());
   return nullptr;
