@@ -30,8 +30,10 @@ std::vector<int> KeptNumbers(Env& env, const std::string& path) {
 }
 
 bool KeepEarlierFile(Env& env, const std::string& path) {
+  // Only a file is an earlier run's: anything else in the way is left where
+  // it is, and the new file cannot be created there.
   FoundFile found;
-  if (!env.FindFirst(path, &found)) return true;
+  if (!env.FindFirst(path, &found) || found.directory) return true;
   std::vector<int> kept = KeptNumbers(env, path);
   int next = kept.empty() ? 1 : *std::max_element(kept.begin(), kept.end()) + 1;
   std::string keptPath = path + "." + std::to_string(next);

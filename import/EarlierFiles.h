@@ -18,6 +18,7 @@
 std::vector<int> KeptNumbers(Env& env, const std::string& path);
 
 // Renames a file an earlier run left at `path` to `path`.N; true when it is
-// kept, or when there was none. False, the user told why, when it cannot
-// be kept: then nothing may take its place.
+// kept, or when there was none (a folder of that name is no earlier file,
+// and stays). False, the user told why, when it cannot be kept: then
+// nothing may take its place.
 bool KeepEarlierFile(Env& env, const std::string& path);

@@ -383,12 +383,12 @@ bool EnvPortable::RenameFile(const std::string& from, const std::string& to) {
   ImageLocation source = paths_.Locate(from);
   if (source.error != kErrorSuccess) return Fail(source.error);
   if (!source.exists) return Fail(kErrorFileNotFound);
-  if (source.directory) return Fail(kErrorAccessDenied);
   ImageLocation target = paths_.Locate(to);
   if (target.error != kErrorSuccess) return Fail(target.error);
   if (target.exists) return Fail(kErrorAlreadyExists);
   if (source.trailingSeparator || target.trailingSeparator) return Fail(kErrorInvalidName);
   uint32_t error = RenameHostFile(source.host, target.host);
+  if (source.directory) paths_.FolderMoved(source.host);
   paths_.Changed(source.host);
   paths_.Changed(target.host);
   return error == kErrorSuccess || Fail(error);

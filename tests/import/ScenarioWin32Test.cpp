@@ -151,6 +151,28 @@ TEST_P(ScenarioOnBothMachines, SameRegistryFilesScriptsAndMessages) {
 INSTANTIATE_TEST_SUITE_P(Installations, ScenarioOnBothMachines,
                          testing::Range<size_t>(0, Installations().size()));
 
+// A folder where the run writes restore.bat, restore.reg or CheckLUM.log is
+// no earlier run's file: it stays, and both machines answer alike. Without a
+// restore script or an undo file nothing may move.
+TEST(ScenarioOnBothMachines, FolderInTheWayOfTheRunsOwnFiles) {
+  for (const char* name : {"restore.bat", "restore.reg", "CheckLUM.log"}) {
+    SCOPED_TRACE(name);
+    Installation c = Installations()[0];
+    const std::string kept = std::string("Setup\\Backup\\") + name + "\\kept.txt";
+    c.files[kept] = "a folder of the user's";
+    Outcome windows = RunOnWindows(c);
+    Outcome image = RunOnImage(c);
+    EXPECT_EQ(windows.ok, image.ok);
+    EXPECT_EQ(windows.files, image.files);
+    EXPECT_EQ(windows.messages, image.messages);
+    EXPECT_EQ(windows.files[kept], c.files[kept]);
+    if (std::string(name) != "CheckLUM.log") {
+      EXPECT_EQ(windows.ok, std::vector<bool>{false});
+      EXPECT_EQ(windows.files["Old Files\\lum.ini"], c.files["Old Files\\lum.ini"]);
+    }
+  }
+}
+
 TEST(ScenarioOnWindows, RestoreScriptOfTheSimplestRun) {
   Outcome windows = RunOnWindows(Installations()[0]);
   EXPECT_EQ(windows.files["Setup\\Backup\\restore.bat"],

@@ -235,6 +235,18 @@ void Script::Renames() {
   ReadAll("read.missingDirectory", "nodir\\x.txt");
   ReadAll("read.directory", "fdir");
   ReadAll("read.readOnly", "ro.txt");
+  // A folder is renamed as a file is, its content with it.
+  CreateDir("rename.folderPrepare", "rdir");
+  Copy("rename.folderContent", "src.txt", "rdir\\in.txt", false);
+  Rename("rename.folder", "rdir", "rdir.1");
+  Find("rename.folderMoved", "rdir*");
+  ReadAll("rename.folderContentMoved", "rdir.1\\in.txt");
+  Rename("rename.folderOverFile", "rdir.1", "other.txt");
+  Rename("rename.folderOverFolder", "rdir.1", "fdir");
+  Rename("rename.fileOverFolder", "other.txt", "rdir.1");
+  Rename("rename.folderIntoItself", "rdir.1", "rdir.1\\deeper");
+  Rename("rename.folderIntoFolder", "rdir.1", "fdir\\rdir");
+  Find("rename.folderIntoFolderMoved", "fdir\\rdir\\*.txt");
 }
 
 void Script::Deletions() {

@@ -162,6 +162,15 @@ std::vector<HostEntry> FolderIndex::Entries(const fs::path& folder) {
   return entries;
 }
 
+void FolderIndex::Forget(const fs::path& folder) {
+  for (auto it = folders_.lower_bound(folder); it != folders_.end();) {
+    auto [end, unused] =
+        std::mismatch(folder.begin(), folder.end(), it->first.begin(), it->first.end());
+    if (end != folder.end()) break;
+    it = folders_.erase(it);
+  }
+}
+
 void FolderIndex::Changed(const fs::path& path) {
   fs::path folder = path.parent_path();
   auto it = folders_.find(folder);

@@ -40,6 +40,9 @@ class FolderIndex {
   // This process created, replaced or removed `path`: the index of its
   // folder follows without reading the folder again.
   void Changed(const std::filesystem::path& path);
+  // The folder `folder` went, with everything below it: what was read of
+  // them is dropped.
+  void Forget(const std::filesystem::path& folder);
 
  private:
   struct Folder {

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -209,12 +210,23 @@ uint32_t RenameHostFile(const fs::path& from, const fs::path& to) {
   DWORD error = GetLastError();
   return error == ERROR_FILE_EXISTS ? kErrorAlreadyExists : static_cast<uint32_t>(error);
 #else
-  // link then unlink never replaces a file, where rename would.
-  if (link(from.c_str(), to.c_str()) != 0) return WindowsErrorFromErrno(kErrorAccessDenied);
-  if (unlink(from.c_str()) != 0) {
-    uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);
-    unlink(to.c_str());
-    return error;
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(from, ec))) {
+    // A folder has no second name to give it; renameat2 refuses to replace
+    // an entry where the file system can, and the caller found none.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL || rename(from.c_str(), to.c_str()) != 0)) {
+      return errno == EEXIST || errno == ENOTEMPTY ? kErrorAlreadyExists
+                                                   : WindowsErrorFromErrno(kErrorAccessDenied);
+    }
+  } else {
+    // link then unlink never replaces a file, where rename would.
+    if (link(from.c_str(), to.c_str()) != 0) return WindowsErrorFromErrno(kErrorAccessDenied);
+    if (unlink(from.c_str()) != 0) {
+      uint32_t error = WindowsErrorFromErrno(kErrorAccessDenied);
+      unlink(to.c_str());
+      return error;
+    }
   }
   if (!SyncHostFolder(to.parent_path())) return WindowsErrorFromErrno(kErrorWriteFault);
   if (from.parent_path() != to.parent_path() && !SyncHostFolder(from.parent_path())) {

@@ -72,8 +72,9 @@ uint32_t ReplaceHostFile(const std::filesystem::path& file, std::string_view byt
 uint32_t CopyHostFile(const std::filesystem::path& from, const std::filesystem::path& to,
                       bool replacing);
 
-// Gives the file `from` the name `to`, which no entry may have yet, and makes
-// the change durable (the folder is synced, as MOVEFILE_WRITE_THROUGH does).
+// Gives the file or folder `from` the name `to`, which no entry may have yet,
+// and makes the change durable (the folder is synced, as
+// MOVEFILE_WRITE_THROUGH does).
 // 0 or an error code: 183 when `to` exists.
 uint32_t RenameHostFile(const std::filesystem::path& from, const std::filesystem::path& to);
 

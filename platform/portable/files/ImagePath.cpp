@@ -222,6 +222,12 @@ void ImagePath::RememberFolder(const std::string& key, const fs::path& folder) c
   knownHosts_.insert(folder.native());
 }
 
+void ImagePath::FolderMoved(const fs::path& host) const {
+  index_.Forget(host);
+  known_.clear();
+  knownHosts_.clear();
+}
+
 void ImagePath::Changed(const fs::path& host) const {
   index_.Changed(host);
   // A folder made or removed here may be one the walk would now find

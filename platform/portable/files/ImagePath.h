@@ -84,6 +84,8 @@ class ImagePath {
               ImageEntry* found) const;
   // This process created, replaced or removed the host path `host`.
   void Changed(const std::filesystem::path& host) const;
+  // This process moved the host folder `host` (and all below it) away.
+  void FolderMoved(const std::filesystem::path& host) const;
 
  private:
   struct Parsed {
