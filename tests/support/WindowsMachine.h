@@ -56,8 +56,11 @@ class WindowsMachine {
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     RegCloseKey(machine_);
     RegDeleteTreeA(HKEY_CURRENT_USER, keyPath_.c_str());
+    // Nothing may hold the machine's folders once its tests are done: the
+    // next machine of the same name starts from an empty folder.
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
+    EXPECT_FALSE(ec) << "the machine's folder " << root << " cannot be removed: " << ec.message();
   }
   WindowsMachine(const WindowsMachine&) = delete;
   WindowsMachine& operator=(const WindowsMachine&) = delete;
@@ -109,7 +112,8 @@ class WindowsMachine {
     while (std::filesystem::exists(backup + "\\restore.bat." + std::to_string(kept + 1))) ++kept;
     for (int n = kept; n >= 1; --n) chain.push_back("restore.bat." + std::to_string(n));
     for (const std::string& script : chain) {
-      Run("cmd.exe /c copy/y " + script + " chain.bat >nul & chain.bat", backup);
+      Run("cmd.exe /c cd /d \"" + backup + "\" && copy/y " + script +
+          " chain.bat >nul && chain.bat");
     }
     std::filesystem::remove(backup + "\\chain.bat");
   }
@@ -147,13 +151,9 @@ class WindowsMachine {
           text.replace(at + line.size() - from.size(), from.size(), to);
         }
       }
-      // reg runs outside the machine: Wine lets go of a finished process's
-      // working directory only a moment later, and the machine's folders
-      // must be free to go.
       std::string file = root + ".undo.reg";
       std::ofstream(file, std::ios::binary) << text;
-      EXPECT_EQ(Run("reg.exe import \"" + file + "\"", root.substr(0, root.rfind('\\'))), 0u)
-          << "reg import of " << name;
+      EXPECT_EQ(Run("reg.exe import \"" + file + "\""), 0u) << "reg import of " << name;
       std::filesystem::remove(file);
     }
   }
@@ -165,7 +165,12 @@ class WindowsMachine {
   // Runs a command to its end and gives its exit code. A command that does
   // not start or does not end is a failure of the test, never a silent pass:
   // a restore that did not run leaves the state a restore is checked for.
-  static DWORD Run(std::string command, const std::string& directory) {
+  // It starts in the folder that holds the machine's, never in one of the
+  // machine's folders: a console program without a window gets a console
+  // host that starts in the program's folder and ends only a moment after
+  // the program, holding the folder against removal until then.
+  DWORD Run(std::string command) const {
+    const std::string directory = root.substr(0, root.rfind('\\'));
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
