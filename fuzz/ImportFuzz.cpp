@@ -95,6 +95,11 @@ bool SplitLine(const std::string& oemLine, std::string* from, std::string* to) {
   return true;
 }
 
+// A file's path below the drive as Windows compares names.
+std::u16string NameKey(const fs::path& drive, const fs::path& host) {
+  return UnicodeNameKey(Utf8ToUtf16(fs::relative(host, drive).generic_string()));
+}
+
 void Check(bool condition) {
   if (!condition) std::abort();
 }
@@ -149,23 +154,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Outside Backup and Spool files only went away; each one that did is in
-  // Backup with a line of restore.bat that names it.
+  // Backup with a line of restore.bat that names it. A line names its file
+  // as Windows finds it: in any letter case, through "." and "..".
   const auto after = OldFiles(drive);
-  std::map<std::string, std::string> restorable;  // host path -> backup content
-  std::string script = Read(drive / "Setup/Backup/restore.bat");
-  for (size_t start = 0; start < script.size();) {
-    size_t end = script.find("\r\n", start);
-    Check(end != std::string::npos);
-    std::string from, to;
-    Check(SplitLine(script.substr(start, end - start), &from, &to));
-    start = end + 2;
-    if (to.rfind("C:\\", 0) != 0 || from.find(':') != std::string::npos) continue;
-    std::string relative = to.substr(3);
-    for (char& c : relative) {
-      if (c == '\\') c = '/';
+  std::map<std::u16string, std::string> restorable;  // name key -> backup content
+  {
+    PortableOptions options;
+    options.image = image;
+    EnvPortable env(options);
+    std::string script = Read(drive / "Setup/Backup/restore.bat");
+    for (size_t start = 0; start < script.size();) {
+      size_t end = script.find("\r\n", start);
+      Check(end != std::string::npos);
+      std::string from, to;
+      Check(SplitLine(script.substr(start, end - start), &from, &to));
+      start = end + 2;
+      if (to.rfind("C:\\", 0) != 0 || from.find(':') != std::string::npos) continue;
+      fs::path host = env.HostPath(Utf8ToCp1252(to));
+      fs::path backup = drive / "Setup/Backup" / from;
+      if (!host.empty() && fs::exists(backup)) {
+        restorable.emplace(NameKey(drive, host), Read(backup));
+      }
     }
-    fs::path backup = drive / "Setup/Backup" / from;
-    if (fs::exists(backup)) restorable.emplace(relative, Read(backup));
   }
   for (const auto& [path, content] : after) {
     auto was = before.find(path);
@@ -173,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const auto& [path, content] : before) {
     if (after.count(path)) continue;
-    auto backup = restorable.find(path);
+    auto backup = restorable.find(NameKey(drive, drive / path));
     Check(backup != restorable.end() && backup->second == content);
   }
 
