@@ -138,7 +138,7 @@ const FileOpsOutcomes kExpected = {
     {"rename.folderOverFile", "error 183"},
     {"rename.folderOverFolder", "error 183"},
     {"rename.fileOverFolder", "error 183"},
-    {"rename.folderIntoItself", "error 5"},
+    {"rename.folderIntoItself", "error 87"},
     {"rename.folderIntoFolder", "ok"},
     {"rename.folderIntoFolderMoved", "[in.txt] 18"},
     {"delete.file", "ok"},

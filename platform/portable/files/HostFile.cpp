@@ -213,11 +213,12 @@ uint32_t RenameHostFile(const fs::path& from, const fs::path& to) {
   std::error_code ec;
   if (fs::is_directory(fs::symlink_status(from, ec))) {
     // A folder has no second name to give it; renameat2 refuses to replace
-    // an entry where the file system can, and the caller found none.
+    // an entry where the file system can, and the caller found none. A
+    // folder moved into itself is an invalid parameter, as Wine says.
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
         (errno != EINVAL || rename(from.c_str(), to.c_str()) != 0)) {
-      return errno == EEXIST || errno == ENOTEMPTY ? kErrorAlreadyExists
-                                                   : WindowsErrorFromErrno(kErrorAccessDenied);
+      if (errno == EEXIST || errno == ENOTEMPTY) return kErrorAlreadyExists;
+      return errno == EINVAL ? kErrorInvalidParameter : WindowsErrorFromErrno(kErrorAccessDenied);
     }
   } else {
     // link then unlink never replaces a file, where rename would.
