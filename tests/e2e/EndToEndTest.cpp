@@ -69,11 +69,12 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     const char* exe = std::getenv("CHECKLUM_EXE");
     if (exe == nullptr || *exe == '\0') return;
     program_ = fs::absolute(exe);
-    // One prefix made ready once; each installation gets a copy of it.
+    // One prefix made ready once; each installation gets a copy of it. It is
+    // a 64-bit Windows, where a 32-bit CheckLUM.exe runs in the 32-bit view.
     templates_ = new TempDir;
     prefix_ = templates_->path() / "prefix";
     int rc = Shell("WINEPREFIX=" + Quoted(prefix_) +
-                   " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' sh -c "
+                   " WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' sh -c "
                    "'wineboot --init >/dev/null 2>&1; wineserver -w'");
     if (rc != 0 || !fs::exists(prefix_ / "drive_c" / "windows")) prefix_.clear();
   }
