@@ -20,11 +20,13 @@
 #include "app/RestoreImage.h"
 #include "app/RunReport.h"
 #include "import/ImportDriver.h"
+#include "import/ProductKey.h"
 #include "messages/Messages.h"
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/EnvPortable.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/text/Text.h"
+#include "uninstall/UninstallHandOver.h"
 
 namespace {
 
@@ -68,11 +70,31 @@ int CheckDrives(const PortableOptions& options) {
   return kExitOk;
 }
 
-// The machine's SOFTWARE hive as the registry, or why it cannot be.
+// The parts of a key path below SOFTWARE.
+std::vector<std::u16string> BelowSoftware(std::string_view path) {
+  std::vector<std::u16string> parts;
+  for (size_t start = path.find('\\') + 1; start != 0;) {
+    size_t end = path.find('\\', start);
+    parts.push_back(Cp1252ToUtf16(path.substr(start, end - start)));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The machine's SOFTWARE hive as the registry, or why it cannot be. The
+// keys a run reads and writes are checked at once: the product key with
+// all below it, and the uninstall entries.
 std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::string* error) {
   HiveCheck check = HiveCheck::kRefused;
-  std::shared_ptr<HiveStore> store = HiveStore::Open(hive, &check);
+  std::string damaged;
+  const std::vector<HiveReach> reach = {{BelowSoftware(kProductKeyPath), true},
+                                        {BelowSoftware(kUninstallKeyPath), false}};
+  std::shared_ptr<HiveStore> store = HiveStore::Open(hive, reach, &check, &damaged);
   if (store) return store;
+  if (check == HiveCheck::kDamagedKey) {
+    *error = FormatTableString(kMsgCliHiveKeyDamaged, hive.c_str(), damaged.c_str());
+    return nullptr;
+  }
   static constexpr std::pair<HiveCheck, uint32_t> kMessages[] = {
       {HiveCheck::kUnreadable, kMsgCliHiveUnreadable},
       {HiveCheck::kNotAHive, kMsgCliHiveNotAHive},

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 
   HiveCheck check = HiveCheck::kOk;
-  std::shared_ptr<HiveStore> store = HiveStore::Open(file, &check);
+  std::shared_ptr<HiveStore> store = HiveStore::Open(file, {}, &check);
   if (store) {
     PortableRegistry registry;
     registry.Attach(store);
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         registry.SaveStore(&error)) {
       registry.CloseKey(key);
       PortableRegistry again;
-      std::shared_ptr<HiveStore> reopened = HiveStore::Open(file, &check);
+      std::shared_ptr<HiveStore> reopened = HiveStore::Open(file, {}, &check);
       if (!reopened) std::abort();
       again.Attach(reopened);
       RegKey found = 0;

@@ -29,4 +29,5 @@ constexpr uint32_t kErrorMrMidNotFound = 317;
 constexpr uint32_t kErrorBadExeFormat = 193;
 constexpr uint32_t kErrorNoAccess = 998;  // the registry was handed a data pointer it cannot read
 constexpr uint32_t kErrorBadDbFormat = 1009;  // a registry file that cannot be read
+constexpr uint32_t kErrorBadKey = 1010;       // a key the registry cannot hold
 constexpr uint32_t kErrorKeyDeleted = 1018;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/hive/HiveAppend.h"
 #include "platform/hive/HiveCells.h"
+#include "platform/hive/HiveEdit.h"
 #include "platform/portable/files/HostFile.h"
 #include "platform/portable/registry/RegistryTree.h"
 #include "platform/portable/text/Text.h"
@@ -61,8 +61,15 @@ std::u16string TakeName(char* utf8, size_t length) {
 
 }  // namespace
 
+Hive::Hive(void* handle, std::FILE* file, uint32_t minorVersion)
+    : handle_(handle),
+      file_(file),
+      cells_(std::make_unique<HiveCells>(file)),
+      minorVersion_(minorVersion) {}
+
 Hive::~Hive() {
   hivex_close(Handle(handle_));  // uncommitted changes are dropped
+  std::fclose(file_);
 }
 
 std::unique_ptr<Hive> Hive::Open(const std::filesystem::path& file, bool write, HiveCheck* check,
@@ -71,12 +78,24 @@ std::unique_ptr<Hive> Hive::Open(const std::filesystem::path& file, bool write, 
   *check = ReadHeader(file, &read);
   if (header != nullptr) *header = read;
   if (*check != HiveCheck::kOk) return nullptr;
+  std::FILE* in = OpenHostFile(file, "rb");
+  if (in == nullptr) {
+    *check = HiveCheck::kUnreadable;
+    return nullptr;
+  }
   hive_h* handle = hivex_open(file.c_str(), write ? HIVEX_OPEN_WRITE : 0);
   if (handle == nullptr) {
+    std::fclose(in);
     *check = HiveCheck::kRefused;
     return nullptr;
   }
-  return std::unique_ptr<Hive>(new Hive(handle));
+  return std::unique_ptr<Hive>(new Hive(handle, in, read.minorVersion));
+}
+
+bool Hive::CellOf(Node key, uint32_t* cell) {
+  if (key < kHiveBaseBlockSize || key - kHiveBaseBlockSize > UINT32_MAX) return false;
+  *cell = static_cast<uint32_t>(key - kHiveBaseBlockSize);
+  return true;
 }
 
 Hive::Node Hive::Root() const {
@@ -84,19 +103,28 @@ Hive::Node Hive::Root() const {
 }
 
 bool Hive::Name(Node key, std::u16string* name) const {
-  char* utf8 = hivex_node_name(Handle(handle_), key);
-  if (utf8 == nullptr) return false;
-  // The name may hold NULs: its length comes apart from the text.
-  *name = TakeName(utf8, hivex_node_name_len(Handle(handle_), key));
-  return true;
+  uint32_t cell = 0;
+  return CellOf(key, &cell) && ReadHiveKeyName(*cells_, cell, name);
 }
 
 bool Hive::Subkeys(Node key, std::vector<Node>* subkeys) const {
-  hive_node_h* children = hivex_node_children(Handle(handle_), key);
-  if (children == nullptr) return false;
+  uint32_t cell = 0;
+  std::string nk;
+  if (!CellOf(key, &cell) || !cells_->Cell(cell, hive_key::kName, &nk) ||
+      nk.compare(0, 2, "nk") != 0) {
+    return false;
+  }
   subkeys->clear();
-  for (size_t i = 0; children[i] != 0; ++i) subkeys->push_back(children[i]);
-  std::free(children);
+  const uint32_t count = LoadU32(nk, hive_key::kSubkeyCount);
+  if (count == 0) return true;
+  std::vector<HiveSubkeyEntry> entries;
+  std::vector<uint32_t> listCells;
+  if (!ReadHiveSubkeyList(*cells_, LoadU32(nk, hive_key::kSubkeyList), &entries, &listCells) ||
+      entries.size() != count) {
+    return false;
+  }
+  for (const HiveSubkeyEntry& entry : entries)
+    subkeys->push_back(HiveCells::FileOffset(entry.cell));
   return true;
 }
 
@@ -143,6 +171,23 @@ bool Hive::Values(Node key, std::vector<HiveValue>* values) const {
   return whole;
 }
 
+bool Hive::Sound(Node key) const {
+  uint32_t cell = 0;
+  std::string nk, sk;
+  std::u16string name;
+  std::vector<Node> subkeys;
+  std::vector<HiveValue> values;
+  if (!CellOf(key, &cell) || !Name(key, &name) || !Subkeys(key, &subkeys) ||
+      !cells_->Cell(cell, hive_key::kName, &nk) ||
+      !cells_->Cell(LoadU32(nk, hive_key::kSecurity), 0x14, &sk) || sk.compare(0, 2, "sk") != 0) {
+    return false;
+  }
+  for (Node subkey : subkeys) {
+    if (!Name(subkey, &name)) return false;
+  }
+  return Values(key, &values);
+}
+
 bool Hive::Refuse(Refusal refusal) {
   refusal_ = refusal;
   if (refusal == Refusal::kLibraryFailed) broken_ = true;
@@ -169,12 +214,6 @@ Hive::Refusal Hive::CheckValues(const std::vector<HiveValue>& values) {
   return Refusal::kNone;
 }
 
-bool Hive::DeleteSubkey(Node key) {
-  if (broken_) return Refuse(Refusal::kBroken);
-  if (hivex_node_delete_child(Handle(handle_), key) != 0) return Refuse(Refusal::kLibraryFailed);
-  return true;
-}
-
 bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   if (broken_) return Refuse(Refusal::kBroken);
   Refusal refusal = CheckValues(values);
@@ -195,22 +234,21 @@ bool Hive::SetValues(Node key, const std::vector<HiveValue>& values) {
   return true;
 }
 
-// The new keys, added to the file the library committed.
-bool Hive::Append(std::FILE* file, const AddKeys& addKeys) {
+// The changes to keys, made in the file the library committed.
+bool Hive::Edit(std::FILE* file, const Edits& edits) {
   HiveCells cells(file);
   std::string block;
   HiveHeader header;
   if (!cells.Read(0, kHiveBaseBlockSize, &block) ||
-      CheckHiveHeader(block, cells.Size(), &header) != HiveCheck::kOk ||
-      cells.Size() != HiveCells::FileOffset(header.binsSize)) {
+      CheckHiveHeader(block, cells.Size(), &header) != HiveCheck::kOk) {
     return Refuse(Refusal::kMalformed);
   }
-  HiveAppend append(cells, std::move(block), header);
-  if (!addKeys(append) || !append.Finish()) return Refuse(append.LastRefusal());
+  HiveEdit edit(cells, std::move(block), header);
+  if ((edits && !edits(edit)) || !edit.Finish()) return Refuse(edit.LastRefusal());
   return true;
 }
 
-bool Hive::Commit(const std::filesystem::path& file, const AddKeys& addKeys) {
+bool Hive::Commit(const std::filesystem::path& file, const Edits& edits) {
   if (broken_) return Refuse(Refusal::kBroken);
   refusal_ = Refusal::kNone;
   std::filesystem::path folder = file.parent_path();
@@ -224,7 +262,7 @@ bool Hive::Commit(const std::filesystem::path& file, const AddKeys& addKeys) {
   };
   if (hivex_commit(Handle(handle_), temporary.c_str(), 0) != 0) return abandon();
   std::FILE* written = OpenHostFile(temporary, "r+b");
-  bool durable = written != nullptr && (!addKeys || Append(written, addKeys));
+  bool durable = written != nullptr && Edit(written, edits);
   durable = durable && SyncHostFile(written);
   if (written != nullptr) std::fclose(written);
   if (!durable) return abandon();

@@ -3,8 +3,13 @@
 // is checked first (HiveHeader), so the library never opens a hive Windows
 // left dirty or one with a damaged header.
 //
-// Changes stay in memory until Commit, which is crash-safe. What the library
-// would write wrongly is refused before it reaches the library:
+// The library reads values, changes them and writes the hive out; keys,
+// their names and subkey lists are read and changed here (HiveCells,
+// HiveEdit): the library cannot read a key of more than 70,000 subkeys,
+// rewrites a parent's whole subkey list for each key it adds, and sorts
+// and hashes names beyond ASCII in ways Windows does not. Changes stay in
+// memory until Commit, which is crash-safe. What the library would write
+// wrongly is refused before it reaches the library:
 //   - names it cannot take: not valid text, a NUL, a key name with a
 //     backslash or of more than 255 characters (names are converted to
 //     UTF-8 here; a malformed one would land on the default value);
@@ -13,10 +18,7 @@
 //   - a second spelling of a name: the library matches letter case only in
 //     ASCII, so names are compared here by Windows' rule;
 // and once a change fails, nothing is committed: a failed write can leave a
-// broken value entry behind. New keys never reach the library, which would
-// rewrite a parent's whole subkey list for each one and sorts and hashes
-// names beyond ASCII in ways Windows does not: Commit adds them after the
-// library's own changes (HiveAppend).
+// broken value entry behind.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +32,8 @@
 
 #include "platform/hive/HiveHeader.h"
 
-class HiveAppend;
+class HiveCells;
+class HiveEdit;
 
 struct HiveValue {
   std::u16string name;  // empty for the key's default value
@@ -51,7 +54,7 @@ class Hive {
     kMalformed,      // a record of the hive is not as a hive's must be
     kHiveFull,       // the hive would pass the largest size a hive can have
     kWriteFailed,    // the file being committed could not be written
-    kOldHiveName,    // a key name beyond ASCII, which a hive older than 1.5 cannot list
+    kOldHiveName,    // a key name beyond U+00FF, which a hive older than 1.5 cannot list
   };
 
   using Node = size_t;  // a key's offset in the hive, as the library names it
@@ -66,40 +69,49 @@ class Hive {
                                     HiveHeader* header = nullptr);
 
   Node Root() const;
-  // The reads: false when the library cannot read the key.
+  uint32_t MinorVersion() const { return minorVersion_; }
+  // The reads: false when the key cannot be read. A key's subkeys must be as
+  // many as its record counts.
   bool Name(Node key, std::u16string* name) const;
   bool Subkeys(Node key, std::vector<Node>* subkeys) const;
   // The subkey of `key` named `name` in any letter case, by Windows' rule;
   // false when there is none (or it cannot be read).
   bool Child(Node key, std::u16string_view name, Node* child) const;
   bool Values(Node key, std::vector<HiveValue>* values) const;
+  // Whether `key` can be read and changed as a commit reads and changes
+  // it: its record, name, subkeys (each with a readable name), values and
+  // security record.
+  bool Sound(Node key) const;
 
   // Whether a key or its values can be written as they stand.
   static Refusal CheckKeyName(std::u16string_view name);
   static Refusal CheckValues(const std::vector<HiveValue>& values);
 
-  // The changes to keys in the hive; false with the reason in LastRefusal().
-  // Deletes `key` with everything below it.
-  bool DeleteSubkey(Node key);
-  // Replaces all values of `key` with `values`.
+  // Replaces all values of `key` with `values`; false with the reason in
+  // LastRefusal().
   bool SetValues(Node key, const std::vector<HiveValue>& values);
   Refusal LastRefusal() const { return refusal_; }
 
   // Writes the hive with its changes in place of `file` (the file opened):
-  // to a temporary file beside it, where `addKeys` then adds the new keys,
+  // to a temporary file beside it, where `edits` then adds and deletes keys,
   // made durable, opened again and checked, then renamed over `file`, and
   // the folder made durable. `file` is the old hive or the new one whatever
   // happens. False, with `file` untouched, after a failed change, when
-  // `addKeys` returns false, or when any step fails.
-  using AddKeys = std::function<bool(HiveAppend&)>;
-  bool Commit(const std::filesystem::path& file, const AddKeys& addKeys = nullptr);
+  // `edits` returns false, or when any step fails.
+  using Edits = std::function<bool(HiveEdit&)>;
+  bool Commit(const std::filesystem::path& file, const Edits& edits = nullptr);
 
  private:
-  explicit Hive(void* handle) : handle_(handle) {}
+  Hive(void* handle, std::FILE* file, uint32_t minorVersion);
   bool Refuse(Refusal refusal);
-  bool Append(std::FILE* file, const AddKeys& addKeys);
+  bool Edit(std::FILE* file, const Edits& edits);
+  // The cell of a key's record, from its node.
+  static bool CellOf(Node key, uint32_t* cell);
 
-  void* handle_;  // hive_h, kept out of this header
+  void* handle_;     // hive_h, kept out of this header
+  std::FILE* file_;  // the hive as opened, for the reads of keys
+  std::unique_ptr<HiveCells> cells_;
+  uint32_t minorVersion_;
   Refusal refusal_ = Refusal::kNone;
   bool broken_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
+
 namespace {
 
 // A list larger than this is no list the program wrote or Windows would.
@@ -25,19 +27,11 @@ bool HiveCells::Read(uint64_t at, size_t size, std::string* bytes) {
 }
 
 bool HiveCells::Write(uint64_t at, std::string_view bytes) {
-  if (at > size_ || bytes.size() > size_ - at ||
-      fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0) {
-    return false;
-  }
-  return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-}
-
-bool HiveCells::Append(std::string_view bytes) {
-  if (fseeko(file_, static_cast<off_t>(size_), SEEK_SET) != 0 ||
+  if (at > size_ || fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0 ||
       std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
     return false;
   }
-  size_ += bytes.size();
+  size_ = std::max<uint64_t>(size_, at + bytes.size());
   return true;
 }
 

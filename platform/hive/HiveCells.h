@@ -1,7 +1,8 @@
-// HiveCells: a hive file read and written by cell, never outside the file,
-// and the key records and subkey lists the program reads in it. Offsets of
-// cells count from the first hive bin, as the hive stores them; a key's
-// node (as libhivex numbers it) is its cell's offset in the file.
+// HiveCells: a hive file read and written by cell, never outside the file
+// but at its end, and the key records and subkey lists the program reads in
+// it. Offsets of cells count from the first hive bin, as the hive stores
+// them; a key's node (as libhivex numbers it) is its cell's offset in the
+// file.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,8 @@ class HiveCells {
 
   uint64_t Size() const { return size_; }
   bool Read(uint64_t at, size_t size, std::string* bytes);
-  bool Write(uint64_t at, std::string_view bytes);  // within the file
-  bool Append(std::string_view bytes);              // at its end
+  // Within the file, or from a place within it on past its end.
+  bool Write(uint64_t at, std::string_view bytes);
   bool Flush();
 
   // The bytes of the allocated cell `cell` after its size field; false

@@ -24,6 +24,7 @@ enum class HiveCheck {
   kDirty,        // the sequence numbers differ: Windows did not shut down completely
   kDamaged,      // the checksum does not match, or the sizes do not fit the file
   kRefused,      // the hive library could not open it
+  kDamagedKey,   // a key the run works with cannot be read or changed as a commit would
 };
 
 struct HiveHeader {

@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "platform/hive/HiveAppend.h"
+#include "platform/WinError.h"
+#include "platform/hive/HiveEdit.h"
 #include "platform/portable/registry/RegistrySpill.h"
 #include "platform/portable/text/Text.h"
 
@@ -22,8 +23,8 @@ const char* Reason(Hive::Refusal refusal) {
     case Hive::Refusal::kWriteFailed:
       return "the new hive could not be written";
     case Hive::Refusal::kOldHiveName:
-      return "a key name beyond ASCII, which a hive of this old version (before 1.5) cannot "
-             "list as Windows looks it up";
+      return "a key name with a character beyond U+00FF, which a hive of this old version "
+             "(before 1.5) cannot list as Windows looks it up";
     default:
       return "the hive library failed";
   }
@@ -50,14 +51,64 @@ std::shared_ptr<RegistryKeyNode> PendingNode(std::u16string name, size_t depth,
 
 }  // namespace
 
-std::shared_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file, HiveCheck* check) {
+std::shared_ptr<HiveStore> HiveStore::Open(const std::filesystem::path& file,
+                                           const std::vector<HiveReach>& reach, HiveCheck* check,
+                                           std::string* damaged) {
   std::unique_ptr<Hive> hive = Hive::Open(file, true, check);
   if (!hive) return nullptr;
   // A 64-bit Windows keeps the 32-bit programs' view of SOFTWARE, the one
   // the program and the new release work in, below WOW6432Node.
   Hive::Node software = hive->Root(), wow64 = 0;
+  if (!hive->Sound(software)) {
+    *check = HiveCheck::kDamagedKey;
+    if (damaged != nullptr) *damaged = "(the root key)";
+    return nullptr;
+  }
   if (hive->Child(software, u"WOW6432Node", &wow64)) software = wow64;
-  return std::shared_ptr<HiveStore>(new HiveStore(file, std::move(hive), software));
+  std::shared_ptr<HiveStore> store(new HiveStore(file, std::move(hive), software));
+  std::u16string unsound = store->Unsound(reach);
+  if (!unsound.empty()) {
+    *check = HiveCheck::kDamagedKey;
+    if (damaged != nullptr) *damaged = Utf16UnitsToUtf8(unsound);
+    return nullptr;
+  }
+  return store;
+}
+
+std::u16string HiveStore::Unsound(const std::vector<HiveReach>& reach) const {
+  for (const HiveReach& target : reach) {
+    std::u16string path = u"HKEY_LOCAL_MACHINE\\SOFTWARE";
+    Hive::Node key = software_;
+    if (!hive_->Sound(key)) return path;
+    bool found = true;
+    for (const std::u16string& part : target.path) {
+      path += u"\\" + part;
+      found = hive_->Child(key, part, &key);
+      if (!found) break;
+      if (!hive_->Sound(key)) return path;
+    }
+    if (!found) continue;  // the run makes what is missing below the last key there
+    // The keys below: each one, or each one of the first level.
+    std::vector<std::pair<Hive::Node, std::u16string>> pending = {{key, path}};
+    while (!pending.empty()) {
+      auto [node, at] = std::move(pending.back());
+      pending.pop_back();
+      std::vector<Hive::Node> subkeys;
+      std::u16string name;
+      hive_->Subkeys(node, &subkeys);
+      for (Hive::Node subkey : subkeys) {
+        hive_->Name(subkey, &name);
+        if (!hive_->Sound(subkey)) return at + u"\\" + name;
+        if (target.wholeTree) pending.emplace_back(subkey, at + u"\\" + name);
+      }
+    }
+  }
+  return {};
+}
+
+uint32_t HiveStore::MayCreate(const RegistryKeyNode& parent, std::u16string_view name) const {
+  if (parent.depth == 0) return kErrorAccessDenied;  // only SOFTWARE is in the hive
+  return HiveEdit::CanHoldName(hive_->MinorVersion(), name) ? kErrorSuccess : kErrorBadKey;
 }
 
 std::shared_ptr<RegistryKeyNode> HiveStore::Root() {
@@ -113,6 +164,8 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
   spill_ = spill;
   error_.clear();
   newKeys_.clear();
+  deletedKeys_.clear();
+  changedKeys_.clear();
   bool saved = false;
   if (saveTried_) {
     // The library's copy of the hive holds neither the keys the commit
@@ -128,15 +181,21 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
       }
     }
     if (saved && root.subkeys.size() != 1) saved = Failed("HKEY_LOCAL_MACHINE\\SOFTWARE is gone");
-    auto addKeys = [this](HiveAppend& append) {
+    auto edits = [this](HiveEdit& edit) {
+      for (const auto& [parent, key] : deletedKeys_) {
+        if (!edit.DeleteKey(parent, key)) return Failed(Reason(edit.LastRefusal()));
+      }
+      for (Hive::Node key : changedKeys_) {
+        if (!edit.Touch(key)) return Failed(Reason(edit.LastRefusal()));
+      }
       for (const NewKey& key : newKeys_) {
-        if (!AddTree(append, key.parent, key.subkey, key.depth)) return false;
+        if (!AddTree(edit, key.parent, key.subkey, key.depth)) return false;
       }
       return true;
     };
     saveTried_ = saved;
     saved = saved && Apply(*root.subkeys.begin()->second.node, software_) &&
-            (hive_->Commit(file_, addKeys) || CommitFailed());
+            (hive_->Commit(file_, edits) || CommitFailed());
   }
   if (!saved) *error = error_;
   return saved;
@@ -147,6 +206,7 @@ bool HiveStore::Save(const RegistryKeyNode& root, RegistrySpill* spill, std::str
 bool HiveStore::Apply(const RegistryKeyNode& key, Hive::Node node) {
   if (!key.valuesPending && key.edited) {
     if (!hive_->SetValues(node, ValuesOf(key))) return Failed(Reason(hive_->LastRefusal()));
+    changedKeys_.push_back(node);
   }
   return key.subkeysPending || Subkeys(key, node);
 }
@@ -166,7 +226,7 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
       auto it = key.subkeys.find(UnicodeNameKey(name));
       bool gone =
           it == key.subkeys.end() || it->second.Spilled() || it->second.node->fileKey == kNoFileKey;
-      if (gone && !hive_->DeleteSubkey(child)) return Failed(Reason(hive_->LastRefusal()));
+      if (gone) deletedKeys_.emplace_back(node, child);
     }
   }
   for (const auto& [unused, subkey] : key.subkeys) {
@@ -182,18 +242,18 @@ bool HiveStore::Subkeys(const RegistryKeyNode& key, Hive::Node node) {
 
 // A key the run made, with everything below it, added below `parent`; a
 // key set aside during the run is read back only for as long as this takes.
-bool HiveStore::AddTree(HiveAppend& append, Hive::Node parent, const RegistrySubkey& subkey,
+bool HiveStore::AddTree(HiveEdit& edit, Hive::Node parent, const RegistrySubkey& subkey,
                         size_t depth) {
   std::shared_ptr<const RegistryKeyNode> key = subkey.node;
   if (subkey.Spilled() && spill_ != nullptr) key = spill_->Copy(subkey, depth);
   if (!key) return Failed("a part of the registry set aside during the run cannot be read back");
   if (key->fileKey != kNoFileKey) return Failed("a key of the hive was found below a new one");
   Hive::Node added = 0;
-  if (!append.AddKey(parent, key->name, ValuesOf(*key), &added)) {
-    return Failed(Reason(append.LastRefusal()));
+  if (!edit.AddKey(parent, key->name, ValuesOf(*key), &added)) {
+    return Failed(Reason(edit.LastRefusal()));
   }
   for (const auto& [unused, child] : key->subkeys) {
-    if (!AddTree(append, added, child, depth + 1)) return false;
+    if (!AddTree(edit, added, child, depth + 1)) return false;
   }
   return true;
 }

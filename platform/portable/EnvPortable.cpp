@@ -147,14 +147,31 @@ bool EnvPortable::RegistryFileUsable(std::string* error) {
   return false;
 }
 
-std::filesystem::path EnvPortable::RegistryHive() {
+bool EnvPortable::RegistryHive(fs::path* hive, std::string* error) {
+  hive->clear();
   std::error_code ec;
   if (!options_.openHive || fs::exists(fs::symlink_status(options_.image / "HKLM.reg", ec))) {
-    return {};
+    return true;
   }
-  ImageLocation hive = paths_.Locate(options_.windowsDirectory + "\\System32\\config\\SOFTWARE");
-  if (hive.error != kErrorSuccess || !hive.exists || hive.directory) return {};
-  return hive.host;
+  const std::string path = options_.windowsDirectory + "\\System32\\config\\SOFTWARE";
+  ImageLocation found = paths_.Locate(path);
+  // Missing, also with a folder on its way missing: there is no hive. But a
+  // hive that is there in a form no run reads (a link, a folder, a device,
+  // or behind a link) would let the run write another registry than the
+  // machine's without a word.
+  if (found.error == kErrorSuccess && found.exists && !found.directory &&
+      fs::is_regular_file(fs::symlink_status(found.host, ec))) {
+    *hive = found.host;
+    return true;
+  }
+  bool missing = found.error == kErrorSuccess
+                     ? !found.exists
+                     : found.error == kErrorPathNotFound && !found.host.empty();
+  if (missing) return true;
+  *error = path +
+           ": not a plain file (a link, a folder or a device, or reached through a link); "
+           "the machine's registry is not read";
+  return false;
 }
 
 bool EnvPortable::LoadRegistry(std::string* error) {
@@ -162,7 +179,7 @@ bool EnvPortable::LoadRegistry(std::string* error) {
   if (!RegistryFileUsable(error)) return false;
   std::error_code ec;
   if (fs::exists(fs::symlink_status(file, ec))) return registry_->LoadFile(file, error);
-  hive_ = RegistryHive();
+  if (!RegistryHive(&hive_, error)) return false;
   if (hive_.empty()) return true;
   std::shared_ptr<RegistryStore> store = options_.openHive(hive_, error);
   if (!store) return false;
@@ -184,7 +201,8 @@ bool EnvPortable::SaveRegistry(std::string* error) {
 }
 
 bool EnvPortable::ImportRegistryFiles(const std::vector<fs::path>& files, std::string* error) {
-  fs::path hive = RegistryHive();
+  fs::path hive;
+  if (!RegistryHive(&hive, error)) return false;
   if (hive.empty()) return ::ImportRegistryFiles(options_.image / "HKLM.reg", files, error);
   // All files go into the registry in memory, and the hive is committed
   // once: all of them or none.

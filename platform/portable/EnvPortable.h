@@ -84,7 +84,8 @@ class EnvPortable : public Env {
   bool LoadRegistry(std::string* error);
   // The host path of the SOFTWARE hive that stands for the registry: with
   // no HKLM.reg, a hive in the image's Windows directory; empty when none.
-  std::filesystem::path RegistryHive();
+  // False, with the reason, when one is there but no plain file.
+  bool RegistryHive(std::filesystem::path* hive, std::string* error);
   // The hive LoadRegistry opened; empty when the registry is not a hive.
   const std::filesystem::path& LoadedHive() const { return hive_; }
   // True when IMAGE/HKLM.reg is missing or a plain file; else false, with

@@ -35,6 +35,7 @@ const SystemText kTexts[] = {
     {kErrorNoAccess, "No access to memory location.\r\n"},
     {kErrorMrMidNotFound, "Message 0x%1 not found in file %2.\r\n"},
     {kErrorBadDbFormat, "Registry corrupt.\r\n"},
+    {kErrorBadKey, "Invalid key.\r\n"},
     {kErrorKeyDeleted, "Key deleted.\r\n"},
 };
 

@@ -5,6 +5,7 @@
 // left dirty is refused with nothing changed. libregf's regfexport, a
 // reader of its own, is the judge.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "platform/hive/HiveHeader.h"
 #include "support/CommandOutput.h"
 #include "support/HiveImage.h"
+#include "support/HiveStructure.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -80,6 +82,81 @@ TEST_F(HiveImageTest, AHiveWindowsLeftDirtyIsRefusedAndNothingChanges) {
   EXPECT_NE(output.find("Nothing has been changed"), std::string::npos) << output;
   EXPECT_EQ(ReadAll(hive), bytes);
   EXPECT_FALSE(fs::exists(image / "C/Setup/Backup"));
+}
+
+// A SOFTWARE hive as real Windows leaves it: the file longer than its bins
+// (Windows grows it in large steps), with zeros or the bins of an earlier,
+// larger hive after the last one. The run migrates it, and --restore
+// brings its registry back.
+TEST_F(HiveImageTest, AHiveLongerThanItsBinsMigratesAndComesBack) {
+  const std::string bins = ReadAll(hive);
+  for (const std::string& padding :
+       {std::string(4096, '\0'), bins.substr(4096) + std::string(8192, '\0')}) {
+    std::ofstream(hive, std::ios::binary | std::ios::trunc) << bins << padding;
+    const std::string before = Export(hive);
+    std::string output;
+    ASSERT_EQ(Run("'" + image.string() + "'", &output), 0) << output;
+    const std::string after = ReadAll(hive);
+    EXPECT_EQ(CheckHiveStructure(after), "");
+    EXPECT_GE(after.size(), bins.size() + padding.size());
+    EXPECT_NE(Export(hive), before);
+    ASSERT_EQ(Run("--restore '" + image.string() + "'", &output), 0) << output;
+    EXPECT_EQ(Export(hive), before);
+    fs::remove_all(image / "C/Setup/Backup");
+    fs::remove_all(image / "C/Setup/Spool");
+  }
+}
+
+// A record the run would read or change that is damaged, or a SOFTWARE
+// that is no plain file, is found before anything changes.
+TEST_F(HiveImageTest, AHiveTheRunCannotWriteIsRefusedBeforeAnythingMoves) {
+  const std::string good = ReadAll(hive);
+  const size_t root = 4096 + 0x20 + 4;  // the root key's record
+  const size_t microsoft = good.find("Microsoft") - 0x4C;
+  auto patched = [&](size_t at, const std::string& bytes) {
+    std::string damaged = good;
+    damaged.replace(at, bytes.size(), bytes);
+    return damaged;
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"the root's subkey count", patched(root + 0x14, std::string("\x09", 1)), "is damaged"},
+      {"a key's signature", patched(microsoft, "xk"), "is damaged"},
+      {"the root's list offset", patched(root + 0x1C, "\x10\x00\x00\x00"), "is damaged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(hive, std::ios::binary | std::ios::trunc) << c.bytes;
+    std::string output;
+    EXPECT_EQ(Run("'" + image.string() + "'", &output), 2);
+    EXPECT_NE(output.find(c.said), std::string::npos) << output;
+    EXPECT_NE(output.find("Nothing has been changed"), std::string::npos) << output;
+    EXPECT_EQ(ReadAll(hive), c.bytes);
+    EXPECT_FALSE(fs::exists(image / "C/Setup/Backup"));
+    EXPECT_FALSE(fs::exists(image / "HKLM.reg"));
+  }
+  const fs::path elsewhere = dir / "elsewhere-SOFTWARE";
+  std::ofstream(elsewhere, std::ios::binary) << good;
+  for (const char* kind : {"link", "folder", "fifo"}) {
+    SCOPED_TRACE(kind);
+    fs::remove_all(hive);
+    const std::string made = kind;
+    if (made == "link") fs::create_symlink(elsewhere, hive);
+    if (made == "folder") fs::create_directory(hive);
+    if (made == "fifo") {
+      ASSERT_EQ(mkfifo(hive.c_str(), 0600), 0);
+    }
+    std::string output;
+    EXPECT_EQ(Run("'" + image.string() + "'", &output), 2);
+    EXPECT_NE(output.find("not a plain file"), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(image / "C/Setup/Backup"));
+    EXPECT_FALSE(fs::exists(image / "HKLM.reg"));
+    EXPECT_EQ(ReadAll(elsewhere), good);
+  }
 }
 
 }  // namespace

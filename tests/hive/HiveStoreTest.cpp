@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "platform/WinError.h"
-#include "platform/hive/HiveAppend.h"
+#include "platform/hive/HiveEdit.h"
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "platform/portable/text/Text.h"
 #include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
 #include "support/HiveStructure.h"
@@ -36,7 +38,7 @@ std::filesystem::path MachineHive(const TempDir& dir) {
   std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
   EXPECT_NE(hive, nullptr);
   const Hive::Node root = hive->Root();
-  EXPECT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+  EXPECT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
     Hive::Node node = root, other = 0;
     for (const char16_t* name : {u"Microsoft", u"Windows", u"CurrentVersion", u"Uninstall"}) {
       if (!add.AddKey(node, name, {}, &node)) return false;
@@ -51,7 +53,7 @@ std::filesystem::path MachineHive(const TempDir& dir) {
 struct HiveRun {
   explicit HiveRun(const std::filesystem::path& file) {
     HiveCheck check = HiveCheck::kRefused;
-    auto store = HiveStore::Open(file, &check);
+    auto store = HiveStore::Open(file, {}, &check);
     EXPECT_NE(store, nullptr) << static_cast<int>(check);
     if (store) reg.Attach(store);
   }
@@ -134,7 +136,7 @@ TEST(HiveStore, OnA64BitWindowsTheRunWorksInThe32BitView) {
     std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
     ASSERT_NE(hive, nullptr);
     const Hive::Node root = hive->Root();
-    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node wow64 = 0, entry = 0;
       return add.AddKey(root, u"Wow6432Node", {}, &wow64) &&
              add.AddKey(wow64, u"OldVendor", {{u"Seen", 4, std::string("\1\0\0\0", 4)}}, &entry);
@@ -166,6 +168,66 @@ TEST(HiveStore, KeysOutsideSoftwareAreNeverWritten) {
   EXPECT_FALSE(run.reg.SaveStore(&error));
   EXPECT_NE(error.find("outside"), std::string::npos) << error;
   EXPECT_EQ(ReadAll(file), bytes);
+}
+
+// Whatever a run can write, the way back can delete: here a key of more
+// subkeys than libhivex reads (70,000).
+TEST(HiveStore, AKeyOfManySubkeysIsReadAndDeletedWhole) {
+  TempDir dir;
+  const auto file = MachineHive(dir);
+  const std::string before = Export(file);
+  {
+    HiveCheck check = HiveCheck::kRefused;
+    std::unique_ptr<Hive> hive = Hive::Open(file, true, &check);
+    ASSERT_NE(hive, nullptr);
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
+      Hive::Node many = 0, job = 0;
+      if (!add.AddKey(hive->Root(), u"Many", {}, &many)) return false;
+      for (int j = 0; j < 71000; ++j) {
+        std::u16string name = u"cf" + Cp1252ToUtf16(std::to_string(j));
+        if (!add.AddKey(many, name, {{u"n", 4, std::string("\1\0\0\0", 4)}}, &job)) return false;
+      }
+      return true;
+    }));
+  }
+  {
+    HiveRun undo(file);
+    RegKey many = 0;
+    uint32_t subkeys = 0;
+    ASSERT_EQ(undo.reg.OpenKey(kHKeyLocalMachine, "SOFTWARE\\Many", &many), kErrorSuccess);
+    ASSERT_EQ(undo.reg.QueryKeyInfo(many, &subkeys, nullptr), kErrorSuccess);
+    EXPECT_EQ(subkeys, 71000u);
+    undo.reg.CloseKey(many);
+    std::string error;
+    ASSERT_TRUE(
+        undo.reg.ImportText("REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Many]\r\n", &error))
+        << error;
+    ASSERT_TRUE(undo.reg.SaveStore(&error)) << error;
+  }
+  EXPECT_EQ(Export(file), before);
+  EXPECT_EQ(CheckHiveStructure(ReadAll(file)), "");
+}
+
+// A hive older than version 1.5 lists its keys by hints of one byte per
+// character: a name beyond U+00FF is refused when the key is to be made,
+// so that the commit never has to.
+TEST(HiveStore, AnOldHiveRefusesANameItCannotListWhenTheKeyIsMade) {
+  TempDir dir;
+  const auto file = dir / "SOFTWARE";
+  std::string old = HiveBuilder().Bytes();
+  old[24] = 3;  // version 1.3
+  const uint32_t sum = HiveHeaderChecksum(old);
+  std::memcpy(old.data() + 508, &sum, 4);
+  std::ofstream(file, std::ios::binary) << old;
+  {
+    HiveRun run(file);
+    run.Create("SOFTWARE\\LUM\\\x80uro", kErrorBadKey);  // the euro sign, U+20AC
+    run.reg.CloseKey(run.Create("SOFTWARE\\LUM\\B\xFCro"));
+    std::string error;
+    ASSERT_TRUE(run.reg.SaveStore(&error)) << error;
+  }
+  EXPECT_NE(Export(file).find("LUM\\B\xC3\xBCro"), std::string::npos);
+  EXPECT_EQ(CheckHiveStructure(ReadAll(file)), "");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <set>
 
 #include "platform/hive/Hive.h"
-#include "platform/hive/HiveAppend.h"
+#include "platform/hive/HiveEdit.h"
 #include "platform/portable/text/Text.h"
 #include "support/CommandOutput.h"
 #include "support/HiveBuilder.h"
@@ -124,7 +124,7 @@ TEST(Hive, ChangesAreCommittedWholeAndReadBackByBothReaders) {
                                            {u"Count", 4, std::string("\x2A\0\0\0", 4)},
                                            {u"Empty", 3, ""},
                                            Text(u"Pfad", u"C:\\Gr\u00FC\u00DFe")};
-    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node vendor = 0, lum = 0;
       return add.AddKey(root, u"Tandrel", {}, &vendor) && add.AddKey(vendor, u"LUM", values, &lum);
     }));
@@ -182,7 +182,7 @@ TEST(Hive, SubkeysAreListedInTheOrderAndWithTheHashesWindowsLooksThemUpBy) {
     if (names == &second) {
       ASSERT_TRUE(hive->Child(root, u"queues", &queues));
     }
-    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node key = 0;
       if (names == &first && !add.AddKey(root, u"Queues", {}, &queues)) return false;
       for (const std::u16string& name : *names) {
@@ -229,7 +229,7 @@ TEST(Hive, SubkeysAreListedInTheOrderAndWithTheHashesWindowsLooksThemUpBy) {
     std::unique_ptr<Hive> writer = OpenForWriting(file);
     ASSERT_NE(writer, nullptr);
     ASSERT_TRUE(writer->Child(writer->Root(), u"Queues", &queues));
-    ASSERT_TRUE(writer->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(writer->Commit(file, [&](HiveEdit& add) {
       Hive::Node key = 0;
       for (int i = 0; i < 1200; ++i) {
         if (!add.AddKey(queues, u"Job " + Utf8ToUtf16(std::to_string(i)), {}, &key)) return false;
@@ -261,7 +261,7 @@ TEST(Hive, NewKeysLeaveTheRestOfTheHiveAsItWas) {
     std::unique_ptr<Hive> hive = OpenForWriting(file);
     ASSERT_NE(hive, nullptr);
     const Hive::Node root = hive->Root();
-    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node key = 0;
       return add.AddKey(root, u"Other", {Text(u"Kept", u"x")}, &key) &&
              add.AddKey(root, u"Tandrel", {}, &vendor) && add.AddKey(vendor, u"Old", {}, &key);
@@ -272,7 +272,7 @@ TEST(Hive, NewKeysLeaveTheRestOfTheHiveAsItWas) {
     std::unique_ptr<Hive> hive = OpenForWriting(file);
     ASSERT_NE(hive, nullptr);
     ASSERT_TRUE(hive->Child(hive->Root(), u"Tandrel", &vendor));
-    ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+    ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node key = 0;
       return add.AddKey(vendor, u"LUM", {Text(u"Version", u"1.0")}, &key);
     }));
@@ -309,7 +309,7 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   cases.push_back({u"k", badValues[2], Hive::Refusal::kValueTooLarge});
   for (const Case& c : cases) {
     Hive::Refusal refusal = Hive::Refusal::kNone;
-    EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+    EXPECT_FALSE(hive->Commit(file, [&](HiveEdit& add) {
       Hive::Node key = 0;
       bool added = add.AddKey(root, c.name, c.values, &key);
       refusal = add.LastRefusal();
@@ -319,7 +319,7 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
     EXPECT_EQ(ReadAll(file), empty);
   }
   // The same name twice below one key, in two letter cases.
-  EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+  EXPECT_FALSE(hive->Commit(file, [&](HiveEdit& add) {
     Hive::Node key = 0;
     return add.AddKey(root, u"Tandrel", {}, &key) && add.AddKey(root, u"TANDREL", {}, &key);
   }));
@@ -328,7 +328,7 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   // A refusal is no failure: the hive still commits, and the largest name
   // and value fit.
   Hive::Node key = 0;
-  ASSERT_TRUE(hive->Commit(file, [&](HiveAppend& add) {
+  ASSERT_TRUE(hive->Commit(file, [&](HiveEdit& add) {
     return add.AddKey(root, std::u16string(255, u'k'),
                       {{u"Big", 3, std::string(Hive::kMaxValueBytes, 'x')}}, &key);
   }));
@@ -338,13 +338,14 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   // refused.
   hive = OpenForWriting(file);
   ASSERT_NE(hive, nullptr);
-  EXPECT_FALSE(hive->Commit(file, [&](HiveAppend& add) {
+  EXPECT_FALSE(hive->Commit(file, [&](HiveEdit& add) {
     return add.AddKey(hive->Root(), std::u16string(255, u'K'), {}, &key);
   }));
   EXPECT_EQ(ReadAll(file), committed);
 
   // A hive older than version 1.5 lists subkeys in lf leaves, whose hint
-  // holds four characters as bytes: ASCII names only.
+  // holds four characters as bytes: names of characters up to U+00FF only,
+  // which Windows stores one byte each.
   std::string old = HiveBuilder().Bytes();
   old[24] = 3;
   const uint32_t sum = HiveHeaderChecksum(old);
@@ -352,20 +353,19 @@ TEST(Hive, WhatTheLibraryWouldWriteWronglyIsRefusedAndAFailureCommitsNothing) {
   const auto oldFile = Write(dir / "OLD", old);
   std::unique_ptr<Hive> oldHive = OpenForWriting(oldFile);
   ASSERT_NE(oldHive, nullptr);
-  EXPECT_FALSE(oldHive->Commit(oldFile, [&](HiveAppend& add) {
-    return add.AddKey(oldHive->Root(), u"B\u00FCro", {}, &key);
-  }));
+  EXPECT_FALSE(oldHive->Commit(
+      oldFile, [&](HiveEdit& add) { return add.AddKey(oldHive->Root(), u"\u20ACuro", {}, &key); }));
   EXPECT_EQ(oldHive->LastRefusal(), Hive::Refusal::kOldHiveName);
   EXPECT_EQ(ReadAll(oldFile), old);
-  ASSERT_TRUE(oldHive->Commit(oldFile, [&](HiveAppend& add) {
-    return add.AddKey(oldHive->Root(), u"Buero", {}, &key) &&
+  ASSERT_TRUE(oldHive->Commit(oldFile, [&](HiveEdit& add) {
+    return add.AddKey(oldHive->Root(), u"B\u00FCro", {}, &key) &&
            add.AddKey(oldHive->Root(), u"Alpha", {}, &key);
   }));
   const std::string oldCommitted = ReadAll(oldFile);
   EXPECT_EQ(CheckHiveStructure(oldCommitted), "");
   const HiveSubkeyList oldList = ReadHiveSubkeyList(oldCommitted, {});
   EXPECT_TRUE(oldList.hashesRight);
-  EXPECT_EQ(oldList.names, (std::vector<std::u16string>{u"Alpha", u"Buero"}));
+  EXPECT_EQ(oldList.names, (std::vector<std::u16string>{u"Alpha", u"B\u00FCro"}));
 
   // A change the library fails (here on a key that is none) may have left
   // half an entry behind: from then on nothing is committed.

@@ -52,9 +52,10 @@ TEST(FileOpsDifferential, SystemTextsAreTheSystems) {
   PortableOptions options;
   options.image = image.path();
   EnvPortable portable(options);
-  for (uint32_t code : {0u,   1u,   2u,   3u,   5u,    6u,    8u,     18u,         21u,        29u,
-                        30u,  32u,  80u,  87u,  112u,  122u,  123u,   161u,        183u,       234u,
-                        193u, 259u, 317u, 998u, 1009u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
+  for (uint32_t code :
+       {0u,   1u,   2u,   3u,   5u,    6u,    8u,    18u,    21u,         29u,
+        30u,  32u,  80u,  87u,  112u,  122u,  123u,  161u,   183u,        234u,
+        193u, 259u, 317u, 998u, 1009u, 1010u, 1018u, 12345u, 0xDEADBEEFu, 0x80070002u}) {
     std::string expected, actual;
     bool expectedOk = win32.SystemMessage(code, &expected);
     uint32_t expectedError = expectedOk ? 0 : win32.LastError();

@@ -15,7 +15,7 @@ bool HiveFromRegistryFile(const std::filesystem::path& registryFile,
   std::filesystem::create_directories(hive.parent_path());
   std::ofstream(hive, std::ios::binary | std::ios::trunc) << HiveBuilder().Bytes();
   HiveCheck check = HiveCheck::kRefused;
-  std::shared_ptr<HiveStore> store = HiveStore::Open(hive, &check);
+  std::shared_ptr<HiveStore> store = HiveStore::Open(hive, {}, &check);
   EXPECT_NE(store, nullptr) << static_cast<int>(check);
   if (!store) return false;
   PortableRegistry registry;

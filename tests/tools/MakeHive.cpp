@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   }
   std::ofstream(argv[2], std::ios::binary | std::ios::trunc) << HiveBuilder().Bytes();
   HiveCheck check = HiveCheck::kRefused;
-  std::shared_ptr<HiveStore> store = HiveStore::Open(argv[2], &check);
+  std::shared_ptr<HiveStore> store = HiveStore::Open(argv[2], {}, &check);
   if (!store) {
     std::cerr << "make_hive: " << argv[2] << " cannot be written\n";
     return 1;

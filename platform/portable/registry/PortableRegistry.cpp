@@ -154,10 +154,8 @@ struct PortableRegistry::State {
       if (child == nullptr) *error = kErrorFileNotFound;
       return child;
     }
-    if (store && !store->MayCreateBelow(*node)) {
-      *error = kErrorAccessDenied;
-      return nullptr;
-    }
+    *error = store ? store->MayCreate(*node, name) : 0;
+    if (*error != 0) return nullptr;
     return node->AddSubkey(name, created);
   }
 

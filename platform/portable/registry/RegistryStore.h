@@ -8,8 +8,10 @@
 // spill; keys the run creates carry kNoFileKey.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/portable/registry/RegistryTree.h"
 
@@ -24,9 +26,10 @@ class RegistryStore {
   // Fill a key of the store: its subkeys (each pending in turn) or values.
   virtual void FillSubkeys(RegistryKeyNode* key) = 0;
   virtual void FillValues(RegistryKeyNode* key) = 0;
-  // Whether a new subkey may be made below `parent`: a store may hold only
-  // part of the registry.
-  virtual bool MayCreateBelow(const RegistryKeyNode& parent) const = 0;
+  // Whether a new subkey `name` may be made below `parent`: 0, or the error
+  // that stands in the way (a store may hold only part of the registry, or
+  // names of only some characters).
+  virtual uint32_t MayCreate(const RegistryKeyNode& parent, std::u16string_view name) const = 0;
   // Writes the tree's changes: keys created, keys whose values changed
   // (`edited`), keys removed from a filled key's subkeys. Spilled subtrees
   // are read back from `spill`. False, with the store as it was, and the
