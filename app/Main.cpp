@@ -18,6 +18,7 @@
 
 #include "app/CheckLUMDlg.h"
 #include "app/RestoreImage.h"
+#include "app/RunRecord.h"
 #include "app/RunReport.h"
 #include "import/ImportDriver.h"
 #include "import/ProductKey.h"
@@ -110,15 +111,80 @@ std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::
   return nullptr;
 }
 
-// --restore: both restore chains of the image's backup directory.
-int Restore(EnvPortable& env, const PortableOptions& options) {
+// Takes the options the image's record holds for those the user did not
+// give; the exit status when the record cannot be read or one given
+// contradicts it, else 0.
+int ApplyRunRecord(const RunRecord::Given& given, PortableOptions* options, std::string* registry) {
+  RunRecord record;
+  std::string error;
+  registry->clear();
+  if (!RunRecord::Read(options->image, &record, &error)) {
+    if (error.empty()) return kExitOk;
+    std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
+    return kExitUsage;
+  }
+  record.ApplyTo(options, given);
+  *registry = record.registry;
+  std::string difference = record.Difference(RunRecord::Of(*options, record.registry));
+  if (!difference.empty()) {
+    std::cerr << FormatTableString(kMsgCliRecordContradicted, difference.c_str(),
+                                   (options->image / RunRecord::kFileName).c_str());
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+// Writes the record of a run over `registry` into the image, unless it
+// holds that record already; the exit status when it cannot, or when the
+// image's earlier runs changed another registry.
+int KeepRunRecord(const PortableOptions& options, const std::string& registry) {
+  RunRecord earlier, now = RunRecord::Of(options, registry);
+  std::string error;
+  if (RunRecord::Read(options.image, &earlier, &error)) {
+    std::string difference = earlier.Difference(now);
+    if (difference.empty()) return kExitOk;
+    std::cerr << FormatTableString(kMsgCliRecordContradicted, difference.c_str(),
+                                   (options.image / RunRecord::kFileName).c_str());
+    return kExitUsage;
+  }
+  if (error.empty() && now.Write(options.image, &error)) return kExitOk;
+  std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
+  return kExitUsage;
+}
+
+// --restore: both restore chains of the image's backup directory, the
+// registry's undone in `registry` as recorded (empty: as the image holds it).
+int Restore(EnvPortable& env, const PortableOptions& options, const std::string& registry) {
   size_t slash = options.programPath.rfind('\\');
   std::string setup = slash == std::string::npos ? "" : options.programPath.substr(0, slash + 1);
   std::string backup = BackupDirectory(setup);
-  if (RestoreChainNames(env, backup, "restore.bat").empty() &&
-      RestoreChainNames(env, backup, "restore.reg").empty()) {
+  const bool undo = !RestoreChainNames(env, backup, "restore.reg").empty();
+  if (!undo && RestoreChainNames(env, backup, "restore.bat").empty()) {
     std::cerr << FormatTableString(kMsgCliNothingToRestore, backup.c_str());
     return kExitCancel;
+  }
+  // The undo files belong to the registry the runs changed, and it must be
+  // there: another, or a new, empty one, would take changes meant for it.
+  std::filesystem::path hive;
+  std::string error;
+  const std::filesystem::path file = options.image / RunRecord::kRegistryFile;
+  std::error_code ec;
+  const bool hasFile = std::filesystem::exists(std::filesystem::symlink_status(file, ec));
+  if (!hasFile && !env.RegistryHive(&hive, &error)) {
+    std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
+    return kExitUsage;
+  }
+  const std::string present = hasFile         ? RunRecord::kRegistryFile
+                              : !hive.empty() ? RunRecord::kRegistryHive
+                                              : "";
+  if (undo && (present.empty() || (!registry.empty() && registry != present))) {
+    std::string wanted = registry == RunRecord::kRegistryHive
+                             ? options.windowsDirectory + "\\System32\\config\\SOFTWARE"
+                             : file.string();
+    if (registry.empty())
+      wanted = file.string() + ", " + options.windowsDirectory + "\\System32\\config\\SOFTWARE";
+    std::cerr << FormatTableString(kMsgCliRegistryGone, wanted.c_str());
+    return kExitUsage;
   }
   RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
   std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
@@ -149,6 +215,12 @@ int Import(const PortableOptions& options, bool echo, RunReport* report) {
         (env.LoadedHive().empty() ? options.image / "HKLM.reg" : env.LoadedHive()).string();
     std::cerr << FormatTableString(kMsgCliRegistryNotWritable, file.c_str(), reason.c_str());
     return kExitUsage;
+  }
+  // How this run runs, before it changes anything: --restore undoes it so.
+  if (int status = KeepRunRecord(
+          options, env.LoadedHive().empty() ? RunRecord::kRegistryFile : RunRecord::kRegistryHive);
+      status != kExitOk) {
+    return status;
   }
 
   bool ok;
@@ -281,6 +353,7 @@ int DryRun(PortableOptions options, RunReport* report) {
 int main(int argc, char** argv) {
   PortableOptions options;
   options.openHive = OpenHive;
+  RunRecord::Given given;
   std::string image, reportFile;
   bool restore = false, dryRun = false;
   for (int i = 1; i < argc; ++i) {
@@ -296,6 +369,7 @@ int main(int argc, char** argv) {
     if (arg == "--windows-dir" || arg == "--program") {
       if (i + 1 >= argc) return UsageError(FormatTableString(kMsgCliNeedsWindowsPath, arg.c_str()));
       (arg == "--windows-dir" ? options.windowsDirectory : options.programPath) = argv[++i];
+      (arg == "--windows-dir" ? given.windowsDirectory : given.programPath) = true;
       continue;
     }
     if (arg == "--drive") {
@@ -304,6 +378,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc || !ParseDrive(argv[++i], &letter, &folder)) {
         return UsageError(FormatTableString(kMsgCliNeedsDrive, arg.c_str()));
       }
+      given.drives = true;
       if (!options.drives.emplace(letter, std::filesystem::absolute(folder)).second) {
         return UsageError(
             FormatTableString(kMsgCliDriveTwice, (std::string(1, letter) + ":").c_str()));
@@ -320,6 +395,7 @@ int main(int argc, char** argv) {
         return UsageError(FormatTableString(kMsgCliNeedsOemCodePage, arg.c_str()));
       }
       options.oemCodePage = codePage;
+      given.oemCodePage = true;
       continue;
     }
     if (arg == "--report") {
@@ -350,6 +426,10 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   options.image = image;
+  std::string recordedRegistry;
+  if (int status = ApplyRunRecord(given, &options, &recordedRegistry); status != kExitOk) {
+    return status;
+  }
   if (int status = CheckDrives(options); status != kExitOk) return status;
   options.progress = &std::cout;
   options.messages = &std::cerr;
@@ -368,7 +448,7 @@ int main(int argc, char** argv) {
       std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
       return kExitUsage;
     }
-    return Restore(env, options);
+    return Restore(env, options, recordedRegistry);
   }
   RunReport report;
   if (!reportFile.empty() && !report.Open(reportFile)) {

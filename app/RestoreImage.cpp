@@ -45,41 +45,35 @@ std::vector<std::string> RestoreChainNames(EnvPortable& env, const std::string& 
 RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory,
                             std::ostream& messages) {
   RestoreOutcome outcome;
+  struct Copy {
+    std::string script;
+    int number = 0;
+    std::string from, to;
+    bool bare = false;  // the backup's bare name, in the backup directory
+  };
+  std::vector<Copy> copies;
   for (const std::string& name : RestoreChainNames(env, backupDirectory, "restore.bat")) {
     std::string path = backupDirectory + "\\" + name;
     int number = 0;
     bool read = ForEachCompleteLine(env, path, [&](std::string_view line) {
       ++number;
       if (line.empty()) return;
-      std::string from, to;
-      if (!ParseCopyLine(OemToCp1252(line, env.OemCodePage()), &from, &to)) {
+      Copy copy{path, number, {}, {}, false};
+      if (!ParseCopyLine(OemToCp1252(line, env.OemCodePage()), &copy.from, &copy.to)) {
         messages << FormatTableString(kMsgCliRestoreLineRefused, path.c_str(), number);
         ++outcome.failed;
         return;
       }
-      bool bare = IsBackupName(from);
-      from = FromBackup(backupDirectory, from);
-      to = FromBackup(backupDirectory, to);
-      if (env.LeadsOutside(from) || env.LeadsOutside(to)) {
+      copy.bare = IsBackupName(copy.from);
+      copy.from = FromBackup(backupDirectory, copy.from);
+      copy.to = FromBackup(backupDirectory, copy.to);
+      if (env.LeadsOutside(copy.from) || env.LeadsOutside(copy.to)) {
         messages << FormatTableString(kMsgCliRestoreOutsideImage, path.c_str(), number,
-                                      from.c_str(), to.c_str());
+                                      copy.from.c_str(), copy.to.c_str());
         ++outcome.failed;
         return;
       }
-      if (env.CopyFileTo(from, to, false)) {
-        ++outcome.copied;
-        return;
-      }
-      uint32_t error = env.LastError();
-      if (bare && error == kErrorFileNotFound) {
-        ++outcome.absent;  // as cmd says "cannot find the file" and goes on
-        return;
-      }
-      std::string reason;
-      GetSystemErrorText(env, reason, error);
-      messages << FormatTableString(kMsgCliRestoreCopyFailed, path.c_str(), number, from.c_str(),
-                                    to.c_str(), reason.c_str());
-      ++outcome.failed;
+      copies.push_back(std::move(copy));
     });
     if (read) {
       ++outcome.scripts;
@@ -89,17 +83,49 @@ RestoreOutcome RestoreImage(EnvPortable& env, const std::string& backupDirectory
     }
   }
 
+  // The registry first: its undo files are applied all together or not at
+  // all, so when they cannot be, nothing has changed yet and the
+  // installation stays as the runs left it, whole. The copies come after:
+  // each one can fail on its own, and --restore once more finishes what
+  // is left (copying back again, and undoing again, changes nothing).
   std::vector<fs::path> undo;
   for (const std::string& name : RestoreChainNames(env, backupDirectory, "restore.reg")) {
     undo.push_back(env.HostPath(backupDirectory + "\\" + name));
   }
-  // The undo files are applied all together or not at all.
   std::string error;
   if (!undo.empty() && !env.ImportRegistryFiles(undo, &error)) {
     messages << FormatTableString(kMsgCliRestoreRegistryFailed, error.c_str());
     outcome.registryRestored = false;
-  } else {
-    outcome.registryFiles = static_cast<int>(undo.size());
+    outcome.scripts = 0;
+    return outcome;
   }
+  outcome.registryFiles = static_cast<int>(undo.size());
+
+  std::vector<std::string> restored;
+  for (const Copy& copy : copies) {
+    if (env.CopyFileTo(copy.from, copy.to, false)) {
+      restored.push_back(copy.to);
+      continue;
+    }
+    uint32_t error = env.LastError();
+    if (copy.bare && error == kErrorFileNotFound) {
+      ++outcome.absent;  // as cmd says "cannot find the file" and goes on
+      continue;
+    }
+    std::string reason;
+    GetSystemErrorText(env, reason, error);
+    messages << FormatTableString(kMsgCliRestoreCopyFailed, copy.script.c_str(), copy.number,
+                                  copy.from.c_str(), copy.to.c_str(), reason.c_str());
+    ++outcome.failed;
+  }
+  // Back only once durable.
+  if (!restored.empty() && !env.FlushFiles(restored)) {
+    std::string reason;
+    GetSystemErrorText(env, reason, env.LastError());
+    messages << FormatTableString(kMsgCliRestoreNotDurable, reason.c_str());
+    outcome.failed += static_cast<int>(restored.size());
+    return outcome;
+  }
+  outcome.copied = static_cast<int>(restored.size());
   return outcome;
 }

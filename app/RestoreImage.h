@@ -1,13 +1,15 @@
 // checklum --restore: undoes the runs recorded in an image's backup
 // directory. The restore chain (restore.bat, then restore.bat.N from the
-// highest N down) is run as cmd runs it from the backup directory: each
+// highest N down) is read as cmd runs it from the backup directory: each
 // copy line, with its quoting and its doubled %, copies a file back. A line
 // whose backup never came there (the old installation named a file that
 // was missing) has nothing to restore, and a last line without its line
-// end (its writing never completed) stands for no move at all. Then
-// the registry undo chain (restore.reg, then restore.reg.N in the same
-// order) is applied to the image's HKLM.reg, as `reg import` would apply it.
-// Backup and Spool stay, as they do after restore.bat.
+// end (its writing never completed) stands for no move at all. The registry
+// undo chain (restore.reg, then restore.reg.N in the same order) is applied
+// first, to the image's HKLM.reg or hive as `reg import` would apply it, all
+// files in one change: when it cannot be, no file is copied back. Then the
+// files are copied back and made durable. Backup and Spool stay, as they
+// do after restore.bat.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,7 @@
 
 struct RestoreOutcome {
   int scripts = 0;        // restore scripts run
-  int copied = 0;         // files copied back
+  int copied = 0;         // files copied back, durably
   int failed = 0;         // copy lines that failed or were refused
   int absent = 0;         // lines whose backup never came: nothing to restore
   int registryFiles = 0;  // undo files applied (none when they could not be)

@@ -126,16 +126,12 @@ bool EnvPortable::Fail(uint32_t error) {
 }
 
 bool EnvPortable::LockImage(fs::path* busy) {
-  fs::path folder = options_.image;
-  bool locked = lock_.Acquire(folder);
-  for (auto it = options_.drives.begin(); locked && it != options_.drives.end(); ++it) {
-    folder = it->second;
-    driveLocks_.push_back(std::make_unique<HostFolderLock>());
-    locked = driveLocks_.back()->Acquire(folder);
-  }
-  if (!locked) driveLocks_.clear();
-  if (!locked && busy != nullptr) *busy = folder;
-  return locked;
+  std::vector<fs::path> folders = {options_.image};
+  for (const auto& [letter, folder] : options_.drives) folders.push_back(folder);
+  fs::path held;
+  if (HoldHostFolders(folders, &locks_, &held)) return true;
+  if (busy != nullptr) *busy = held;
+  return false;
 }
 
 bool EnvPortable::RegistryFileUsable(std::string* error) {

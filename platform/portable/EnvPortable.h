@@ -74,8 +74,11 @@ class EnvPortable : public Env {
 
   // Takes the image, and every drive folder given for a letter, for this
   // Env alone, for as long as it lives: false when another run holds one
-  // (or it cannot be opened), with that folder in `busy`. Two images that
-  // give the same partition as a drive cannot be run at once.
+  // (or it cannot be opened), with that folder in `busy`. A run holds its
+  // folders themselves, whatever path reaches them, and shares the folders
+  // above them: two runs cannot change one disk at once, whether one
+  // reaches it as IMAGE/C and the other as a drive given for a letter,
+  // or as a drive inside the other's.
   bool LockImage(std::filesystem::path* busy = nullptr);
   // Reads IMAGE/HKLM.reg when present; else opens the machine's SOFTWARE
   // hive when there is one and the options say how; else starts with an
@@ -165,8 +168,7 @@ class EnvPortable : public Env {
 
   PortableOptions options_;
   ImagePath paths_;
-  HostFolderLock lock_;
-  std::vector<std::unique_ptr<HostFolderLock>> driveLocks_;
+  std::vector<std::unique_ptr<HostFolderLock>> locks_;  // the image and its drives
   std::unique_ptr<PortableRegistry> registry_;
   std::filesystem::path hive_;  // the SOFTWARE hive loaded as the registry; empty when none
   std::unique_ptr<ProfileService> profiles_;

@@ -84,6 +84,46 @@ TEST_F(HiveImageTest, AHiveWindowsLeftDirtyIsRefusedAndNothingChanges) {
   EXPECT_FALSE(fs::exists(image / "C/Setup/Backup"));
 }
 
+// --restore undoes the runs as they ran, with the options the image
+// records: the hive of another Windows directory, not a new HKLM.reg; an
+// option that says otherwise is refused, and so is a registry that is gone.
+TEST_F(HiveImageTest, TheRestoreUndoesTheRunsAsTheyRan) {
+  fs::rename(image / "C/WINDOWS", image / "C/WINNT");
+  hive = image / "C/WINNT/System32/config/SOFTWARE";
+  const std::string before = Export(hive);
+  std::string output;
+  ASSERT_EQ(Run("--windows-dir 'C:\\WINNT' '" + image.string() + "'", &output), 0) << output;
+  const std::string migrated = ReadAll(hive);
+  struct Case {
+    const char* options;
+    int status;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"--oem-code-page 65001", 2, "were made with --oem-code-page 437"},
+      {"--windows-dir 'C:\\WINDOWS'", 2, "were made with --windows-dir C:\\WINNT"},
+      {"", 0, "1 registry undo files applied"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    EXPECT_EQ(Run("--restore " + std::string(c.options) + " '" + image.string() + "'", &output),
+              c.status);
+    EXPECT_NE(output.find(c.said), std::string::npos) << output;
+    EXPECT_FALSE(fs::exists(image / "HKLM.reg"));
+    if (c.status != 0) {
+      EXPECT_EQ(ReadAll(hive), migrated);
+    }
+  }
+  EXPECT_EQ(Export(hive), before);
+
+  ASSERT_EQ(Run("'" + image.string() + "'", &output), 0) << output;
+  fs::remove(hive);
+  EXPECT_EQ(Run("--restore '" + image.string() + "'", &output), 2);
+  EXPECT_NE(output.find("is not there"), std::string::npos) << output;
+  EXPECT_FALSE(fs::exists(image / "HKLM.reg"));
+  EXPECT_FALSE(fs::exists(image / "C/OLD/lum.ini"));
+}
+
 // A SOFTWARE hive as real Windows leaves it: the file longer than its bins
 // (Windows grows it in large steps), with zeros or the bins of an earlier,
 // larger hive after the last one. The run migrates it, and --restore

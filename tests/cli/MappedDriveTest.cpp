@@ -27,8 +27,7 @@ namespace {
 std::map<std::string, std::string> Files(const fs::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file() && !entry.is_symlink() &&
-        entry.path().filename() != "SOFTWARE") {
+    if (entry.is_regular_file() && !entry.is_symlink() && entry.path().filename() != "SOFTWARE") {
       files[fs::relative(entry.path(), root).generic_string()] = ReadAll(entry.path());
     }
   }
@@ -44,10 +43,11 @@ class MappedDriveTest : public testing::Test {
     hive = disk / "Windows/System32/config/SOFTWARE";
   }
   int Run(const std::string& arguments, std::string* output) {
+    return RunPlain("--drive 'C:=" + disk.string() + "' " + arguments, output);
+  }
+  int RunPlain(const std::string& arguments, std::string* output) {
     int status = -1;
-    *output = CommandOutput(
-        std::string(CHECKLUM_PROGRAM) + " --drive 'C:=" + disk.string() + "' " + arguments,
-        &status);
+    *output = CommandOutput(std::string(CHECKLUM_PROGRAM) + " " + arguments, &status);
     return status;
   }
   std::string Regf() {
@@ -96,7 +96,8 @@ TEST_F(MappedDriveTest, TheExampleDiskMigratesAsItLiesAndComesBack) {
             std::string::npos);
   EXPECT_EQ(exported.find("ROOT\\Tandrel"), std::string::npos);
 
-  ASSERT_EQ(Run("--restore '" + image.string() + "'", &output), 0) << output;
+  // The image records the drive: --restore needs no option again.
+  ASSERT_EQ(RunPlain("--restore '" + image.string() + "'", &output), 0) << output;
   EXPECT_EQ(Regf(), before);
   auto restored = Files(disk);
   for (auto it = restored.begin(); it != restored.end();) {
@@ -107,14 +108,25 @@ TEST_F(MappedDriveTest, TheExampleDiskMigratesAsItLiesAndComesBack) {
   EXPECT_EQ(restored, files);
 }
 
+// Another run holds the disk: as a drive of its own, as the drive C of an
+// image (the folder that holds it), or through a folder inside it, each
+// reached by another path.
 TEST_F(MappedDriveTest, ADiskInUseThroughAnotherImageIsLeftAlone) {
-  HostFolderLock otherRun;
-  ASSERT_TRUE(otherRun.Acquire(disk));
+  fs::create_directory_symlink(dir.path(), dir / "also");
+  const std::pair<fs::path, fs::path> others[] = {
+      {disk, disk}, {dir / "also", dir.path()}, {dir / "also/disk/Windows", disk}};
   const auto files = Files(disk);
-  std::string output;
-  EXPECT_EQ(Run("'" + image.string() + "'", &output), 2);
-  EXPECT_NE(output.find(disk.string() + " is in use by another run"), std::string::npos) << output;
-  EXPECT_EQ(Files(disk), files);
+  for (const auto& [held, busy] : others) {
+    SCOPED_TRACE(held.string());
+    std::vector<std::unique_ptr<HostFolderLock>> otherRun;
+    fs::path unused;
+    ASSERT_TRUE(HoldHostFolders({held}, &otherRun, &unused));
+    std::string output;
+    EXPECT_EQ(Run("'" + image.string() + "'", &output), 2);
+    EXPECT_NE(output.find(" is in use by another run"), std::string::npos) << output;
+    EXPECT_NE(output.find(fs::canonical(busy).string()), std::string::npos) << output;
+    EXPECT_EQ(Files(disk), files);
+  }
 }
 
 TEST_F(MappedDriveTest, DrivesThatCannotBeUsedAreRefusedBeforeAnythingChanges) {

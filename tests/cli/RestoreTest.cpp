@@ -229,6 +229,9 @@ TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
     fs::path image = dir.path() / "image";
     fs::remove_all(image);
     WriteAll(image / "C/Setup/Backup/restore.reg", "REGEDIT4\r\n");
+    if (std::string(c.name).rfind("HKLM.reg", 0) != 0) {
+      WriteAll(image / "HKLM.reg", "REGEDIT4\r\n\r\n");
+    }
     c.plant(image);
     std::string command = "timeout 20 " + std::string(CHECKLUM_PROGRAM) + " --restore '" +
                           image.string() + "' >/dev/null 2>&1";
@@ -249,27 +252,36 @@ TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
 
 // The summary and the messages say what happened: a missing folder inside
 // the image is no way out of it, and an undo file that is refused is not
-// counted as applied.
+// counted as applied; then no file is copied back either, since the
+// registry would not match the files.
 TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
   TempDir dir;
   fs::path image = dir.path() / "image";
   WriteAll(image / "C/Setup/Backup/restore.bat", "copy/y a.ini C:\\NOWHERE\\a.ini\r\n");
   WriteAll(image / "C/Setup/Backup/a.ini", "a");
-  WriteAll(image / "C/Setup/Backup/restore.reg",
-           "REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n\r\n[-X]\r\n");
-  std::string out = (dir.path() / "out.txt").string(), err = (dir.path() / "err.txt").string();
-  std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() + "' >'" +
-                        out + "' 2>'" + err + "'";
-  int raw = std::system(command.c_str());
-  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
-  std::ifstream outIn(out), errIn(err);
-  std::string summary(std::istreambuf_iterator<char>(outIn), {});
-  std::string messages(std::istreambuf_iterator<char>(errIn), {});
-  EXPECT_EQ(messages.find("outside the image"), std::string::npos) << messages;
-  EXPECT_NE(messages.find("cannot be copied to C:\\NOWHERE\\a.ini: Path not found."),
-            std::string::npos)
-      << messages;
-  EXPECT_NE(summary.find("0 registry undo files applied"), std::string::npos) << summary;
+  WriteAll(image / "HKLM.reg", "REGEDIT4\r\n\r\n");
+  for (const char* undo : {"REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n\r\n[-X]\r\n", "REGEDIT4\r\n"}) {
+    const bool refused = std::string(undo).find("[-X]") != std::string::npos;
+    SCOPED_TRACE(refused ? "a refused undo file" : "an undo file that applies");
+    WriteAll(image / "C/Setup/Backup/restore.reg", undo);
+    std::string out = (dir.path() / "out.txt").string(), err = (dir.path() / "err.txt").string();
+    std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() + "' >'" +
+                          out + "' 2>'" + err + "'";
+    int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    std::ifstream outIn(out), errIn(err);
+    std::string summary(std::istreambuf_iterator<char>(outIn), {});
+    std::string messages(std::istreambuf_iterator<char>(errIn), {});
+    EXPECT_EQ(messages.find("outside the image"), std::string::npos) << messages;
+    EXPECT_EQ(messages.find("cannot be copied to C:\\NOWHERE\\a.ini: Path not found.") ==
+                  std::string::npos,
+              refused)
+        << messages;
+    EXPECT_EQ(messages.find("Nothing has been restored") != std::string::npos, refused) << messages;
+    EXPECT_NE(summary.find(refused ? "0 registry undo files applied" : "1 registry undo files"),
+              std::string::npos)
+        << summary;
+  }
 }
 
 // Hand-made lines follow cmd's rules or are refused: a path from the root of

@@ -131,23 +131,68 @@ HostFolderLock::~HostFolderLock() {
 #endif
 }
 
-bool HostFolderLock::Acquire(const fs::path& folder) {
+bool HostFolderLock::Acquire(const fs::path& folder, bool shared) {
   if (handle_ != -1) return true;
 #ifdef _WIN32
-  // A folder opened with no sharing cannot be opened again until closed.
-  HANDLE handle = CreateFileW(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  // A folder opened with no sharing cannot be opened again until closed;
+  // one shared for reading, only for reading.
+  HANDLE handle = CreateFileW(folder.c_str(), GENERIC_READ, shared ? FILE_SHARE_READ : 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    heldElsewhere_ = GetLastError() == ERROR_SHARING_VIOLATION;
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(handle);
 #else
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    heldElsewhere_ = errno == EWOULDBLOCK;
     close(fd);
     return false;
   }
   handle_ = fd;
 #endif
+  return true;
+}
+
+bool HoldHostFolders(const std::vector<fs::path>& folders,
+                     std::vector<std::unique_ptr<HostFolderLock>>* locks, fs::path* busy) {
+  std::vector<fs::path> own, above;
+  std::error_code ec;
+  for (const fs::path& folder : folders) {
+    fs::path real = fs::canonical(folder, ec);
+    own.push_back(ec ? fs::absolute(folder).lexically_normal() : real);
+  }
+  for (const fs::path& folder : own) {
+    for (fs::path up = folder.parent_path(); !up.empty(); up = up.parent_path()) {
+      if (std::find(own.begin(), own.end(), up) == own.end() &&
+          std::find(above.begin(), above.end(), up) == above.end()) {
+        above.push_back(up);
+      }
+      if (up == up.root_path()) break;
+    }
+  }
+  // A folder of the run's own must be held; one above only must not be
+  // held by another run: one this user cannot open, or whose file system
+  // has no locks, is passed over.
+  auto take = [&](const fs::path& folder, bool shared) {
+    auto lock = std::make_unique<HostFolderLock>();
+    bool taken = lock->Acquire(folder, shared);
+    if (taken) locks->push_back(std::move(lock));
+    return taken || (shared && !lock->HeldElsewhere());
+  };
+  std::vector<fs::path> order = own;
+#ifndef _WIN32
+  order.insert(order.end(), above.begin(), above.end());
+#endif
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (!take(order[i], i >= own.size())) {
+      *busy = order[i];
+      locks->clear();
+      return false;
+    }
+  }
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -25,8 +26,10 @@ void MakeReadOnly(const std::filesystem::path& path);
 // Gives the owner the right to write `path`: false when that cannot be done.
 bool MakeHostWritable(const std::filesystem::path& path);
 
-// An exclusive lock on a host folder, held until the object goes. A second
-// lock on the same folder, by this process or another, fails at once.
+// A lock on a host folder, held until the object goes: exclusive, or
+// shared with other shared locks. A lock the folder's holders do not allow,
+// by this process or another, fails at once. The lock belongs to the
+// folder itself, whatever path reaches it (a link, a bind mount).
 class HostFolderLock {
  public:
   HostFolderLock() = default;
@@ -35,11 +38,22 @@ class HostFolderLock {
   HostFolderLock& operator=(const HostFolderLock&) = delete;
 
   // False when another lock holds the folder or it cannot be opened.
-  bool Acquire(const std::filesystem::path& folder);
+  bool Acquire(const std::filesystem::path& folder, bool shared = false);
+  // After a failed Acquire: whether another lock held the folder.
+  bool HeldElsewhere() const { return heldElsewhere_; }
 
  private:
   std::intptr_t handle_ = -1;  // a descriptor, or a Windows handle
+  bool heldElsewhere_ = false;
 };
+
+// Exclusive locks on `folders` and shared ones on every folder above them,
+// so that two holds conflict when one's folder lies in, or is, the
+// other's, whatever paths reach them. A folder above that cannot be opened
+// is passed over. False, with the folder that is held elsewhere in `busy`.
+bool HoldHostFolders(const std::vector<std::filesystem::path>& folders,
+                     std::vector<std::unique_ptr<HostFolderLock>>* locks,
+                     std::filesystem::path* busy);
 
 // A name for a temporary file in `folder` that nothing uses yet:
 // ".<stem><number>.tmp".
