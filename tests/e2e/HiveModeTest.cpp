@@ -2,7 +2,7 @@
 // over HKLM.reg and once over a SOFTWARE hive holding the same registry:
 // the runs make the same changes, as two readers independent of the
 // program see them (hivexregedit, libhivex's own tools, whose export is read
-// as a registry file; and libregf's regfexport); the hive stays sound,
+// as a registry file; libregf's regfexport; and reglookup); the hive stays sound,
 // with nothing changed in its old bins that the changes do not need; and
 // --restore gives the hive's registry back.
 #include <gtest/gtest.h>
@@ -90,6 +90,10 @@ TEST_P(HiveMode, TheRunMakesTheChangesOfARunOverHklmReg) {
   const fs::path carried = dir / "carried" / "SOFTWARE";
   ASSERT_TRUE(HiveFromRegistryFile(registryFile, carried));
   EXPECT_EQ(Regf(hive), Regf(carried));
+  const std::string listed = RegLookup(hive, &status);
+  EXPECT_EQ(status, 0) << listed;
+  EXPECT_EQ(listed, RegLookup(carried, &status));
+  EXPECT_EQ(listed.find("ERROR"), std::string::npos) << listed;
 
   const std::string after = ReadAll(hive);
   EXPECT_EQ(CheckHiveStructure(after), "");

@@ -1,5 +1,7 @@
 #include "support/CommandOutput.h"
 
+#include <algorithm>
+
 #ifndef _WIN32
 #include <sys/wait.h>
 
@@ -25,6 +27,18 @@ std::string CommandOutput(const std::string& command, int* status) {
 
 std::string RegfExport(const std::filesystem::path& hive, int* status) {
   return CommandOutput("regfexport '" + hive.string() + "'", status);
+}
+
+std::string RegLookup(const std::filesystem::path& hive, int* status) {
+  std::string text = CommandOutput("reglookup -H '" + hive.string() + "'", status), lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = std::min(text.find('\n', start), text.size());
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.find(",KEY,") != std::string::npos) line.erase(line.rfind(',') + 1);
+    lines += line + "\n";
+  }
+  return lines;
 }
 
 std::string HivexExport(const std::filesystem::path& hive, int* status) {

@@ -10,6 +10,9 @@
 std::string CommandOutput(const std::string& command, int* status);
 // regfexport's export of a hive: every key and value as libregf reads them.
 std::string RegfExport(const std::filesystem::path& hive, int* status);
+// reglookup's listing of a hive (a third reader, of the Sleuth Kit's
+// family), without the keys' times.
+std::string RegLookup(const std::filesystem::path& hive, int* status);
 // hivexregedit's export of a hive (libhivex's own tools) as the registry
 // file of HKEY_LOCAL_MACHINE\SOFTWARE it writes, turned from Perl's output
 // (Latin-1 or UTF-8, line by line) into UTF-16LE with its byte order mark, the form whose hex(1)
