@@ -71,25 +71,13 @@ int CheckDrives(const PortableOptions& options) {
   return kExitOk;
 }
 
-// The parts of a key path below SOFTWARE.
-std::vector<std::u16string> BelowSoftware(std::string_view path) {
-  std::vector<std::u16string> parts;
-  for (size_t start = path.find('\\') + 1; start != 0;) {
-    size_t end = path.find('\\', start);
-    parts.push_back(Cp1252ToUtf16(path.substr(start, end - start)));
-    start = end + 1;
-  }
-  return parts;
-}
-
 // The machine's SOFTWARE hive as the registry, or why it cannot be. The
 // keys a run reads and writes are checked at once: the product key with
 // all below it, and the uninstall entries.
 std::shared_ptr<RegistryStore> OpenHive(const std::filesystem::path& hive, std::string* error) {
   HiveCheck check = HiveCheck::kRefused;
   std::string damaged;
-  const std::vector<HiveReach> reach = {{BelowSoftware(kProductKeyPath), true},
-                                        {BelowSoftware(kUninstallKeyPath), false}};
+  const std::vector<HiveReach> reach = {{kProductKeyPath, true}, {kUninstallKeyPath, false}};
   std::shared_ptr<HiveStore> store = HiveStore::Open(hive, reach, &check, &damaged);
   if (store) return store;
   if (check == HiveCheck::kDamagedKey) {

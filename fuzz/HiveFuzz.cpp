@@ -1,10 +1,11 @@
 // Feeds arbitrary bytes to the program's use of a SOFTWARE hive, as a disk
 // from an unknown machine would: the bytes are the hive file (its base
 // block signed again, so that the library's reading is reached, not only
-// the header check), opened as the registry store, walked through the
-// registry's own calls, changed as a run changes it and committed. Nothing
-// may crash; a commit that succeeds must leave a hive that opens again and
-// holds the change.
+// the header check), opened as the registry store with the keys a run
+// reaches checked, walked through the registry's own calls, changed as a
+// run changes it and committed, then undone as --restore undoes it.
+// Nothing may crash; a commit that succeeds must leave a hive that opens
+// again and holds the change, and a key the run made must be deletable.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,9 +15,11 @@
 #include <fstream>
 #include <string>
 
+#include "import/ProductKey.h"
 #include "platform/WinError.h"
 #include "platform/hive/HiveStore.h"
 #include "platform/portable/registry/PortableRegistry.h"
+#include "uninstall/UninstallHandOver.h"
 
 namespace {
 
@@ -52,14 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 
+  const std::vector<HiveReach> reach = {{kProductKeyPath, true}, {kUninstallKeyPath, false}};
   HiveCheck check = HiveCheck::kOk;
-  std::shared_ptr<HiveStore> store = HiveStore::Open(file, {}, &check);
+  std::shared_ptr<HiveStore> store = HiveStore::Open(file, reach, &check);
   if (store) {
     PortableRegistry registry;
     registry.Attach(store);
     budget = 2000;
     Walk(registry, kHKeyLocalMachine, 0);
     RegKey key = 0;
+    const bool vendorThere =
+        registry.OpenKey(kHKeyLocalMachine, "SOFTWARE\\Tandrel", &key) == kErrorSuccess;
+    registry.CloseKey(key);
     const char value[] = "Fuzz";
     std::string error;
     if (registry.CreateKey(kHKeyLocalMachine, "SOFTWARE\\Tandrel\\LUM\\Queues\\B\xFCro", &key,
@@ -69,13 +76,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         registry.SaveStore(&error)) {
       registry.CloseKey(key);
       PortableRegistry again;
-      std::shared_ptr<HiveStore> reopened = HiveStore::Open(file, {}, &check);
+      std::shared_ptr<HiveStore> reopened = HiveStore::Open(file, reach, &check);
       if (!reopened) std::abort();
       again.Attach(reopened);
       RegKey found = 0;
       if (again.OpenKey(kHKeyLocalMachine, "software\\tandrel\\lum\\queues\\B\xDCRO", &found) !=
           kErrorSuccess) {
         std::abort();
+      }
+      again.CloseKey(found);
+      // The way back deletes what the run made.
+      if (!vendorThere) {
+        if (!again.ImportText("REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tandrel]\r\n",
+                              &error) ||
+            !again.SaveStore(&error)) {
+          std::abort();
+        }
+        PortableRegistry undone;
+        std::shared_ptr<HiveStore> back = HiveStore::Open(file, reach, &check);
+        if (!back) std::abort();
+        undone.Attach(back);
+        if (undone.OpenKey(kHKeyLocalMachine, "SOFTWARE\\Tandrel", &found) == kErrorSuccess) {
+          std::abort();
+        }
       }
     }
   }

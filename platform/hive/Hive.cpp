@@ -179,7 +179,8 @@ bool Hive::Sound(Node key) const {
   std::vector<HiveValue> values;
   if (!CellOf(key, &cell) || !Name(key, &name) || !Subkeys(key, &subkeys) ||
       !cells_->Cell(cell, hive_key::kName, &nk) ||
-      !cells_->Cell(LoadU32(nk, hive_key::kSecurity), 0x14, &sk) || sk.compare(0, 2, "sk") != 0) {
+      !cells_->Cell(LoadU32(nk, hive_key::kSecurity), 0x14, &sk) || sk.compare(0, 2, "sk") != 0 ||
+      LoadU32(sk, 0x0C) == 0) {  // the record counts the keys using it: this one at least
     return false;
   }
   for (Node subkey : subkeys) {

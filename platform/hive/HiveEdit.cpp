@@ -404,7 +404,11 @@ bool HiveEdit::UpdateSecurity(uint32_t cell, int64_t users) {
     return Patch(cell, kSecurityUsers, U32(static_cast<uint32_t>(count))) ||
            Refuse(Hive::Refusal::kWriteFailed);
   }
-  // No key uses the record any more: it leaves the ring of records.
+  // No key uses the record any more: it leaves the ring of records. A key
+  // that stays and still uses it shows its count was wrong.
+  for (const auto& [unused, parent] : parents_) {
+    if (parent.security == cell) return Refuse(Hive::Refusal::kMalformed);
+  }
   const uint32_t next = LoadU32(sk, kSecurityNext), previous = LoadU32(sk, kSecurityPrevious);
   std::string neighbour;
   if (next != cell && (!Fetch(next, 0x14, &neighbour) || !Fetch(previous, 0x14, &neighbour))) {

@@ -81,11 +81,15 @@ std::u16string HiveStore::Unsound(const std::vector<HiveReach>& reach) const {
     Hive::Node key = software_;
     if (!hive_->Sound(key)) return path;
     bool found = true;
-    for (const std::u16string& part : target.path) {
+    // The parts after SOFTWARE.
+    const std::u16string below = Cp1252ToUtf16(target.path);
+    for (size_t start = below.find(u'\\'); found && start != std::u16string::npos;) {
+      size_t end = below.find(u'\\', start + 1);
+      std::u16string part = below.substr(start + 1, end - start - 1);
+      start = end;
       path += u"\\" + part;
       found = hive_->Child(key, part, &key);
-      if (!found) break;
-      if (!hive_->Sound(key)) return path;
+      if (found && !hive_->Sound(key)) return path;
     }
     if (!found) continue;  // the run makes what is missing below the last key there
     // The keys below: each one, or each one of the first level.

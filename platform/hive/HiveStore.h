@@ -21,11 +21,12 @@
 #include "platform/hive/Hive.h"
 #include "platform/portable/registry/RegistryStore.h"
 
-// A key below HKEY_LOCAL_MACHINE\SOFTWARE that a run reads or writes
-// (path parts below SOFTWARE), and how far below it the run reaches: its
-// direct subkeys, or its whole tree.
+// A key below HKEY_LOCAL_MACHINE\SOFTWARE that a run reads or writes (its
+// path below HKEY_LOCAL_MACHINE, such as "SOFTWARE\Vendor\Product", in
+// code page 1252), and how far below it the run reaches: its direct
+// subkeys, or its whole tree.
 struct HiveReach {
-  std::vector<std::u16string> path;
+  std::string path;
   bool wholeTree = false;
 };
 
