@@ -177,6 +177,9 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
   RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
   std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
                                  outcome.registryFiles, outcome.absent, outcome.failed);
+  if (outcome.registryRestored && outcome.failed > 0) {
+    std::cout << FormatTableString(kMsgCliRestoreFinishLater);
+  }
   return outcome.failed == 0 && outcome.registryRestored ? kExitOk : kExitCancel;
 }
 
