@@ -185,9 +185,20 @@ bool EnvPortable::LoadRegistry(std::string* error) {
 
 uint32_t EnvPortable::CheckRegistryWritable() {
   // The file (or the hive) is replaced by renaming a new one over it, so
-  // what counts is whether a file can be made beside it.
-  if (hive_.empty()) return ProbeHostFolderWritable(options_.image);
-  return ProbeHostFolderWritable(hive_.parent_path(), kHiveTemporaryStem);
+  // what counts is whether a file can be made beside it, and room for a
+  // whole new copy there: the run's own keys come on top, and the files it
+  // moves may take room on the same disk, so this finds a disk that is
+  // full already, not every one that will be.
+  const fs::path file = hive_.empty() ? options_.image / "HKLM.reg" : hive_;
+  uint32_t error = hive_.empty() ? ProbeHostFolderWritable(options_.image)
+                                 : ProbeHostFolderWritable(hive_.parent_path(), kHiveTemporaryStem);
+  if (error != kErrorSuccess) return error;
+  std::error_code ec;
+  const uintmax_t size = fs::exists(file, ec) ? fs::file_size(file, ec) : 0;
+  const fs::space_info space = fs::space(file.parent_path(), ec);
+  constexpr uintmax_t kRoom = 1 << 20;  // for the run's keys, at the least
+  if (!ec && space.available < size + kRoom) return kErrorDiskFull;
+  return kErrorSuccess;
 }
 
 bool EnvPortable::SaveRegistry(std::string* error) {

@@ -95,7 +95,9 @@ class EnvPortable : public Env {
   // the reason: a link, a folder or a device is never read.
   bool RegistryFileUsable(std::string* error);
   // 0 when SaveRegistry will be able to replace IMAGE/HKLM.reg (or the
-  // hive), else the error code that stands in its way.
+  // hive), as far as can be known before the run: a new file can be made
+  // beside it, and its disk has room for a new copy. Else the error code
+  // that stands in its way.
   uint32_t CheckRegistryWritable();
   // Writes IMAGE/HKLM.reg, or commits the hive, when anything changed.
   bool SaveRegistry(std::string* error);
