@@ -1,5 +1,6 @@
 #include "platform/portable/registry/RegistryImport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -37,6 +38,18 @@ bool ReadBytes(const fs::path& file, std::string* bytes, std::string* error) {
   return true;
 }
 
+// Whether `entry` can be what a power cut left of an entry of an undo file:
+// its key line, as far as it goes, names a key of HKEY_LOCAL_MACHINE. One
+// that names another root is whole, and no entry of ours.
+bool CouldBeCutShort(std::string_view entry) {
+  std::string_view key = entry.substr(0, entry.find("\r\n"));
+  for (std::string_view start : {"[HKEY_LOCAL_MACHINE\\", "[-HKEY_LOCAL_MACHINE\\"}) {
+    size_t n = std::min(key.size(), start.size());
+    if (key.substr(0, n) == start.substr(0, n)) return true;
+  }
+  return false;
+}
+
 // An undo file is made durable entry by entry; each entry starts with a
 // blank line and ends with a line end. A power cut while one was written
 // can leave its start alone, such as "[-HKEY_LOCAL_MACHI" or a dword cut
@@ -49,7 +62,8 @@ bool ImportUndoFile(PortableRegistry& registry, std::string_view bytes, std::str
   if (whole && registry.ImportText(bytes, error)) return true;
   size_t last = bytes.rfind("\r\n\r\n[");
   std::string ignored;
-  if (last != std::string_view::npos && registry.ImportText(bytes.substr(0, last + 2), &ignored)) {
+  if (last != std::string_view::npos && CouldBeCutShort(bytes.substr(last + 4)) &&
+      registry.ImportText(bytes.substr(0, last + 2), &ignored)) {
     return true;
   }
   return !whole && registry.ImportText(bytes, error);  // else `error` tells the whole file's fault
