@@ -97,7 +97,7 @@ void BM_BackupNamesForOneWantedName(benchmark::State& state) {
   EnvPortable env(options);
   for (auto _ : state) {
     BackupNames names(env);
-    names.Load("C:\\Setup\\Backup");
+    names.Load("C:\\Setup\\Backup", "");
     for (int64_t i = 0; i < state.range(0); ++i) names.Take(names.Unused("Q1-1"));
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));

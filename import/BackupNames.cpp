@@ -20,10 +20,11 @@ bool BackupNames::AsciiCaseOrder::operator()(const std::string& a, const std::st
 
 BackupNames::BackupNames(Env& env) : env_(env), taken_(env), next_(FileNameOrder{&env}) {}
 
-void BackupNames::Load(const std::string& backupDirectory) {
+void BackupNames::Load(const std::string& backupDirectory, const std::string& spoolDirectory) {
   taken_.Clear();
   named_.clear();
   next_.clear();
+  spooledEarlier_.clear();
   FoundFile found;
   if (auto search = env_.FindFirst(backupDirectory + "\\*", &found)) {
     do {
@@ -35,8 +36,17 @@ void BackupNames::Load(const std::string& backupDirectory) {
     ForEachCompleteLine(env_, script + "." + std::to_string(n), [&](std::string_view line) {
       std::string from, to;
       // A path, rather than a backup name, is a spooled copy.
-      if (ParseCopyLine(line, &from, &to) && IsBackupName(from)) {
+      if (!ParseCopyLine(line, &from, &to)) return;
+      if (IsBackupName(from)) {
         named_.insert(from);
+        return;
+      }
+      std::string folder;
+      size_t slash = from.rfind('\\');
+      if (slash != std::string::npos && !spoolDirectory.empty() &&
+          env_.FullPathName(from.substr(0, slash), &folder) &&
+          env_.CompareFileNames(folder, spoolDirectory) == 0) {
+        spooledEarlier_.push_back(from.substr(slash + 1));
       }
     });
   }

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "import/FileNameSet.h"
 #include "platform/Env.h"
@@ -25,8 +26,12 @@ class BackupNames {
   // Reads what is taken in `backupDirectory`: its files, and the names that
   // the lines of every earlier restore script there (restore.bat.N) copy
   // back. The directory is read once, since looking a missing name up is a
-  // search of the whole directory on some file systems.
-  void Load(const std::string& backupDirectory);
+  // search of the whole directory on some file systems. The names of the
+  // spooled copies in `spoolDirectory` (a full path) that those lines copy
+  // back are kept apart (SpooledEarlier): a later run must not replace such
+  // a copy, the only one of its job's data once the spooler has printed it.
+  void Load(const std::string& backupDirectory, const std::string& spoolDirectory);
+  const std::vector<std::string>& SpooledEarlier() const { return spooledEarlier_; }
   // `wanted`, or else "wanted~N" with N counting up from 2: the first name
   // not taken. A name found taken remembers where its count stands, so that
   // k files wanting one name cost k tries in all.
@@ -45,4 +50,5 @@ class BackupNames {
   FileNameSet taken_;
   std::set<std::string, AsciiCaseOrder> named_;  // by earlier scripts, as they hold them
   std::map<std::string, int, FileNameOrder> next_;
+  std::vector<std::string> spooledEarlier_;
 };

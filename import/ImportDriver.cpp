@@ -69,6 +69,7 @@ bool ImportSettings(ImportRun& run) {
 
   if (QueuesExist(env, productKey)) {
     env.CloseKey(productKey);
+    run.declined = true;
     return false;
   }
 
@@ -95,6 +96,10 @@ bool ImportSettings(ImportRun& run) {
       !run.restoreScript.Open(run.backupDirectory, run.spoolDirectory)) {
     env.CloseKey(productKey);
     return false;
+  }
+  // An earlier run's way back still names its spooled copies.
+  for (const std::string& name : run.restoreScript.SpooledEarlier()) {
+    run.spooledEarlier.Insert(name);
   }
 
   profile.SetPath(mainProfile);

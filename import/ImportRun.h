@@ -29,7 +29,7 @@ struct ImportCounts {
 
 struct ImportRun {
   ImportRun(Env& e, ImportProgress& p)
-      : env(e), progress(p), restoreScript(e), spooledNames(e), jobNames(e) {}
+      : env(e), progress(p), restoreScript(e), spooledNames(e), spooledEarlier(e), jobNames(e) {}
 
   Env& env;
   ImportProgress& progress;
@@ -41,6 +41,8 @@ struct ImportRun {
   // opens it before anything moves.
   RegistryUndo* registryUndo = nullptr;
   ImportCounts counts;
+  // The registry already holds imported queues: the import declined.
+  bool declined = false;
 
   // True when `profile` can be read (or is not there at all); otherwise the
   // user is told that it is neither imported nor moved.
@@ -48,6 +50,10 @@ struct ImportRun {
   // The data file names this run has placed in the spool directory: no job's
   // data replaces another's.
   FileNameSet spooledNames;
+  // The spooled copies earlier runs' restore scripts copy back: one may be
+  // replaced only by the same bytes, since it may be the only copy of its
+  // job's data left.
+  FileNameSet spooledEarlier;
   // The control-file names of the jobs this run has written (Jobs\<name>):
   // no job's record replaces another's.
   FileNameSet jobNames;

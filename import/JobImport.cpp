@@ -37,6 +37,24 @@ int LastListedFile(const SectionMap& files) {
   return last;
 }
 
+// Whether the files `a` and `b` hold the same bytes; false when either
+// cannot be read.
+bool SameBytes(Env& env, const std::string& a, const std::string& b) {
+  std::unique_ptr<ReadableFile> first = env.OpenReadable(a), second = env.OpenReadable(b);
+  if (!first || !second) return false;
+  std::string x(1 << 16, '\0'), y(1 << 16, '\0');
+  for (;;) {
+    uint32_t gotX = 0, gotY = 0;
+    if (!first->Read(x.data(), static_cast<uint32_t>(x.size()), &gotX)) return false;
+    // A file may come in pieces of other sizes: read the other as far.
+    for (uint32_t at = 0, got = 0; at < gotX; at += got) {
+      if (!second->Read(y.data() + at, gotX - at, &got) || got == 0) return false;
+    }
+    if (gotX == 0) return second->Read(y.data(), 1, &gotY) && gotY == 0;
+    if (x.compare(0, gotX, y, 0, gotX) != 0) return false;
+  }
+}
+
 // Copies data file number j into the spool directory and points the job at
 // the copy. A data file that cannot be copied keeps its old path in the job.
 void SpoolDataFile(ImportRun& run, const std::string& profilePath, const SectionMap& files, int j,
@@ -55,7 +73,10 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     Report(run, kMsgDataFileNameInvalid, profilePath, name);
     return;
   }
-  if (run.spooledNames.Contains(name)) {
+  Env& env = run.env;
+  std::string target = run.spoolDirectory + name;
+  if (run.spooledNames.Contains(name) ||
+      (run.spooledEarlier.Contains(name) && !SameBytes(env, source, target))) {
     Report(run, kMsgDataFileNameTaken, source, profilePath);
     return;
   }
@@ -63,8 +84,6 @@ void SpoolDataFile(ImportRun& run, const std::string& profilePath, const Section
     Report(run, kMsgDataFileInOwnDirectory, source);
     return;
   }
-  Env& env = run.env;
-  std::string target = run.spoolDirectory + name;
   if (!run.restoreScript.CanName(source) || !run.restoreScript.CanName(target)) {
     run.restoreScript.ReportNotNameable(source);  // the job keeps its old path
     return;

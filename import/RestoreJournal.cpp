@@ -31,7 +31,7 @@ bool RestoreJournal::Open(const std::string& backupDirectory, const std::string&
   }
   scriptPath_ = backupDirectory + "\\restore.bat";
   if (!KeepEarlierFile(env_, scriptPath_)) return false;
-  names_.Load(backupDirectory);
+  names_.Load(backupDirectory, ownDirectories_[1]);
   script_ = env_.CreateWritable(scriptPath_);
   if (script_) return true;
   std::string error, text;

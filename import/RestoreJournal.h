@@ -32,6 +32,8 @@ class RestoreJournal {
   // `spoolDirectory` are the import's own and never move.
   bool Open(const std::string& backupDirectory, const std::string& spoolDirectory);
   bool IsOpen() const { return script_ != nullptr; }
+  // The names of the spooled copies that earlier runs' scripts copy back.
+  const std::vector<std::string>& SpooledEarlier() const { return names_.SpooledEarlier(); }
   // How many lines are durable in restore.bat: each stands for a file moved
   // into the backup directory or copied into the spool directory (or for a
   // file the old installation named that was not there).

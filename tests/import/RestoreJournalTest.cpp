@@ -484,7 +484,7 @@ TEST(BackupNamesTest, ManyFilesWantingOneNameCostLinearTime) {
   Scenario s;
   CompareCounter counter(s.env());
   BackupNames names(counter);
-  names.Load("C:\\Setup\\Backup");
+  names.Load("C:\\Setup\\Backup", "");
   std::string last;
   for (int i = 0; i < 4000; ++i) {
     last = names.Unused("Q-1");
