@@ -10,25 +10,32 @@
 #include "messages/StringTable.h"
 #include "platform/win32/EnvWin32.h"
 
-bool CCheckLUMApp::InitInstance() {
+int CCheckLUMApp::InitInstance() {
   InitCommonControls();  // the three-dimensional control look
   EnvWin32 env;
   std::string caption;
   env.LoadTableString(kMsgProgramName, &caption);
   env.SetMessageCaption(caption);
+  const bool unattended = !EnvWin32::WindowStationVisible();
+  env.SetUnattended(unattended);
   SingleInstance instance;
   if (!instance.Acquire()) {
     std::string text;
     env.LoadTableString(kMsgAlreadyRunning, &text);
     env.ShowMessage(text, kMbOk);
-    return false;
+    return static_cast<int>(RunOutcome::kNotStarted);
   }
   CCheckLUMDlg dialog(env);
-  CCheckLUMDlgWindow window(instance_, env, dialog);
-  // Without a desktop to show the dialog on, the work is still done: the
-  // setup that runs this program counts on it.
-  if (window.DoModal() == -1) dialog.RunWorkStep();
+  if (unattended) {
+    dialog.log.SetMessagesUnseen(true);
+    dialog.RunWorkStep();
+  } else {
+    CCheckLUMDlgWindow window(instance_, env, dialog);
+    // Without a desktop to show the dialog on, the work is still done: the
+    // setup that runs this program counts on it.
+    if (window.DoModal() == -1) dialog.RunWorkStep();
+  }
   // Leaving this scope destroys the dialog, which closes a restore script
   // the import may have left open.
-  return false;
+  return static_cast<int>(dialog.Outcome());
 }

@@ -49,17 +49,46 @@ void CCheckLUMDlg::FindSetupDirectory() {
 }
 
 bool CCheckLUMDlg::RunWorkStep() {
+  bool ok = RunWork();
+  FinishLog();
+  return ok;
+}
+
+bool CCheckLUMDlg::RunWork() {
   // restore.reg and the log must be at hand from the hand-over's first
   // change on.
   FindSetupDirectory();
-  HandOverUninstallEntry(env);  // its result does not change the course
-  bool ok = DiscoverDirectories() && ImportSettings(run);
+  HandOverUninstallEntry(env, &handOver_);  // its result does not change the course
+  if (handOver_ == HandOver::kNoUninstaller) log.Note(kLogNoUninstaller);
+  ok_ = DiscoverDirectories() && ImportSettings(run);
   // Its last moves belong in the log; a journal that broke ends the run
   // with Cancel, since files that were to move are still in place.
-  ok = run.restoreScript.Close() && ok;
+  ok_ = run.restoreScript.Close() && ok_;
+  return ok_;
+}
+
+RunOutcome CCheckLUMDlg::Outcome() const {
+  // Each message tells of something not carried over as it was.
+  if (ok_) return log.Messages() == 0 ? RunOutcome::kOk : RunOutcome::kIncomplete;
+  if (run.declined) return RunOutcome::kDeclined;
+  return log.Changes() == 0 ? RunOutcome::kNotStarted : RunOutcome::kIncomplete;
+}
+
+void CCheckLUMDlg::FinishLog(const std::string& failure) {
+  const int moved = run.restoreScript.FilesBackedUp();
   std::string result;
-  AppendTableMessage(env, result, ok ? kLogRunOk : kLogRunCancel, run.counts.queues,
-                     run.counts.jobs, run.counts.dataFiles, run.restoreScript.FilesBackedUp());
+  if (!failure.empty()) {
+    AppendTableMessage(env, result, kLogRunNotSaved, failure.c_str(), moved);
+  } else if (Outcome() == RunOutcome::kDeclined) {
+    AppendTableMessage(env, result, kLogRunDeclined);
+  } else if (Outcome() == RunOutcome::kNotStarted) {
+    AppendTableMessage(env, result, kLogRunNotStarted);
+  } else {
+    const uint32_t id = !ok_                                   ? kLogRunCancel
+                        : Outcome() == RunOutcome::kIncomplete ? kLogRunOkIncomplete
+                                                               : kLogRunOk;
+    AppendTableMessage(env, result, id, run.counts.queues, run.counts.jobs, run.counts.dataFiles,
+                       moved);
+  }
   log.Finish(result);
-  return ok;
 }

@@ -10,6 +10,17 @@
 #include "import/RegistryUndo.h"
 #include "import/RunLog.h"
 #include "platform/Env.h"
+#include "uninstall/UninstallHandOver.h"
+
+// How a run ended, as the program tells whoever started it: its exit
+// status, the same in both builds.
+enum class RunOutcome {
+  kOk = 0,          // everything found was carried over, or there was nothing to import
+  kDeclined = 1,    // the registry already holds imported queues: nothing was imported
+  kNotStarted = 2,  // the run could not start, and nothing was changed
+  kIncomplete = 3,  // something was changed, but not everything carried over, or the run
+                    // stopped: the messages and the log say what; the way back undoes it
+};
 
 class CCheckLUMDlg : public ImportProgress {
  public:
@@ -18,10 +29,20 @@ class CCheckLUMDlg : public ImportProgress {
   // Pushes the status and detail lines to the view.
   void UpdateData();
 
-  // The work step: uninstall hand-over, directory discovery, settings import,
-  // and the log's result line. True when the dialog ends with OK, false for
-  // Cancel.
+  // The work step: uninstall hand-over, directory discovery and settings
+  // import, then the log's result line. True when the dialog ends with OK,
+  // false for Cancel.
   bool RunWorkStep();
+  // The work step without the result line, for a caller that has more to
+  // do (save the registry) before the result is known.
+  bool RunWork();
+  // How the run ended, once the work step is done.
+  RunOutcome Outcome() const;
+  // The log's result line, saying what the run did; with `failure`, the
+  // registry could not be saved, for that reason.
+  void FinishLog(const std::string& failure = {});
+  // What the hand-over did.
+  HandOver HandOverResult() const { return handOver_; }
 
   // Finds the Windows directory (its absence is reported in a message box)
   // and the setup directory.
@@ -46,4 +67,8 @@ class CCheckLUMDlg : public ImportProgress {
   // and backup directories and the restore script, which is closed at the
   // latest when the dialog goes.
   ImportRun run;
+
+ private:
+  bool ok_ = false;
+  HandOver handOver_ = HandOver::kNoEntry;
 };

@@ -1,8 +1,10 @@
 #include "app/CheckLUMDlgWin32.h"
 
+#include <string>
 #include <system_error>
 
 #include "app/resource.h"
+#include "messages/StringTable.h"
 
 CCheckLUMDlgWindow::CCheckLUMDlgWindow(HINSTANCE instance, EnvWin32& env, CCheckLUMDlg& dialog)
     : instance_(instance),
@@ -54,8 +56,18 @@ INT_PTR CCheckLUMDlgWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
     case WM_QUERYENDSESSION:
-      // Logging off in the middle of a run would end it there.
+      // Logging off in the middle of a run would end it there. Since
+      // Windows Vista the user may force it anyway: then WM_ENDSESSION.
       return Result(working_ ? FALSE : TRUE);
+    case WM_ENDSESSION:
+      // The process ends when this returns. The run's files are safe at
+      // every instant; the log says where it was cut.
+      if (wParam != 0 && working_) {
+        std::string line;
+        env_.LoadTableString(kLogCutShort, &line);
+        dialog_.log.CutShort(line);
+      }
+      return Result(0);
     case WM_COMMAND:
       // The close box and Escape (IDCANCEL) and Enter (IDOK) end the dialog
       // with their own code, as in any dialog, but not while the work runs:
@@ -83,6 +95,14 @@ void CCheckLUMDlgWindow::OnWorkStep() {
   if (working_ || work_.joinable()) return;  // the work step runs once
   working_ = true;
   EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+  // Windows shows the user why the session should not end now.
+  std::string reason;
+  env_.LoadTableString(kMsgShutdownBlocked, &reason);
+  std::wstring wide(reason.size(), L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, reason.data(),
+                                                      static_cast<int>(reason.size()), wide.data(),
+                                                      static_cast<int>(wide.size()))));
+  ShutdownBlockReasonCreate(window_, wide.c_str());
   try {
     work_ = std::thread([this] {
       bool ok = dialog_.RunWorkStep();
@@ -100,6 +120,7 @@ void CCheckLUMDlgWindow::OnWorkStep() {
 // The thread may still be on its way out; it is joined when the window goes.
 void CCheckLUMDlgWindow::OnWorkDone(bool ok) {
   working_ = false;
+  ShutdownBlockReasonDestroy(window_);
   EndDialog(window_, ok ? IDOK : IDCANCEL);
 }
 

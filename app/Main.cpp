@@ -31,9 +31,16 @@
 
 namespace {
 
+// The exit status. An import's is its RunOutcome: 0 OK, 1 declined, 2 not
+// started (nothing changed), 3 not everything carried over; 4 when a report
+// asked for could not be written. --restore's: 0 all restored, 1 nothing
+// to restore, 2 nothing restored (the registry could not be undone, or the
+// command could not start), 3 not every line carried out.
 constexpr int kExitOk = 0;
-constexpr int kExitCancel = 1;
+constexpr int kExitNothing = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitPartial = 3;
+constexpr int kExitNoReport = 4;
 
 int UsageError(const std::string& reason) {
   std::cerr << FormatTableString(kMsgCliUsageError, reason.c_str());
@@ -122,22 +129,40 @@ int ApplyRunRecord(const RunRecord::Given& given, PortableOptions* options, std:
   return kExitOk;
 }
 
-// Writes the record of a run over `registry` into the image, unless it
-// holds that record already; the exit status when it cannot, or when the
-// image's earlier runs changed another registry.
+// Writes the record of a run over `registry` into the image, the run under
+// way; the exit status when it cannot, when the image's earlier runs
+// changed another registry, or when the last of them did not finish.
 int KeepRunRecord(const PortableOptions& options, const std::string& registry) {
   RunRecord earlier, now = RunRecord::Of(options, registry);
+  now.unfinished = true;
   std::string error;
   if (RunRecord::Read(options.image, &earlier, &error)) {
     std::string difference = earlier.Difference(now);
-    if (difference.empty()) return kExitOk;
-    std::cerr << FormatTableString(kMsgCliRecordContradicted, difference.c_str(),
-                                   (options.image / RunRecord::kFileName).c_str());
-    return kExitUsage;
+    if (!difference.empty()) {
+      std::cerr << FormatTableString(kMsgCliRecordContradicted, difference.c_str(),
+                                     (options.image / RunRecord::kFileName).c_str());
+      return kExitUsage;
+    }
+    if (earlier.unfinished) {
+      std::cerr << FormatTableString(kMsgCliEarlierRunUnfinished, options.image.c_str());
+      return kExitUsage;
+    }
   }
   if (error.empty() && now.Write(options.image, &error)) return kExitOk;
   std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
   return kExitUsage;
+}
+
+// Records that the image's last run finished: its registry holds what it
+// did, or --restore undid it all.
+void MarkRunFinished(const PortableOptions& options) {
+  RunRecord record;
+  std::string error;
+  if (!RunRecord::Read(options.image, &record, &error) || !record.unfinished) return;
+  record.unfinished = false;
+  if (!record.Write(options.image, &error)) {
+    std::cerr << FormatTableString(kMsgCliRegistryUnreadable, error.c_str());
+  }
 }
 
 // --restore: both restore chains of the image's backup directory, the
@@ -149,7 +174,7 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
   const bool undo = !RestoreChainNames(env, backup, "restore.reg").empty();
   if (!undo && RestoreChainNames(env, backup, "restore.bat").empty()) {
     std::cerr << FormatTableString(kMsgCliNothingToRestore, backup.c_str());
-    return kExitCancel;
+    return kExitNothing;
   }
   // The undo files belong to the registry the runs changed, and it must be
   // there: another, or a new, empty one, would take changes meant for it.
@@ -177,15 +202,18 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
   RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
   std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
                                  outcome.registryFiles, outcome.absent, outcome.failed);
-  if (outcome.registryRestored && outcome.failed > 0) {
+  if (!outcome.registryRestored) return kExitUsage;
+  if (outcome.failed > 0) {
     std::cout << FormatTableString(kMsgCliRestoreFinishLater);
+    return kExitPartial;
   }
-  return outcome.failed == 0 && outcome.registryRestored ? kExitOk : kExitCancel;
+  MarkRunFinished(options);
+  return kExitOk;
 }
 
-// The import over `options.image`. With `echo`, every line of the run log
-// is printed as it comes (the dry run); with `report`, its events go there.
-int Import(const PortableOptions& options, bool echo, RunReport* report) {
+// The import over `options.image`. In the dry run every line of the run
+// log is printed as it comes; with `report`, its events go there.
+int Import(const PortableOptions& options, bool dryRun, RunReport* report) {
   EnvPortable env(options);
   std::filesystem::path busy;
   if (!env.LockImage(&busy)) {
@@ -214,41 +242,77 @@ int Import(const PortableOptions& options, bool echo, RunReport* report) {
     return status;
   }
 
-  bool ok;
-  std::string backupDirectory, summary;
-  {
-    CCheckLUMDlg dlg(env);
-    dlg.log.SetObserver([&](const RunEvent& event) {
-      if (echo) std::cout << event.line << "\n";
-      if (report) report->Add(event);
-    });
-    ok = dlg.RunWorkStep();
-    const ImportRun& run = dlg.run;
-    if (run.restoreScript.LinesWritten() > 0) backupDirectory = run.backupDirectory;
-    if (ok) {
-      std::string spool, backup;  // as the user would write them
-      env.FullPathName(run.spoolDirectory, &spool);
-      env.FullPathName(run.backupDirectory, &backup);
-      summary = FormatTableString(kMsgCliSummary, run.counts.queues, run.counts.jobs,
-                                  run.counts.dataFiles, spool.c_str(),
-                                  run.restoreScript.FilesBackedUp(), backup.c_str());
-    }
-    if (report && !report->Finish(ok, run.counts, run.restoreScript.FilesBackedUp())) {
-      std::cerr << FormatTableString(kMsgCliReportNotWritten);
-    }
+  CCheckLUMDlg dlg(env);
+  dlg.log.SetObserver([&](const RunEvent& event) {
+    if (dryRun) std::cout << event.line << "\n";
+    if (report) report->Add(event);
+  });
+  // A machine without a registry of its own gets a new one: said before
+  // the run, not found out afterwards.
+  std::error_code ec;
+  if (env.LoadedHive().empty() &&
+      !std::filesystem::exists(std::filesystem::symlink_status(options.image / "HKLM.reg", ec))) {
+    std::cout << FormatTableString(kMsgCliNewRegistry, (options.image / "HKLM.reg").c_str());
+    dlg.log.Note(kLogNewRegistry);
   }
+  dlg.RunWork();
   env.EndProgress();
-  if (!env.SaveRegistry(&error)) {
-    if (backupDirectory.empty()) {
-      std::cerr << FormatTableString(kMsgCliRegistryNotSaved, error.c_str());
-    } else {
-      std::cerr << FormatTableString(kMsgCliRegistryNotSavedAfterMoves, error.c_str(),
-                                     backupDirectory.c_str());
-    }
-    return kExitUsage;
+  // The result is known once the registry is saved: the log's result line
+  // and the report come after the save, and say what it did.
+  const ImportRun& run = dlg.run;
+  const int moved = run.restoreScript.FilesBackedUp();
+  std::string failure;
+  if (!env.SaveRegistry(&error)) failure = error.empty() ? "?" : error;
+  dlg.FinishLog(failure);
+  RunOutcome outcome = dlg.Outcome();
+  if (!failure.empty()) {
+    outcome = dlg.log.Changes() > 0 ? RunOutcome::kIncomplete : RunOutcome::kNotStarted;
   }
-  std::cout << summary << FormatTableString(ok ? kMsgCliFinishedOk : kMsgCliFinishedCancel);
-  return ok ? kExitOk : kExitCancel;
+  // A run whose registry holds all its changes is finished, whatever its
+  // outcome; one whose moved files the registry does not hold is not.
+  if (failure.empty()) MarkRunFinished(options);
+
+  std::string spool, backup;  // as the user would write them
+  env.FullPathName(
+      run.spoolDirectory.empty() ? run.setupDirectory + "\\Spool\\" : run.spoolDirectory, &spool);
+  env.FullPathName(BackupDirectory(run.setupDirectory), &backup);
+  std::cout << FormatTableString(kMsgCliSummary, run.counts.queues, run.counts.jobs,
+                                 run.counts.dataFiles, spool.c_str(), moved, backup.c_str());
+  static constexpr std::pair<HandOver, uint32_t> kHandOverSaid[] = {
+      {HandOver::kDone, kMsgCliHandedOver},
+      {HandOver::kDoneEarlier, kMsgCliHandedOverEarlier},
+      {HandOver::kNoUninstaller, kMsgCliNoUninstaller},
+      {HandOver::kRegistryFailed, kMsgCliHandOverFailed},
+  };
+  for (const auto& [what, said] : kHandOverSaid) {
+    if (dlg.HandOverResult() == what) std::cout << FormatTableString(said);
+  }
+  if (!failure.empty()) {
+    std::cerr << FormatTableString(
+        moved > 0 ? kMsgCliRegistryNotSavedAfterMoves : kMsgCliRegistryNotSaved, failure.c_str(),
+        backup.c_str());
+  }
+  if (!dlg.log.Complete()) std::cerr << FormatTableString(kMsgCliLogIncomplete, backup.c_str());
+  static constexpr std::pair<RunOutcome, uint32_t> kFinished[] = {
+      {RunOutcome::kOk, kMsgCliFinishedOk},
+      {RunOutcome::kDeclined, kMsgCliFinishedDeclined},
+      {RunOutcome::kNotStarted, kMsgCliFinishedNotStarted},
+      {RunOutcome::kIncomplete, kMsgCliFinishedIncomplete},
+  };
+  for (const auto& [what, said] : kFinished) {
+    if (outcome != what) continue;
+    const bool dryIncomplete = dryRun && outcome == RunOutcome::kIncomplete;
+    std::cout << FormatTableString(dryIncomplete ? kMsgCliDryRunIncomplete : said,
+                                   options.image.c_str());
+  }
+  int status = static_cast<int>(outcome);
+  if (report && !report->Finish(outcome, run.counts, moved)) {
+    std::cerr << FormatTableString(kMsgCliReportNotWritten);
+    // A report asked for and not written fails the command; a run that
+    // needs the user's attention anyway keeps its own status.
+    if (outcome == RunOutcome::kOk || outcome == RunOutcome::kDeclined) status = kExitNoReport;
+  }
+  return status;
 }
 
 // The dry run's scratch folder: made new by mkdtemp (mode 0700, so that
@@ -268,6 +332,16 @@ class Scratch {
       *error = "the temporary folder " + std::string(named ? named : "") + ": " + ec.message();
       return false;
     }
+    // A signal that ended the program before the helper stood ready would
+    // leave the folder behind: they wait until then.
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, signal);
+    sigprocmask(SIG_BLOCK, &ending, &before);
+    struct Unblock {
+      const sigset_t* mask;
+      ~Unblock() { sigprocmask(SIG_SETMASK, mask, nullptr); }
+    } unblock{&before};
     std::string pattern = (temporary / "checklum-dry-run-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       *error = temporary.string() + ": " + std::strerror(errno);
@@ -280,6 +354,7 @@ class Scratch {
     if (helper == 0) {
       // Signals from the terminal reach the whole group: this one stays.
       for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, SIG_IGN);
+      sigprocmask(SIG_SETMASK, &before, nullptr);
       close(ends[1]);
       char byte;
       while (read(ends[0], &byte, 1) != 0 && errno == EINTR) {

@@ -116,6 +116,9 @@ bool RunRecord::Read(const fs::path& image, RunRecord* record, std::string* erro
     } else if (read && name == "registry") {
       record->registry = value;
       read = value == kRegistryFile || value == kRegistryHive;
+    } else if (read && name == "run") {
+      record->unfinished = value == "unfinished";
+      read = record->unfinished || value == "finished";
     } else if (read && name == "drive") {
       char letter = value.size() > 3 ? static_cast<char>(value[0] & ~0x20) : 0;
       read = letter >= 'A' && letter <= 'Z' && value[1] == ':' && value[2] == '=' &&
@@ -128,8 +131,8 @@ bool RunRecord::Read(const fs::path& image, RunRecord* record, std::string* erro
       return false;
     }
   }
-  if (record->programPath.empty() || record->windowsDirectory.empty() ||
-      record->oemCodePage == 0 || record->registry.empty()) {
+  if (record->programPath.empty() || record->windowsDirectory.empty() || record->oemCodePage == 0 ||
+      record->registry.empty()) {
     *error = file.string() + ": incomplete";
     return false;
   }
@@ -142,6 +145,7 @@ bool RunRecord::Write(const fs::path& image, std::string* error) const {
   text += "program=" + Escaped(programPath) + "\r\n";
   text += "oem-code-page=" + std::to_string(oemCodePage) + "\r\n";
   text += "registry=" + registry + "\r\n";
+  text += std::string("run=") + (unfinished ? "unfinished" : "finished") + "\r\n";
   for (const auto& [letter, folder] : drives) {
     text += "drive=" + std::string(1, letter) + ":=" + Escaped(folder.string()) + "\r\n";
   }

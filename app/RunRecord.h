@@ -6,7 +6,8 @@
 // before it changes anything; --restore then undoes the runs exactly so,
 // with no option to repeat: each script read as it was written, each undo
 // file applied to the registry the runs changed. A run or --restore whose
-// options say otherwise is refused: an image is one machine.
+// options say otherwise is refused: an image is one machine. It also
+// says whether the last run finished.
 #pragma once
 
 #include <filesystem>
@@ -25,6 +26,10 @@ struct RunRecord {
   uint32_t oemCodePage = 0;
   std::string registry;  // kRegistryFile or kRegistryHive
   std::map<char, std::filesystem::path> drives;
+  // A run is under way, or stopped before its registry held its changes
+  // (cut short, or its save failed): files it moved into Backup are not in
+  // the registry. The next run is refused; --restore clears it.
+  bool unfinished = false;
 
   // The record of a run with `options` over `registry`.
   static RunRecord Of(const PortableOptions& options, const std::string& registry);

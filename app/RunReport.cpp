@@ -50,9 +50,12 @@ void RunReport::Add(const RunEvent& event) {
   first_ = false;
 }
 
-bool RunReport::Finish(bool ok, const ImportCounts& counts, int filesMoved) {
-  out_ << (first_ ? "]" : "\n  ]") << ",\n  \"result\": {\"ok\": " << (ok ? "true" : "false")
-       << ", \"queues\": " << counts.queues << ", \"jobs\": " << counts.jobs
+bool RunReport::Finish(RunOutcome outcome, const ImportCounts& counts, int filesMoved) {
+  static const char* const kOutcomes[] = {"ok", "declined", "not started", "incomplete"};
+  out_ << (first_ ? "]" : "\n  ]")
+       << ",\n  \"result\": {\"ok\": " << (outcome == RunOutcome::kOk ? "true" : "false")
+       << ", \"outcome\": \"" << kOutcomes[static_cast<int>(outcome)]
+       << "\", \"queues\": " << counts.queues << ", \"jobs\": " << counts.jobs
        << ", \"dataFiles\": " << counts.dataFiles << ", \"filesMoved\": " << filesMoved << "}\n}\n";
   out_.close();
   std::error_code ec;

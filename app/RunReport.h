@@ -1,12 +1,15 @@
 // checklum --report FILE: the run log's facts as JSON, for scripts that
 // migrate many machines. One object: "events", each with its kind, subject
-// and object as the log has them (text in UTF-8), then "result".
+// and object as the log has them (text in UTF-8), then "result": "ok" (true
+// only when everything found was carried over), "outcome" (as the exit
+// status: "ok", "declined", "not started", "incomplete") and the counts.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "app/CheckLUMDlg.h"
 #include "import/ImportRun.h"
 #include "import/RunLog.h"
 
@@ -26,7 +29,7 @@ class RunReport {
   void Add(const RunEvent& event);
   // Writes the result, and puts the report in FILE's place; false when it
   // could not be written whole or moved there.
-  bool Finish(bool ok, const ImportCounts& counts, int filesMoved);
+  bool Finish(RunOutcome outcome, const ImportCounts& counts, int filesMoved);
 
   // `text` (code page 1252) as a JSON string, quotes included.
   static std::string JsonString(const std::string& text);

@@ -1,6 +1,8 @@
 #include "import/RunLog.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "import/EarlierFiles.h"
 #include "messages/Messages.h"
@@ -33,10 +35,10 @@ std::string OneLine(const std::string& text) {
 RunLog::RunLog(Env& target) : EnvWrapper(target) {}
 
 RunLog::~RunLog() {
-  if (file_) {
-    if (!pending_.empty()) file_->Append(pending_);
-    file_->Close();
-  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return;
+  WritePending();
+  if (file_) file_->Close();
 }
 
 void RunLog::SetBackupDirectory(const std::string& directory) {
@@ -74,15 +76,36 @@ void RunLog::Add(const char* kind, uint32_t id, const std::string& subject,
   std::string line;
   AppendTableMessage(target(), line, id, subject.c_str(), object.c_str());
   line = OneLine(line);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return;
+  static const std::string kChanges[] = {"key", "value", "copy", "delete", "rename"};
+  if (std::find(std::begin(kChanges), std::end(kChanges), kind) != std::end(kChanges)) {
+    ++changes_;
+  }
   if (observer_) observer_({kind, subject, object, line});
   if (!unusable_) {
     pending_ += line + "\r\n";
-    if (pending_.size() >= kWriteAt && OpenFile()) {
-      if (!file_->Append(pending_)) unusable_ = true;
-      pending_.clear();
-    }
+    if (pending_.size() >= kWriteAt) WritePending();
   }
   target().SetLastErrorCode(lastError);
+}
+
+void RunLog::WritePending() {
+  if (pending_.empty() || !OpenFile()) return;
+  if (!file_->Append(pending_)) {
+    unusable_ = true;
+    file_->Close();
+  }
+  pending_.clear();
+}
+
+void RunLog::CutShort(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return;
+  if (!unusable_) pending_ += OneLine(line) + "\r\n";
+  WritePending();
+  if (file_) file_->Close();
+  closed_ = true;
 }
 
 bool RunLog::OpenFile() {
@@ -109,13 +132,12 @@ void RunLog::Failed(const std::string& what, uint32_t error) {
 
 void RunLog::Finish(const std::string& result) {
   Add("result", kLogResult, result);
-  if (OpenFile()) {
-    if (!pending_.empty()) file_->Append(pending_);
-    pending_.clear();
-    file_->Close();
-    file_.reset();
-  }
-  unusable_ = true;  // anything after the result is not part of the run
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return;
+  WritePending();
+  if (file_ && !unusable_ && !file_->Close()) unusable_ = true;
+  file_.reset();
+  closed_ = true;  // anything after the result is not part of the run
 }
 
 uint32_t RunLog::OpenKey(RegKey parent, const char* subkey, RegKey* result) {
@@ -171,6 +193,11 @@ bool RunLog::CreateDir(const std::string& path) {
 }
 
 bool RunLog::CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
+  {
+    // What happened so far is on the disk before a copy can fill it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!closed_) WritePending();
+  }
   if (EnvWrapper::CopyFileTo(from, to, failIfExists)) {
     Add("copy", kLogFileCopied, from, to);
     return true;
@@ -213,6 +240,10 @@ void RunLog::ShowProgress(const std::string& status, const std::string& detail) 
 }
 
 void RunLog::ShowMessage(const std::string& text, uint32_t type) {
-  Add("message", kLogMessageShown, text);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++messages_;
+  }
+  Add("message", messagesUnseen_ ? kLogMessageLogged : kLogMessageShown, text);
   EnvWrapper::ShowMessage(text, type);
 }

@@ -8,7 +8,9 @@
 // deleted (a move is the copy into the backup directory and the delete),
 // folders made, each file the run works on (the detail line), every message
 // shown to the user, each failed change with its reason, and at the end the
-// result. An earlier run's log is kept as CheckLUM.log.N.
+// result. An earlier run's log is kept as CheckLUM.log.N. The lines are
+// written before each file is copied, so that a disk that fills up during
+// the run leaves them in the log.
 //
 // An observer may watch the same facts as events, for a report in another
 // form or to print them as they come.
@@ -16,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "import/KeyPaths.h"
@@ -39,8 +42,23 @@ class RunLog : public EnvWrapper {
   void SetObserver(std::function<void(const RunEvent&)> observer) {
     observer_ = std::move(observer);
   }
+  // Records a fact of the run that no operation shows: table string `id`.
+  void Note(uint32_t id) { Add("note", id, ""); }
   // Writes the result line and closes the log.
   void Finish(const std::string& result);
+  // The run is cut short (the session ends, and the process with it): the
+  // lines so far and `line` are written, and the log is closed. Any
+  // thread may call it; events after it are not recorded.
+  void CutShort(const std::string& line);
+  // Messages are recorded as kept in the log, not shown: no one sees them.
+  void SetMessagesUnseen(bool unseen) { messagesUnseen_ = unseen; }
+
+  // What the run did, so far: changes made to the registry and to files
+  // (keys, values, copies, deletes, renames), and messages shown.
+  int Changes() const { return changes_; }
+  int Messages() const { return messages_; }
+  // False when a line could not be written: the log lacks what came after.
+  bool Complete() const { return !unusable_; }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
@@ -65,6 +83,8 @@ class RunLog : public EnvWrapper {
            const std::string& object = "");
   void Failed(const std::string& what, uint32_t error);
   bool OpenFile();
+  // Writes the lines not yet written, as far as the disk takes them.
+  void WritePending();
 
   KeyPaths keys_;
   std::string backupDirectory_;
@@ -73,4 +93,9 @@ class RunLog : public EnvWrapper {
   bool unusable_ = false;  // the file cannot be made: lines go to the observer only
   std::string detail_;     // the last detail line recorded
   std::function<void(const RunEvent&)> observer_;
+  bool messagesUnseen_ = false;
+  bool closed_ = false;  // cut short: nothing more is recorded
+  int changes_ = 0;
+  int messages_ = 0;
+  std::mutex mutex_;  // the work and a session's end may both write
 };

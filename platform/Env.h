@@ -152,8 +152,9 @@ class Env {
   virtual uint32_t LastError() = 0;                  // GetLastError
   virtual void SetLastErrorCode(uint32_t code) = 0;  // SetLastError
   // FormatMessageA(FROM_SYSTEM | ALLOCATE_BUFFER | IGNORE_INSERTS, code,
-  // LANG_SYSTEM_DEFAULT): the system's text, line end included, with inserts
-  // such as %1 left as they stand; false (error 317) when it has none.
+  // language 0, so that Windows falls back to a language it has texts in):
+  // the system's text, line end included, with inserts such as %1 left as
+  // they stand; false (error 317) when it has none.
   virtual bool SystemMessage(uint32_t code, std::string* text) = 0;
   // LoadStringA from the program's string table; false when there is no entry.
   virtual bool LoadTableString(uint32_t id, std::string* text) = 0;

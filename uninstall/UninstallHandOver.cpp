@@ -60,12 +60,18 @@ uint32_t SetText(Env& env, RegKey key, const std::string& text) {
 
 }  // namespace
 
-int HandOverUninstallEntry(Env& env) {
+int HandOverUninstallEntry(Env& env, HandOver* what) {
+  HandOver unused;
+  if (what == nullptr) what = &unused;
+  *what = HandOver::kRegistryFailed;
   std::string entryName;
   std::string oldCommand = FindOldCommand(env, &entryName);
   // An entry that names dellum.exe was handed over by an earlier run: its
   // command is no longer the old release's and must not replace the one kept.
-  if (oldCommand.empty() || NamesDellum(oldCommand)) return 0;
+  if (oldCommand.empty() || NamesDellum(oldCommand)) {
+    *what = oldCommand.empty() ? HandOver::kNoEntry : HandOver::kDoneEarlier;
+    return 0;
+  }
 
   RegKey product = 0;
   if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &product, nullptr) != 0) return 0;
@@ -74,12 +80,14 @@ int HandOverUninstallEntry(Env& env) {
   if (kept != 0) return 0;
 
   std::string program;
+  *what = HandOver::kNoUninstaller;
   if (!env.ModuleFileName(&program)) return 0;
   std::string uninstaller = program.substr(0, program.rfind('\\') + 1) + "dellum.exe";
   std::string shortPath;
   // Without its short path (no dellum.exe beside the program) the entry
   // keeps the old command, which still works.
   if (!env.ShortPathName(uninstaller, &shortPath)) return 0;
+  *what = HandOver::kRegistryFailed;
   // Where the volume keeps no 8.3 names the short path is the long one, and
   // Windows would run an unquoted command with a blank as its first word
   // (C:\Program.exe) instead.
@@ -90,5 +98,6 @@ int HandOverUninstallEntry(Env& env) {
   if (env.OpenKey(kHKeyLocalMachine, entryPath.c_str(), &entry) != 0) return 0;
   SetText(env, entry, shortPath);
   env.CloseKey(entry);
+  *what = HandOver::kDone;
   return 1;
 }

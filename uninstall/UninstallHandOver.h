@@ -9,8 +9,15 @@
 // Where Windows keeps the list of installed programs, below HKEY_LOCAL_MACHINE.
 constexpr const char* kUninstallKeyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// Returns 1 when the old entry now names dellum.exe, 0 otherwise: no entry
-// whose name begins with "LUM", an empty command, one that already names
-// dellum.exe (in any letter case), no dellum.exe to name, or a registry
-// failure on the way.
-int HandOverUninstallEntry(Env& env);
+// What the hand-over did.
+enum class HandOver {
+  kDone,            // the entry now names dellum.exe
+  kNoEntry,         // no entry whose name begins with "LUM", or one with an empty command
+  kDoneEarlier,     // the entry names dellum.exe (in any letter case) already
+  kNoUninstaller,   // no dellum.exe beside the program: the entry keeps its command
+  kRegistryFailed,  // a registry failure on the way
+};
+
+// Returns 1 when the old entry now names dellum.exe, 0 otherwise; `what`,
+// when given, says which.
+int HandOverUninstallEntry(Env& env, HandOver* what = nullptr);

@@ -306,11 +306,12 @@ void EnvWin32::SetLastErrorCode(uint32_t code) {
 
 bool EnvWin32::SystemMessage(uint32_t code, std::string* text) {
   char* buffer = nullptr;
-  // Inserts such as %1 stay as they are: nothing could fill them.
+  // Inserts such as %1 stay as they are: nothing could fill them. No
+  // language is named, so that Windows falls back through the thread's and
+  // the user's languages to one it has texts in.
   DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT),
-      reinterpret_cast<char*>(&buffer), 0, nullptr);
+      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
   if (length == 0 || buffer == nullptr) return false;
   text->assign(buffer, length);
   LocalFree(buffer);
@@ -367,6 +368,9 @@ void EnvWin32::ShowProgress(const std::string& status, const std::string& detail
 }
 
 void EnvWin32::ShowMessage(const std::string& text, uint32_t type) {
+  // Where no one can see it, a box would wait for ever: the run log holds
+  // the message, and the run goes on as if OK had been pressed.
+  if (unattended_) return;
   // The box belongs to the window's thread, which keeps the dialog painting
   // and disabled beneath it; the work waits until the user has closed it.
   MessageRequest request{&text, type};
@@ -396,6 +400,17 @@ bool EnvWin32::HandleWindowMessage(UINT message, LPARAM lParam) {
     return true;
   }
   return false;
+}
+
+bool EnvWin32::WindowStationVisible() {
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  // When it cannot be told, it counts as visible: boxes are shown, as always.
+  if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                 &needed)) {
+    return true;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 void EnvWin32::ShowMessageBox(const std::string& text, uint32_t type) {

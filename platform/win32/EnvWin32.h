@@ -45,6 +45,11 @@ class EnvWin32 : public Env {
   bool HandleWindowMessage(UINT message, LPARAM lParam);
   // The caption of every message box.
   void SetMessageCaption(std::string caption) { caption_ = std::move(caption); }
+  // Whether the process's window station is one a user sees: deployment
+  // tools run setups as SYSTEM in one that nobody sees.
+  static bool WindowStationVisible();
+  // No message box is shown: no one could answer it.
+  void SetUnattended(bool unattended) { unattended_ = unattended; }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override;
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override;
@@ -90,6 +95,8 @@ class EnvWin32 : public Env {
 
  private:
   void ShowMessageBox(const std::string& text, uint32_t type);
+
+  bool unattended_ = false;
 
   REGSAM keyAccess_;
   HWND window_ = nullptr;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/CheckLUMDlg.h"
 #include "support/Scenario.h"
 
@@ -20,19 +22,56 @@ TEST(WorkStep, MissingWindowsDirectoryEndsWithCancelAndSaysWhy) {
   EXPECT_EQ(s.List("C:\\Setup\\Backup"), std::vector<std::string>{"CheckLUM.log"});
   EXPECT_EQ(*s.Read("C:\\Setup\\Backup\\CheckLUM.log"),
             "message shown   Error getting Windows directory: | Path not found.\r\n"
-            "result          Cancel: 0 queues and 0 jobs imported, 0 data files copied into the "
-            "spool directory, 0 files moved into the backup directory\r\n");
+            "result          Cancel: the run could not start (see the messages above); nothing "
+            "has been changed\r\n");
 }
 
-TEST(WorkStep, SuccessfulImportEndsWithOk) {
-  Scenario s;
-  WriteTypicalInstallation(s);
-  EXPECT_TRUE(s.RunWorkStep());
-}
-
-TEST(WorkStep, DecliningImportEndsWithCancel) {
-  Scenario s;
-  WriteTypicalInstallation(s);
-  s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues\\A");
-  EXPECT_FALSE(s.RunWorkStep());
+// What a run tells whoever started it: OK only when everything found was
+// carried over; a run that changed something and stopped, or left
+// something where it was, is told apart from one that changed nothing.
+TEST(WorkStep, TheOutcomeSaysWhatTheRunDid) {
+  struct Case {
+    const char* what;
+    std::function<void(Scenario&)> prepare;
+    RunOutcome outcome;
+    const char* result;
+  };
+  const Case cases[] = {
+      {"a typical installation", WriteTypicalInstallation, RunOutcome::kOk, "result          OK: "},
+      {"queues imported earlier",
+       [](Scenario& s) {
+         WriteTypicalInstallation(s);
+         s.CreateKey("SOFTWARE\\Tandrel\\LUM\\Queues\\A");
+       },
+       RunOutcome::kDeclined, "already holds imported queues"},
+      {"a queue whose directory is missing",
+       [](Scenario& s) {
+         WriteTypicalInstallation(s);
+         s.Write("C:\\OLD\\lum.ini", "[Queues]\r\n1=GONE\r\n[GONE]\r\nqueuedir=C:\\NOWHERE\r\n");
+       },
+       RunOutcome::kIncomplete, "OK, but not everything was carried over"},
+      {"an entry handed over, then no Windows directory",
+       [](Scenario& s) {
+         s.options.windowsDirectory = "C:\\WINNT";
+         s.Write("C:\\Setup\\dellum.exe", "");
+         RegKey key = 0;
+         s.env().CreateKey(kHKeyLocalMachine,
+                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\LUM", &key,
+                           nullptr);
+         s.env().SetValue(key, "UninstallString", kRegSz,
+                          reinterpret_cast<const uint8_t*>("C:\\LUM\\UNINST.EXE"), 16);
+         s.env().CloseKey(key);
+       },
+       RunOutcome::kIncomplete, "Cancel: the run stopped after"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scenario s;
+    c.prepare(s);
+    CCheckLUMDlg dlg(s.env());
+    dlg.RunWorkStep();
+    EXPECT_EQ(dlg.Outcome(), c.outcome);
+    std::string log = s.Read("C:\\Setup\\Backup\\CheckLUM.log").value_or("");
+    EXPECT_NE(log.find(c.result), std::string::npos) << log;
+  }
 }

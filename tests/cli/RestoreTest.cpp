@@ -141,7 +141,7 @@ TEST(RestoreCommandTest, RefusesLinesThatReachOutsideTheImageAndSaysWhy) {
   std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() +
                         "' >/dev/null 2>'" + err + "'";
   int raw = std::system(command.c_str());
-  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3);
   std::ifstream in(err);
   std::string messages(std::istreambuf_iterator<char>(in), {});
   EXPECT_NE(messages.find("line 1: copying C:\\Setup\\\\Backup\\a.ini to \\\\server\\share\\a.ini "
@@ -183,9 +183,9 @@ TEST(RestoreCommandTest, LinesWithNothingToRestoreAndATornLastLineAreNoFailure) 
 // An image may come from a machine nobody trusts: --restore reads no file
 // that is not a plain one inside the image, and neither hangs nor aborts on
 // a folder, a FIFO or a device where a file should be. A refused HKLM.reg
-// makes the image unusable (2); a script that is a folder cannot be read
-// (1); a link or a FIFO in Backup is no entry of the image at all, so the
-// chain goes on without it (0).
+// makes the image unusable (2); a script that is a folder cannot be read,
+// so not everything is restored (3); a link or a FIFO in Backup is no entry
+// of the image at all, so the chain goes on without it (0).
 TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
   TempDir dir;
   WriteAll(dir.path() / "secret.reg",
@@ -209,7 +209,7 @@ TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
        [](const fs::path& image) { fs::create_directories(image / "HKLM.reg"); }, 2},
       {"restore.bat a folder",
        [](const fs::path& image) { fs::create_directories(image / "C/Setup/Backup/restore.bat"); },
-       1},
+       3},
       {"restore.bat a FIFO",
        [](const fs::path& image) { mkfifo((image / "C/Setup/Backup/restore.bat").c_str(), 0600); },
        0},
@@ -251,24 +251,27 @@ TEST(RestoreCommandTest, HostileFilesAreRefusedNotFollowed) {
 }
 
 // The summary and the messages say what happened: a missing folder inside
-// the image is no way out of it, and an undo file that is refused is not
-// counted as applied; then no file is copied back either, since the
-// registry would not match the files.
+// the image is no way out of it, and an undo file that is refused (one
+// faulty before its last entry, or with an entry of another root than
+// HKEY_LOCAL_MACHINE, which no run writes) is not counted as applied; then
+// no file is copied back either, since the registry would not match them.
 TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
   TempDir dir;
   fs::path image = dir.path() / "image";
   WriteAll(image / "C/Setup/Backup/restore.bat", "copy/y a.ini C:\\NOWHERE\\a.ini\r\n");
   WriteAll(image / "C/Setup/Backup/a.ini", "a");
   WriteAll(image / "HKLM.reg", "REGEDIT4\r\n\r\n");
-  for (const char* undo : {"REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n\r\n[-X]\r\n", "REGEDIT4\r\n"}) {
-    const bool refused = std::string(undo).find("[-X]") != std::string::npos;
-    SCOPED_TRACE(refused ? "a refused undo file" : "an undo file that applies");
+  for (const char* undo :
+       {"REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHI\r\n\r\n[-X]\r\n",
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\X]\r\n\"a\"=\"b\"\r\n", "REGEDIT4\r\n"}) {
+    const bool refused = std::string(undo).size() > 10;
+    SCOPED_TRACE(undo);
     WriteAll(image / "C/Setup/Backup/restore.reg", undo);
     std::string out = (dir.path() / "out.txt").string(), err = (dir.path() / "err.txt").string();
     std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() + "' >'" +
                           out + "' 2>'" + err + "'";
     int raw = std::system(command.c_str());
-    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, refused ? 2 : 3);
     std::ifstream outIn(out), errIn(err);
     std::string summary(std::istreambuf_iterator<char>(outIn), {});
     std::string messages(std::istreambuf_iterator<char>(errIn), {});
@@ -298,7 +301,7 @@ TEST(RestoreCommandTest, HandMadeLinesFollowCmdOrAreRefused) {
   std::string command = std::string(CHECKLUM_PROGRAM) + " --restore '" + image.string() +
                         "' >/dev/null 2>'" + err + "'";
   int raw = std::system(command.c_str());
-  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 3);
   EXPECT_TRUE(fs::exists(image / "C/x15"));
   EXPECT_FALSE(fs::exists(image / "C/Setup/Backup/x15"));
   EXPECT_TRUE(fs::exists(image / "C/Setup/Backup/x16"));  // C: is the current drive
@@ -322,6 +325,35 @@ TEST(RestoreCommandTest, OnlyKeptNumbersBelongToTheChain) {
   EXPECT_FALSE(fs::exists(image / "C/zero-one"));
 }
 
+// Run, --restore; the old spooler prints ALPHA's job 123 (its profile and
+// data file go) and a LASER2 job comes whose data file has the same name;
+// run again, --restore again. The spooled copy the first run's way back
+// names is ALPHA's only data: the second run leaves it, and everything
+// comes back as it was before the second run.
+TEST(RestoreCommandTest, ASpooledCopyAnEarlierWayBackNamesIsNeverReplaced) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  const std::string quoted = "'" + image.string() + "'";
+  const fs::path alpha = image / "C/LUM/QUEUES/ALPHA", laser = image / "C/LUM/QUEUES/LASER2";
+  const std::string alphaData = ReadAll(alpha / "dfA123pcsales");
+  ASSERT_EQ(RunProgram(quoted), 0);
+  ASSERT_EQ(RunProgram("--restore " + quoted), 0);
+  fs::remove(alpha / "cf123.ini");
+  fs::remove(alpha / "dfA123pcsales");
+  WriteAll(laser / "cf202.ini",
+           "[Settings]\r\nSeqno=202\r\nControlFileName=cfA202acct01\r\nDataFiles=1\r\n[Files]\r\n"
+           "File1=ldfA123pcsales\r\ndfA123pcsales=C:\\LUM\\QUEUES\\LASER2\\dfA123pcsales\r\n");
+  WriteAll(laser / "dfA123pcsales", "the LASER2 job's data");
+  EXPECT_EQ(RunProgram(quoted), 3);  // the LASER2 job keeps its data file's old path
+  EXPECT_EQ(ReadAll(image / "C/Setup/Spool/dfA123pcsales"), alphaData);
+  ASSERT_EQ(RunProgram("--restore " + quoted), 0);
+  EXPECT_EQ(ReadAll(alpha / "dfA123pcsales"), alphaData);
+  EXPECT_EQ(ReadAll(laser / "dfA123pcsales"), "the LASER2 job's data");
+  EXPECT_TRUE(fs::exists(alpha / "cf123.ini"));
+}
+
 TEST(ReportTest, TextIsEscapedAndInUtf8) {
   EXPECT_EQ(RunReport::JsonString("a\"b\\c\r\n\x01\xe9\x80"),
             "\"a\\\"b\\\\c\\u000d\\u000a\\u0001\xc3\xa9\xe2\x82\xac\"");
@@ -341,8 +373,8 @@ TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
   for (size_t at = 0; (at = json.find("{\"event\": ", at)) != std::string::npos; ++at) ++events;
   EXPECT_EQ(events, lines);
   EXPECT_EQ(json.rfind("{\n  \"events\": [\n", 0), 0u);
-  EXPECT_NE(json.find("\"result\": {\"ok\": true, \"queues\": 3, \"jobs\": 3, \"dataFiles\": 4, "
-                      "\"filesMoved\": 13}\n}\n"),
+  EXPECT_NE(json.find("\"result\": {\"ok\": true, \"outcome\": \"ok\", \"queues\": 3, \"jobs\": 3, "
+                      "\"dataFiles\": 4, \"filesMoved\": 13}\n}\n"),
             std::string::npos)
       << json.substr(json.size() > 300 ? json.size() - 300 : 0);
   EXPECT_NE(json.find("\"subject\": \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Tandrel\\\\LUM\""),
@@ -351,6 +383,40 @@ TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
 
 // A run that ends before it has anything to report leaves an earlier
 // report as it was, and no temporary file beside it.
+// A report asked for and not written fails the command, after the run.
+TEST(ReportTest, AReportThatCannotBeWrittenFailsTheCommand) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  fs::path report = dir.path() / "report";
+  WriteAll(report / "kept.txt", "a folder the report cannot take the place of");
+  EXPECT_EQ(RunProgram("--report '" + report.string() + "' '" + image.string() + "'"), 4);
+  EXPECT_TRUE(fs::exists(image / "C/Setup/Backup/lum.ini"));
+}
+
+// A run that did not finish (cut short, or its registry not saved) left
+// files moved that the registry does not hold: the next run is refused
+// until --restore has put the installation back.
+TEST(RestoreCommandTest, ARunAfterAnUnfinishedOneIsRefusedUntilRestored) {
+  TempDir dir;
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  const std::string quoted = "'" + image.string() + "'";
+  ASSERT_EQ(RunProgram(quoted), 0);
+  // As a run cut short leaves its record.
+  std::string record = ReadAll(image / "CheckLUM.run");
+  record.replace(record.find("run=finished"), 12, "run=unfinished");
+  WriteAll(image / "CheckLUM.run", record);
+  const std::string before = ReadAll(image / "HKLM.reg");
+  EXPECT_EQ(RunProgram(quoted), 2);
+  EXPECT_EQ(ReadAll(image / "HKLM.reg"), before);
+  EXPECT_FALSE(fs::exists(image / "C/Setup/Backup/restore.bat.1"));
+  EXPECT_EQ(RunProgram("--restore " + quoted), 0);
+  EXPECT_EQ(RunProgram(quoted), 0);
+}
+
 TEST(ReportTest, RunThatEndsBeforeItsFirstEventKeepsAnEarlierReport) {
   TempDir dir;
   fs::path image = dir.path() / "image";

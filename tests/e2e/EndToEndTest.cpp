@@ -61,6 +61,7 @@ std::string Quoted(const fs::path& path) {
 struct Outcome {
   std::map<std::string, std::string> registry;  // key -> its subtree
   std::map<std::string, std::string> backup, spool;
+  std::vector<int> statuses;  // each run's exit status
 };
 
 class EndToEnd : public testing::TestWithParam<size_t> {
@@ -93,12 +94,12 @@ class EndToEnd : public testing::TestWithParam<size_t> {
     std::string run = std::string(CHECKLUM_PROGRAM) +
                       " --windows-dir 'C:\\windows' --program 'C:\\Setup\\CheckLUM.exe' " +
                       Quoted(image) + " >/dev/null 2>&1";
-    Shell(run);
+    Outcome outcome;
+    outcome.statuses.push_back(Shell(run));
     if (!installation.beforeSecondRun.empty()) {
       WriteTree(image / "C", installation.beforeSecondRun, "windows");
-      Shell(run);
+      outcome.statuses.push_back(Shell(run));
     }
-    Outcome outcome;
     std::string registry = ReadAll(image / "HKLM.reg");
     for (const char* key : kSoftware) outcome.registry[key] = RegistrySubtree(registry, key);
     outcome.backup = Files(image / "C" / "Setup" / "Backup");
@@ -128,15 +129,17 @@ class EndToEnd : public testing::TestWithParam<size_t> {
   }
 
   // The program runs in its own display; its message boxes (the caption is
-  // the program's name) are answered with Enter as they come up.
-  void RunProgramOnWine(const std::string& wine) {
+  // the program's name) are answered with Enter as they come up. Its exit
+  // status.
+  int RunProgramOnWine(const std::string& wine) {
     std::string run = wine +
                       "timeout 120 xvfb-run -a sh -c '"
                       "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & program=$!; "
                       "while kill -0 $program 2>/dev/null; do "
                       "xdotool search --name \"^CheckLUM$\" key --window %@ Return "
-                      ">/dev/null 2>&1; sleep 0.2; done; wineserver -w'";
-    EXPECT_EQ(Shell(run), 0);
+                      ">/dev/null 2>&1; sleep 0.2; done; wait $program; status=$?; "
+                      "wineserver -w; exit $status'";
+    return Shell(run);
   }
 
   // The compared keys as `reg export` writes them, from the 32-bit view or,
@@ -157,12 +160,12 @@ class EndToEnd : public testing::TestWithParam<size_t> {
   Outcome RunOnWine(const Installation& installation) {
     fs::path drive;
     std::string wine = PrepareWine(installation, &drive);
-    RunProgramOnWine(wine);
+    Outcome outcome;
+    outcome.statuses.push_back(RunProgramOnWine(wine));
     if (!installation.beforeSecondRun.empty()) {
       WriteTree(drive, installation.beforeSecondRun, "windows");
-      RunProgramOnWine(wine);
+      outcome.statuses.push_back(RunProgramOnWine(wine));
     }
-    Outcome outcome;
     outcome.registry = ExportRegistry(wine);
     // Nothing of the run reaches the 64-bit view, which the new release never reads.
     EXPECT_EQ(ExportRegistry(wine, "64")["SOFTWARE\\Tandrel"], "");
@@ -195,6 +198,9 @@ TEST_P(EndToEnd, BothProgramsLeaveTheSameRegistryAndFiles) {
   EXPECT_EQ(wine.backup, image.backup);
   EXPECT_EQ(wine.spool, image.spool);
   EXPECT_FALSE(image.backup.empty());
+  // Both tell their caller the same.
+  EXPECT_EQ(wine.statuses, image.statuses);
+  EXPECT_EQ(image.statuses.front(), installation.status);
 }
 
 // The whole way back on Windows: run, then restore.bat with Wine's own cmd,
@@ -218,7 +224,7 @@ TEST_P(EndToEnd, RestoreBatAndRegImportGiveBackTheMachineOfBefore) {
   auto registry = ExportRegistry(wine);
   auto registry64 = ExportRegistry(wine, "64");
   auto installed = files();
-  RunProgramOnWine(wine);
+  EXPECT_EQ(RunProgramOnWine(wine), installation.status);
   ASSERT_NE(files(), installed);
   EXPECT_EQ(Shell(wine + "wine cmd /c 'cd /d C:\\Setup\\Backup && restore.bat' >/dev/null 2>&1"),
             0);
@@ -266,7 +272,7 @@ TEST_P(EndToEnd, ReadOnlyFilesMoveAndComeBackLikeAnyOther) {
   for (const auto& [relative, content] : installation.files) {
     installed[relative] = ReadAll(drive / TreePath(relative, "windows"));
   }
-  RunProgramOnWine(wine);
+  EXPECT_EQ(RunProgramOnWine(wine), 0);
   auto backup = Files(drive / "Setup" / "Backup");
   // The log tells of the read-only attributes it cleared; the rest is the same.
   ASSERT_NE(backup.erase("CheckLUM.log"), 0u);
@@ -284,7 +290,9 @@ TEST_P(EndToEnd, ReadOnlyFilesMoveAndComeBackLikeAnyOther) {
 
 // The dialog goes on answering through a long run: a probe in the same Wine
 // session sends it WM_NULL every 100 ms and tries to close it, and every
-// probe is answered within a second while the run goes on to its end.
+// probe is answered within a second while the run goes on to its end. It
+// holds off a logoff, and when the session ends anyway, its log says the
+// run was cut short there.
 TEST_P(EndToEnd, TheDialogAnswersThroughALongRunAndCannotBeClosed) {
   if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
   ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
@@ -309,9 +317,9 @@ TEST_P(EndToEnd, TheDialogAnswersThroughALongRunAndCannotBeClosed) {
   std::string run = wine + "PROBE=" + Quoted(dir_.path() / "probe.exe") +
                     " REPORT=" + Quoted(report) +
                     " timeout 300 xvfb-run -a sh -c '"
-                    "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & "
-                    "wine \"$PROBE\" >\"$REPORT\" 2>/dev/null; probe=$?; wait; wineserver -w; "
-                    "exit $probe'";
+                    "wine \"C:\\\\Setup\\\\CheckLUM.exe\" >/dev/null 2>&1 & program=$!; "
+                    "wine \"$PROBE\" >\"$REPORT\" 2>/dev/null; probe=$?; wait $program; "
+                    "echo \"program: $?\" >>\"$REPORT\"; wineserver -w; exit $probe'";
   int rc = Shell(run);
   std::string said = fs::exists(report) ? ReadAll(report) : "(no report)";
   std::printf("%s", said.c_str());
@@ -326,9 +334,44 @@ TEST_P(EndToEnd, TheDialogAnswersThroughALongRunAndCannotBeClosed) {
   EXPECT_GE(open, 10000u);
   EXPECT_EQ(unanswered, 0u);
   EXPECT_LT(slowest, 1000u);
+  EXPECT_NE(said.find("logoff held off"), std::string::npos) << said;
+  // Here the process outlives its session's end, and the run goes on to
+  // its end; the log stops where the session ended.
+  EXPECT_NE(said.find("program: 0"), std::string::npos) << said;
   std::string log = ReadAll(drive / "Setup" / "Backup" / "CheckLUM.log");
-  EXPECT_NE(log.find("result          OK: 10 queues and 2000 jobs imported"), std::string::npos)
+  EXPECT_NE(log.find("cut short       the session ended during the run"), std::string::npos)
       << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+  EXPECT_EQ(log.find("result "), std::string::npos);
+}
+
+// Where no one sees the window station, as when a deployment tool runs the
+// setup as SYSTEM, the program shows no dialog and no message box: it ends
+// by itself, keeps each message in its log, and its exit status tells how
+// the run ended.
+TEST_P(EndToEnd, UnattendedTheRunEndsByItselfAndLogsItsMessages) {
+  if (program_.empty()) GTEST_SKIP() << "CHECKLUM_EXE names no Windows program";
+  ASSERT_FALSE(prefix_.empty()) << "no Wine prefix could be made";
+  const Installation& installation = Installations()[GetParam()];
+  if (std::string(installation.name) != "queues and jobs") {
+    GTEST_SKIP() << "one installation whose run shows messages is enough";
+  }
+  const char* probe = std::getenv("CHECKLUM_PROBE");
+  if (probe == nullptr || *probe == '\0') GTEST_SKIP() << "CHECKLUM_PROBE names no probe";
+  fs::path drive;
+  std::string wine = PrepareWine(installation, &drive);
+  fs::copy_file(fs::absolute(probe).parent_path() / "unattended_probe.exe",
+                dir_.path() / "unattended.exe");
+  // In a display where nobody answers: a box would wait for ever.
+  std::string run = wine + "PROBE=" + Quoted(dir_.path() / "unattended.exe") +
+                    " timeout 300 xvfb-run -a sh -c '"
+                    "wine \"$PROBE\" \"C:\\\\Setup\\\\CheckLUM.exe\" 120; status=$?; "
+                    "wineserver -w; exit $status'";
+  EXPECT_EQ(Shell(run), installation.status);
+  std::string log = ReadAll(drive / "Setup" / "Backup" / "CheckLUM.log");
+  EXPECT_NE(log.find("message logged  Queue NoDir: directory"), std::string::npos) << log;
+  EXPECT_EQ(log.find("message shown"), std::string::npos) << log;
+  EXPECT_NE(log.find("result          OK, but not everything was carried over"), std::string::npos)
+      << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, EndToEnd,

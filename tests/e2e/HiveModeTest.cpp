@@ -59,7 +59,7 @@ class HiveMode : public testing::TestWithParam<size_t> {
   }
   void RunTwice(const fs::path& image) {
     const Installation& installation = Installations()[GetParam()];
-    EXPECT_EQ(RunProgram("'" + image.string() + "'"), 0);
+    EXPECT_EQ(RunProgram("'" + image.string() + "'"), installation.status);
     if (!installation.beforeSecondRun.empty()) {
       WriteTree(image / "C", installation.beforeSecondRun, "windows");
       RunProgram("'" + image.string() + "'");

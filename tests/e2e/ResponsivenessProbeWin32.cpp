@@ -2,10 +2,13 @@
 // session by the end-to-end test: it waits for the dialog, then sends it
 // WM_NULL every 100 ms with a timeout of one second, as Windows does to find
 // a window that no longer answers, and after two seconds tries to close it
-// (WM_CLOSE, then Cancel). It reports on one line how many probes were
-// answered and how many not while the dialog was shown, the slowest answer
-// and how long the dialog was open, and exits 0 only when every probe was
-// answered in time.
+// (WM_CLOSE, then Cancel) and asks whether the session may end
+// (WM_QUERYENDSESSION); after four seconds it tells the dialog the session
+// ends anyway (WM_ENDSESSION), as a forced logoff does, though the process
+// then goes on here. It reports on one line how many probes were answered
+// and how many not while the dialog was shown, the slowest answer, how long
+// the dialog was open and whether it held off the logoff, and exits 0 only
+// when every probe was answered in time.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,7 +26,8 @@ int main() {
   }
   ULONGLONG opened = GetTickCount64();
   unsigned long answered = 0, unanswered = 0, slowest = 0;
-  bool closeTried = false;
+  bool closeTried = false, endSent = false;
+  DWORD_PTR mayEnd = 1;
   while (IsWindow(dialog)) {
     ULONGLONG sent = GetTickCount64();
     DWORD_PTR result = 0;
@@ -46,11 +50,20 @@ int main() {
     if (!closeTried && GetTickCount64() - opened > 2000) {
       PostMessageW(dialog, WM_CLOSE, 0, 0);
       PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+      SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 1000,
+                          &mayEnd);
       closeTried = true;
+    }
+    if (!endSent && GetTickCount64() - opened > 4000) {
+      DWORD_PTR unused = 0;
+      SendMessageTimeoutW(dialog, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 1000,
+                          &unused);
+      endSent = true;
     }
     Sleep(100);
   }
-  std::printf("probe: %lu answered, %lu unanswered, slowest %lu ms, open %lu ms\n", answered,
-              unanswered, slowest, static_cast<unsigned long>(GetTickCount64() - opened));
+  std::printf("probe: %lu answered, %lu unanswered, slowest %lu ms, open %lu ms, logoff %s\n",
+              answered, unanswered, slowest, static_cast<unsigned long>(GetTickCount64() - opened),
+              mayEnd == 0 ? "held off" : "allowed");
   return unanswered == 0 && answered > 0 ? 0 : 1;
 }

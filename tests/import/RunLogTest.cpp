@@ -43,7 +43,9 @@ TEST(RunLogTest, RecordsWhatWasWrittenMovedAndShownAndTheResult) {
   EXPECT_TRUE(Holds(log, "working on      C:\\OLD\\lum.ini"));
   EXPECT_TRUE(Holds(log, "message shown   Queue GONE: directory 'C:\\NOWHERE' does not exist!"))
       << log;
-  EXPECT_EQ(log.rfind("result          OK: 0 queues and 0 jobs imported"), log.find("result"))
+  EXPECT_EQ(log.rfind("result          OK, but not everything was carried over (see the "
+                      "messages above): 0 queues and 0 jobs imported"),
+            log.find("result"))
       << "the result comes once, at the end";
   // The observer sees the same facts, line for line.
   std::string seen;
@@ -54,6 +56,35 @@ TEST(RunLogTest, RecordsWhatWasWrittenMovedAndShownAndTheResult) {
   s.RunWorkStep();
   EXPECT_EQ(*s.Read(std::string(kLog) + ".1"), log);
   EXPECT_NE(s.Read(kLog)->find("result          "), std::string::npos);
+}
+
+// A disk that fills up during the run: the lines written before it did are
+// in the log, and the log knows it lacks the rest.
+TEST(RunLog, ADiskThatFillsUpKeepsTheLinesWrittenBefore) {
+  long secondCopy = -1;
+  {
+    Scenario s;
+    WriteTypicalInstallation(s);
+    FaultInjectionEnv counting(s.env());
+    CCheckLUMDlg dlg(counting);
+    dlg.RunWorkStep();
+    const auto& operations = counting.Operations();
+    int copies = 0;
+    for (size_t i = 0; i < operations.size() && secondCopy < 0; ++i) {
+      if (std::string(operations[i]) == "CopyFileTo" && ++copies == 2) secondCopy = i;
+    }
+  }
+  ASSERT_GT(secondCopy, 0);
+  Scenario s;
+  WriteTypicalInstallation(s);
+  FaultInjectionEnv faulty(s.env());
+  faulty.FailFrom(secondCopy, kErrorDiskFull);  // from the second copy on, for the log too
+  CCheckLUMDlg dlg(faulty);
+  dlg.RunWorkStep();
+  const std::string log = s.Read(kLog).value_or("");
+  EXPECT_TRUE(Holds(log, "file copied     C:\\WINDOWS\\lum.ini -> C:\\Setup\\\\Backup\\winlum.ini"))
+      << log;
+  EXPECT_FALSE(dlg.log.Complete());
 }
 
 // System texts that disturb the last error on their way, as FormatMessage

@@ -83,7 +83,8 @@ std::vector<Installation> Make() {
                   Product("Jobs\\cfA3", "Data1"),          Product("Jobs\\cfA3", "Data2"),
                   Product("Jobs\\cfA3", "Data3"),          Product("Jobs\\cfA3", "DataFiles"),
                   Product("Queues\\NoDir", "Type"),        Product("Queues\\Shared", "Type")},
-                 {}});
+                 {},
+                 3});
   all.push_back(
       {"re-run over an installation without queues",
        Basic({}),

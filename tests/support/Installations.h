@@ -28,6 +28,8 @@ struct Installation {
   std::vector<std::pair<std::string, std::string>> values;
   // Written before a second run, when not empty.
   Tree beforeSecondRun;
+  // The first run's exit status: 3 when it leaves something where it was.
+  int status = 0;
 };
 
 const std::vector<Installation>& Installations();
