@@ -75,10 +75,11 @@ RunOutcome CCheckLUMDlg::Outcome() const {
 }
 
 void CCheckLUMDlg::FinishLog(const std::string& failure) {
-  const int moved = run.restoreScript.FilesBackedUp();
+  const std::string moved =
+      CountOf(env, run.restoreScript.FilesBackedUp(), kCountFile, kCountFiles);
   std::string result;
   if (!failure.empty()) {
-    AppendTableMessage(env, result, kLogRunNotSaved, failure.c_str(), moved);
+    AppendTableMessage(env, result, kLogRunNotSaved, failure.c_str(), moved.c_str());
   } else if (Outcome() == RunOutcome::kDeclined) {
     AppendTableMessage(env, result, kLogRunDeclined);
   } else if (Outcome() == RunOutcome::kNotStarted) {
@@ -87,8 +88,10 @@ void CCheckLUMDlg::FinishLog(const std::string& failure) {
     const uint32_t id = !ok_                                   ? kLogRunCancel
                         : Outcome() == RunOutcome::kIncomplete ? kLogRunOkIncomplete
                                                                : kLogRunOk;
-    AppendTableMessage(env, result, id, run.counts.queues, run.counts.jobs, run.counts.dataFiles,
-                       moved);
+    AppendTableMessage(
+        env, result, id, CountOf(env, run.counts.queues, kCountQueue, kCountQueues).c_str(),
+        CountOf(env, run.counts.jobs, kCountJob, kCountJobs).c_str(),
+        CountOf(env, run.counts.dataFiles, kCountDataFile, kCountDataFiles).c_str(), moved.c_str());
   }
   log.Finish(result);
 }

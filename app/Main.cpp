@@ -200,8 +200,12 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
     return kExitUsage;
   }
   RestoreOutcome outcome = RestoreImage(env, backup, std::cerr);
-  std::cout << FormatTableString(kMsgCliRestoreSummary, outcome.copied, outcome.scripts,
-                                 outcome.registryFiles, outcome.absent, outcome.failed);
+  std::cout << FormatTableString(
+      kMsgCliRestoreSummary, FormatCount(outcome.copied, kCountFile, kCountFiles).c_str(),
+      FormatCount(outcome.scripts, kCountScript, kCountScripts).c_str(),
+      FormatCount(outcome.registryFiles, kCountUndoFile, kCountUndoFiles).c_str(),
+      FormatCount(outcome.absent, kCountLine, kCountLines).c_str(),
+      FormatCount(outcome.failed, kCountLine, kCountLines).c_str());
   if (!outcome.registryRestored) return kExitUsage;
   if (outcome.failed > 0) {
     std::cout << FormatTableString(kMsgCliRestoreFinishLater);
@@ -276,8 +280,11 @@ int Import(const PortableOptions& options, bool dryRun, RunReport* report) {
   env.FullPathName(
       run.spoolDirectory.empty() ? run.setupDirectory + "\\Spool\\" : run.spoolDirectory, &spool);
   env.FullPathName(BackupDirectory(run.setupDirectory), &backup);
-  std::cout << FormatTableString(kMsgCliSummary, run.counts.queues, run.counts.jobs,
-                                 run.counts.dataFiles, spool.c_str(), moved, backup.c_str());
+  std::cout << FormatTableString(
+      kMsgCliSummary, FormatCount(run.counts.queues, kCountQueue, kCountQueues).c_str(),
+      FormatCount(run.counts.jobs, kCountJob, kCountJobs).c_str(),
+      FormatCount(run.counts.dataFiles, kCountDataFile, kCountDataFiles).c_str(), spool.c_str(),
+      FormatCount(moved, kCountFile, kCountFiles).c_str(), backup.c_str());
   static constexpr std::pair<HandOver, uint32_t> kHandOverSaid[] = {
       {HandOver::kDone, kMsgCliHandedOver},
       {HandOver::kDoneEarlier, kMsgCliHandedOverEarlier},

@@ -93,6 +93,16 @@ std::string FormatTableString(uint32_t id, ...) {
   return text;
 }
 
+std::string CountOf(Env& env, int count, uint32_t one, uint32_t many) {
+  std::string text;
+  AppendTableMessage(env, text, count == 1 ? one : many, count);
+  return text;
+}
+
+std::string FormatCount(int count, uint32_t one, uint32_t many) {
+  return FormatTableString(count == 1 ? one : many, count);
+}
+
 int ReplaceAll(std::string& text, std::string_view search, std::string_view replacement) {
   if (search.empty()) return 0;
   int count = 0;

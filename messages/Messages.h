@@ -24,6 +24,11 @@ int AppendMessage(Env& env, std::string& target, const char* format, ...);
 // text and without an Env: for the Linux program's own texts, which it shows
 // before its Env exists. Empty for an id without an entry.
 std::string FormatTableString(uint32_t id, ...);
+// `count` with a noun in the singular or the plural, as the string-table
+// entries `one` (such as "%d queue") and `many` ("%d queues") have it:
+// "1 queue", "3 queues". The second form needs no Env, as FormatTableString.
+std::string CountOf(Env& env, int count, uint32_t one, uint32_t many);
+std::string FormatCount(int count, uint32_t one, uint32_t many);
 // Replaces every occurrence of `search` and returns the count; text just
 // inserted is not searched again. An empty `search` changes nothing.
 int ReplaceAll(std::string& text, std::string_view search, std::string_view replacement);

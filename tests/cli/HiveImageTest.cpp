@@ -102,7 +102,7 @@ TEST_F(HiveImageTest, TheRestoreUndoesTheRunsAsTheyRan) {
   const Case cases[] = {
       {"--oem-code-page 65001", 2, "were made with --oem-code-page 437"},
       {"--windows-dir 'C:\\WINDOWS'", 2, "were made with --windows-dir C:\\WINNT"},
-      {"", 0, "1 registry undo files applied"},
+      {"", 0, "1 registry undo file applied"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);

@@ -170,7 +170,7 @@ TEST(RestoreCommandTest, LinesWithNothingToRestoreAndATornLastLineAreNoFailure) 
   EXPECT_EQ(RunProgram("--restore '" + image.string() + "' >'" + out + "'"), 0);
   std::ifstream in(out);
   std::string summary(std::istreambuf_iterator<char>(in), {});
-  EXPECT_NE(summary.find("1 files copied back by 1 restore scripts, 0 registry undo files "
+  EXPECT_NE(summary.find("1 file copied back by 1 restore script, 0 registry undo files "
                          "applied; 2 lines named files that were never there; 0 lines not "
                          "carried out"),
             std::string::npos)
@@ -281,7 +281,7 @@ TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
               refused)
         << messages;
     EXPECT_EQ(messages.find("Nothing has been restored") != std::string::npos, refused) << messages;
-    EXPECT_NE(summary.find(refused ? "0 registry undo files applied" : "1 registry undo files"),
+    EXPECT_NE(summary.find(refused ? "0 registry undo files applied" : "1 registry undo file applied"),
               std::string::npos)
         << summary;
   }
