@@ -96,6 +96,44 @@ bool ReadList(HiveCells& cells, uint32_t list, bool top, std::vector<HiveSubkeyE
 
 }  // namespace
 
+bool HiveFileSound(std::FILE* file) {
+  HiveCells cells(file);
+  std::string block, bin;
+  HiveHeader header;
+  if (!cells.Read(0, kHiveBaseBlockSize, &block) ||
+      CheckHiveHeader(block, cells.Size(), &header) != HiveCheck::kOk) {
+    return false;
+  }
+  constexpr uint32_t kBinHeader = 32;
+  for (uint32_t at = 0; at < header.binsSize;) {
+    if (!cells.Read(HiveCells::FileOffset(at), kBinHeader, &bin) || bin.compare(0, 4, "hbin") != 0 ||
+        LoadU32(bin, 4) != at) {
+      return false;
+    }
+    const uint32_t size = LoadU32(bin, 8);
+    if (size < 4096 || size % 4096 != 0 || size > header.binsSize - at ||
+        !cells.Read(HiveCells::FileOffset(at), size, &bin)) {
+      return false;
+    }
+    for (uint32_t cell = kBinHeader; cell < size;) {
+      if (size - cell < 4) return false;
+      const int64_t stored = static_cast<int32_t>(LoadU32(bin, cell));
+      const uint64_t length = static_cast<uint64_t>(stored < 0 ? -stored : stored);
+      if (length < 8 || length % 8 != 0 || length > size - cell) return false;
+      cell += static_cast<uint32_t>(length);
+    }
+    at += size;
+  }
+  std::u16string name;
+  std::string nk;
+  std::vector<HiveSubkeyEntry> subkeys;
+  std::vector<uint32_t> listCells;
+  return ReadHiveKeyName(cells, header.rootCell, &name) &&
+         cells.Cell(header.rootCell, hive_key::kName, &nk) &&
+         (LoadU32(nk, hive_key::kSubkeyCount) == 0 ||
+          ReadHiveSubkeyList(cells, LoadU32(nk, hive_key::kSubkeyList), &subkeys, &listCells));
+}
+
 bool ReadHiveSubkeyList(HiveCells& cells, uint32_t list, std::vector<HiveSubkeyEntry>* entries,
                         std::vector<uint32_t>* listCells) {
   return ReadList(cells, list, true, entries, listCells);

@@ -51,6 +51,12 @@ struct HiveSubkeyEntry {
 // The name of the key in the cell `key`.
 bool ReadHiveKeyName(HiveCells& cells, uint32_t key, std::u16string* name);
 
+// Whether `file` reads as a sound hive, as the next run will open it: a
+// clean base block, bins that tile the hive as it says, cells that tile
+// each bin, and a root key whose name and subkey list can be read. One bin
+// is held at a time, so a hive of any size costs little memory.
+bool HiveFileSound(std::FILE* file);
+
 // The subkeys a list (lf, lh, li, or ri over them) holds, in its order, with
 // the cells of the list itself in `listCells`.
 bool ReadHiveSubkeyList(HiveCells& cells, uint32_t list, std::vector<HiveSubkeyEntry>* entries,
