@@ -165,16 +165,18 @@ class WindowsMachine {
   // Runs a command to its end and gives its exit code. A command that does
   // not start or does not end is a failure of the test, never a silent pass:
   // a restore that did not run leaves the state a restore is checked for.
-  // It starts in the folder that holds the machine's, never in one of the
-  // machine's folders: a console program without a window gets a console
-  // host that starts in the program's folder and ends only a moment after
-  // the program, holding the folder against removal until then.
+  // It starts without a console, in the folder that holds the machine's:
+  // a console program started without a window (CREATE_NO_WINDOW) gets a
+  // console host that starts in the program's folder and ends only a moment
+  // after the program, holding the folder against removal until then (and
+  // here a start of cmd so failed once under load, with error 1359, the
+  // status Wine gives when a new process ends before it has started).
   DWORD Run(std::string command) const {
     const std::string directory = root.substr(0, root.rfind('\\'));
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         directory.c_str(), &startup, &process)) {
       ADD_FAILURE() << "could not start " << command << ": error " << GetLastError();
       return ~DWORD{0};
