@@ -174,6 +174,7 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
   const bool undo = !RestoreChainNames(env, backup, "restore.reg").empty();
   if (!undo && RestoreChainNames(env, backup, "restore.bat").empty()) {
     std::cerr << FormatTableString(kMsgCliNothingToRestore, backup.c_str());
+    MarkRunFinished(options);  // a run cut before its way back began changed nothing
     return kExitNothing;
   }
   // The undo files belong to the registry the runs changed, and it must be

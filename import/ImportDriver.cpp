@@ -5,6 +5,7 @@
 #include "import/QueueImport.h"
 #include "import/TableProfiles.h"
 #include "messages/Messages.h"
+#include "platform/WinError.h"
 #include "profile/Ini.h"
 
 namespace {
@@ -58,7 +59,11 @@ bool ImportSettings(ImportRun& run) {
     // yet, and the user must know that nothing will.
     std::string error, text;
     GetSystemErrorText(env, error, rc);
-    AppendTableMessage(env, text, kMsgProductKeyNotOpened, error.c_str());
+    // Only a refusal is a matter of rights; restore.reg that cannot record
+    // the key's state, or a full disk, is not.
+    AppendTableMessage(
+        env, text, rc == kErrorAccessDenied ? kMsgProductKeyNotOpened : kMsgProductKeyNotWritten,
+        error.c_str());
     env.ShowMessage(text, kMbOk);
     return false;
   }

@@ -147,7 +147,7 @@ TEST_F(CommandLineTest, MalformedRegistryFileChangesNothing) {
 TEST_F(CommandLineTest, HelpSaysWhatEachExitStatusMeans) {
   Outcome run = Run("--help");
   EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("0 when the run ends with OK (also when the old installation\nholds "
+  EXPECT_NE(run.out.find("0 when everything found was carried over (also when there was\n"
                          "nothing to import)"),
             std::string::npos)
       << run.out;
