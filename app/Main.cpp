@@ -216,6 +216,51 @@ int Restore(EnvPortable& env, const PortableOptions& options, const std::string&
   return kExitOk;
 }
 
+// What a run did, on the console: the summary, what the hand-over did, a
+// registry that could not be saved (`failure`), a log that lacks lines,
+// and how the run ended, with how to undo it where it did not carry
+// everything over (`image`; empty for the dry run, which changed nothing).
+void TellRun(EnvPortable& env, const CCheckLUMDlg& dlg, RunOutcome outcome,
+             const std::string& failure, const std::filesystem::path& image) {
+  const ImportRun& run = dlg.run;
+  const int moved = run.restoreScript.FilesBackedUp();
+  std::string spool, backup;  // as the user would write them
+  env.FullPathName(
+      run.spoolDirectory.empty() ? run.setupDirectory + "\\Spool\\" : run.spoolDirectory, &spool);
+  env.FullPathName(BackupDirectory(run.setupDirectory), &backup);
+  std::cout << FormatTableString(
+      kMsgCliSummary, FormatCount(run.counts.queues, kCountQueue, kCountQueues).c_str(),
+      FormatCount(run.counts.jobs, kCountJob, kCountJobs).c_str(),
+      FormatCount(run.counts.dataFiles, kCountDataFile, kCountDataFiles).c_str(), spool.c_str(),
+      FormatCount(moved, kCountFile, kCountFiles).c_str(), backup.c_str());
+  static constexpr std::pair<HandOver, uint32_t> kHandOverSaid[] = {
+      {HandOver::kDone, kMsgCliHandedOver},
+      {HandOver::kDoneEarlier, kMsgCliHandedOverEarlier},
+      {HandOver::kNoUninstaller, kMsgCliNoUninstaller},
+      {HandOver::kRegistryFailed, kMsgCliHandOverFailed},
+  };
+  for (const auto& [what, said] : kHandOverSaid) {
+    if (dlg.HandOverResult() == what) std::cout << FormatTableString(said);
+  }
+  if (!failure.empty()) {
+    std::cerr << FormatTableString(
+        moved > 0 ? kMsgCliRegistryNotSavedAfterMoves : kMsgCliRegistryNotSaved, failure.c_str(),
+        backup.c_str());
+  }
+  if (!dlg.log.Complete()) std::cerr << FormatTableString(kMsgCliLogIncomplete, backup.c_str());
+  static constexpr std::pair<RunOutcome, uint32_t> kFinished[] = {
+      {RunOutcome::kOk, kMsgCliFinishedOk},
+      {RunOutcome::kDeclined, kMsgCliFinishedDeclined},
+      {RunOutcome::kNotStarted, kMsgCliFinishedNotStarted},
+      {RunOutcome::kIncomplete, kMsgCliFinishedIncomplete},
+  };
+  for (const auto& [what, said] : kFinished) {
+    if (outcome != what) continue;
+    const bool dryIncomplete = image.empty() && outcome == RunOutcome::kIncomplete;
+    std::cout << FormatTableString(dryIncomplete ? kMsgCliDryRunIncomplete : said, image.c_str());
+  }
+}
+
 // The import over `options.image`. In the dry run every line of the run
 // log is printed as it comes; with `report`, its events go there.
 int Import(const PortableOptions& options, bool dryRun, RunReport* report) {
@@ -277,42 +322,7 @@ int Import(const PortableOptions& options, bool dryRun, RunReport* report) {
   // outcome; one whose moved files the registry does not hold is not.
   if (failure.empty()) MarkRunFinished(options);
 
-  std::string spool, backup;  // as the user would write them
-  env.FullPathName(
-      run.spoolDirectory.empty() ? run.setupDirectory + "\\Spool\\" : run.spoolDirectory, &spool);
-  env.FullPathName(BackupDirectory(run.setupDirectory), &backup);
-  std::cout << FormatTableString(
-      kMsgCliSummary, FormatCount(run.counts.queues, kCountQueue, kCountQueues).c_str(),
-      FormatCount(run.counts.jobs, kCountJob, kCountJobs).c_str(),
-      FormatCount(run.counts.dataFiles, kCountDataFile, kCountDataFiles).c_str(), spool.c_str(),
-      FormatCount(moved, kCountFile, kCountFiles).c_str(), backup.c_str());
-  static constexpr std::pair<HandOver, uint32_t> kHandOverSaid[] = {
-      {HandOver::kDone, kMsgCliHandedOver},
-      {HandOver::kDoneEarlier, kMsgCliHandedOverEarlier},
-      {HandOver::kNoUninstaller, kMsgCliNoUninstaller},
-      {HandOver::kRegistryFailed, kMsgCliHandOverFailed},
-  };
-  for (const auto& [what, said] : kHandOverSaid) {
-    if (dlg.HandOverResult() == what) std::cout << FormatTableString(said);
-  }
-  if (!failure.empty()) {
-    std::cerr << FormatTableString(
-        moved > 0 ? kMsgCliRegistryNotSavedAfterMoves : kMsgCliRegistryNotSaved, failure.c_str(),
-        backup.c_str());
-  }
-  if (!dlg.log.Complete()) std::cerr << FormatTableString(kMsgCliLogIncomplete, backup.c_str());
-  static constexpr std::pair<RunOutcome, uint32_t> kFinished[] = {
-      {RunOutcome::kOk, kMsgCliFinishedOk},
-      {RunOutcome::kDeclined, kMsgCliFinishedDeclined},
-      {RunOutcome::kNotStarted, kMsgCliFinishedNotStarted},
-      {RunOutcome::kIncomplete, kMsgCliFinishedIncomplete},
-  };
-  for (const auto& [what, said] : kFinished) {
-    if (outcome != what) continue;
-    const bool dryIncomplete = dryRun && outcome == RunOutcome::kIncomplete;
-    std::cout << FormatTableString(dryIncomplete ? kMsgCliDryRunIncomplete : said,
-                                   options.image.c_str());
-  }
+  TellRun(env, dlg, outcome, failure, dryRun ? std::filesystem::path() : options.image);
   int status = static_cast<int>(outcome);
   if (report && !report->Finish(outcome, run.counts, moved)) {
     std::cerr << FormatTableString(kMsgCliReportNotWritten);

@@ -53,6 +53,14 @@ std::map<std::string, std::string> OldFiles(const fs::path& image) {
   return files;
 }
 
+// A copy of the example installation in `dir`.
+fs::path ExampleImage(const TempDir& dir) {
+  fs::path image = dir.path() / "image";
+  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
+           fs::copy_options::recursive);
+  return image;
+}
+
 int RunProgram(const std::string& arguments) {
   bool redirected = arguments.find('>') != std::string::npos;
   std::string command = std::string(CHECKLUM_PROGRAM) + " " + arguments +
@@ -281,8 +289,9 @@ TEST(RestoreCommandTest, MissingFoldersAndRefusedUndoFilesAreToldAsTheyAre) {
               refused)
         << messages;
     EXPECT_EQ(messages.find("Nothing has been restored") != std::string::npos, refused) << messages;
-    EXPECT_NE(summary.find(refused ? "0 registry undo files applied" : "1 registry undo file applied"),
-              std::string::npos)
+    EXPECT_NE(
+        summary.find(refused ? "0 registry undo files applied" : "1 registry undo file applied"),
+        std::string::npos)
         << summary;
   }
 }
@@ -332,9 +341,7 @@ TEST(RestoreCommandTest, OnlyKeptNumbersBelongToTheChain) {
 // comes back as it was before the second run.
 TEST(RestoreCommandTest, ASpooledCopyAnEarlierWayBackNamesIsNeverReplaced) {
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
-           fs::copy_options::recursive);
+  const fs::path image = ExampleImage(dir);
   const std::string quoted = "'" + image.string() + "'";
   const fs::path alpha = image / "C/LUM/QUEUES/ALPHA", laser = image / "C/LUM/QUEUES/LASER2";
   const std::string alphaData = ReadAll(alpha / "dfA123pcsales");
@@ -361,9 +368,7 @@ TEST(ReportTest, TextIsEscapedAndInUtf8) {
 
 TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
-           fs::copy_options::recursive);
+  const fs::path image = ExampleImage(dir);
   fs::path report = dir.path() / "report.json";
   EXPECT_EQ(RunProgram("--report '" + report.string() + "' '" + image.string() + "'"), 0);
   std::string json = ReadAll(report);
@@ -386,9 +391,7 @@ TEST(ReportTest, HoldsEveryEventOfTheLogAndTheResult) {
 // A report asked for and not written fails the command, after the run.
 TEST(ReportTest, AReportThatCannotBeWrittenFailsTheCommand) {
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
-           fs::copy_options::recursive);
+  const fs::path image = ExampleImage(dir);
   fs::path report = dir.path() / "report";
   WriteAll(report / "kept.txt", "a folder the report cannot take the place of");
   EXPECT_EQ(RunProgram("--report '" + report.string() + "' '" + image.string() + "'"), 4);
@@ -400,9 +403,7 @@ TEST(ReportTest, AReportThatCannotBeWrittenFailsTheCommand) {
 // until --restore has put the installation back.
 TEST(RestoreCommandTest, ARunAfterAnUnfinishedOneIsRefusedUntilRestored) {
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
-           fs::copy_options::recursive);
+  const fs::path image = ExampleImage(dir);
   const std::string quoted = "'" + image.string() + "'";
   ASSERT_EQ(RunProgram(quoted), 0);
   // As a run cut short leaves its record.
@@ -467,9 +468,7 @@ TEST(DryRunTest, ScratchCopyIsPrivateAndNeverLeftBehind) {
 // real run (which never reads it).
 TEST(DryRunTest, EndsAsTheRealRunDoesWithAFifoInTheImage) {
   TempDir dir;
-  fs::path image = dir.path() / "image";
-  fs::copy(fs::path(CHECKLUM_SOURCE_DIR) / "examples" / "image", image,
-           fs::copy_options::recursive);
+  const fs::path image = ExampleImage(dir);
   ASSERT_EQ(mkfifo((image / "C" / "fifo").c_str(), 0600), 0);
   EXPECT_EQ(RunProgram("--dry-run '" + image.string() + "'"), 0);
   EXPECT_EQ(RunProgram("'" + image.string() + "'"), 0);
