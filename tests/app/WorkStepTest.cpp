@@ -26,6 +26,15 @@ TEST(WorkStep, MissingWindowsDirectoryEndsWithCancelAndSaysWhy) {
             "has been changed\r\n");
 }
 
+void WriteOldUninstallEntry(Scenario& s) {
+  RegKey key = 0;
+  s.env().CreateKey(kHKeyLocalMachine,
+                    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\LUM", &key, nullptr);
+  s.env().SetValue(key, "UninstallString", kRegSz,
+                   reinterpret_cast<const uint8_t*>("C:\\LUM\\UNINST.EXE"), 16);
+  s.env().CloseKey(key);
+}
+
 // What a run tells whoever started it: OK only when everything found was
 // carried over; a run that changed something and stopped, or left
 // something where it was, is told apart from one that changed nothing.
@@ -50,17 +59,17 @@ TEST(WorkStep, TheOutcomeSaysWhatTheRunDid) {
          s.Write("C:\\OLD\\lum.ini", "[Queues]\r\n1=GONE\r\n[GONE]\r\nqueuedir=C:\\NOWHERE\r\n");
        },
        RunOutcome::kIncomplete, "OK, but not everything was carried over"},
+      {"an entry, but no dellum.exe to hand it over to",
+       [](Scenario& s) {
+         WriteTypicalInstallation(s);
+         WriteOldUninstallEntry(s);
+       },
+       RunOutcome::kOk, "note            there is no dellum.exe beside the program"},
       {"an entry handed over, then no Windows directory",
        [](Scenario& s) {
          s.options.windowsDirectory = "C:\\WINNT";
          s.Write("C:\\Setup\\dellum.exe", "");
-         RegKey key = 0;
-         s.env().CreateKey(kHKeyLocalMachine,
-                           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\LUM", &key,
-                           nullptr);
-         s.env().SetValue(key, "UninstallString", kRegSz,
-                          reinterpret_cast<const uint8_t*>("C:\\LUM\\UNINST.EXE"), 16);
-         s.env().CloseKey(key);
+         WriteOldUninstallEntry(s);
        },
        RunOutcome::kIncomplete, "Cancel: the run stopped after"},
   };
