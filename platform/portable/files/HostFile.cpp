@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/WinError.h"
 
@@ -19,6 +21,13 @@
 #endif
 
 namespace fs = std::filesystem;
+
+#ifndef _WIN32
+namespace {
+// Threads that flush a group of files together.
+constexpr size_t kFlushThreads = 8;
+}  // namespace
+#endif
 
 std::FILE* OpenHostFile(const fs::path& path, const char* mode) {
 #ifdef _WIN32
@@ -409,6 +418,11 @@ uint32_t CopyToNewFile(const fs::path& from, const fs::path& to) {
   if (error == kErrorSuccess && futimens(out, times) != 0) {
     error = WindowsErrorFromErrno(kErrorWriteFault);
   }
+  // The copy's data starts on its way to the disk now, while the run goes
+  // on: the flush that later commits its group then finds it mostly
+  // written instead of writing the whole group while the run waits. This
+  // changes when the data is written, never the order the group commits in.
+  if (error == kErrorSuccess) sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
   if (close(out) != 0 && error == kErrorSuccess) error = WindowsErrorFromErrno(kErrorWriteFault);
   if (error != kErrorSuccess) unlink(to.c_str());
   return error;
@@ -466,8 +480,12 @@ uint32_t FlushHostFiles(const std::vector<fs::path>& files) {
 #else
   // Only these files are flushed, never the whole file system: beside
   // other work a sync of everything waits for everyone's data. Writeback
-  // is started for all of them first, so that the waits overlap, and the
-  // first fdatasync commits the journal for the others too.
+  // is started for all of them first, so that the waits overlap. Each
+  // fdatasync then waits for the journal and sends the disk a cache flush
+  // of its own; issued one after another, a group of files pays for as
+  // many flushes. Issued together from a few threads, the kernel merges
+  // the waits into few journal commits and cache flushes. All are done
+  // before this returns, as before.
   std::vector<int> fds;
   uint32_t error = kErrorSuccess;
   for (const fs::path& file : files) {
@@ -479,11 +497,32 @@ uint32_t FlushHostFiles(const std::vector<fs::path>& files) {
     fds.push_back(fd);
     sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
   }
-  for (int fd : fds) {
-    if (error == kErrorSuccess && fdatasync(fd) != 0)
+  if (error == kErrorSuccess) {
+    std::atomic<size_t> next{0};
+    std::atomic<int> failure{0};  // the first failing flush's errno
+    auto flush = [&] {
+      for (size_t i; (i = next++) < fds.size();) {
+        int expected = 0;
+        if (fdatasync(fds[i]) != 0) failure.compare_exchange_strong(expected, errno ? errno : EIO);
+      }
+    };
+    std::vector<std::thread> helpers;
+    size_t wanted = std::min<size_t>(kFlushThreads, fds.size()) - (fds.empty() ? 0 : 1);
+    for (size_t i = 0; i < wanted; ++i) {
+      try {
+        helpers.emplace_back(flush);
+      } catch (const std::system_error&) {
+        break;  // no thread to be had: this one does the rest
+      }
+    }
+    flush();
+    for (std::thread& helper : helpers) helper.join();
+    if (failure != 0) {
+      errno = failure;
       error = WindowsErrorFromErrno(kErrorWriteFault);
-    close(fd);
+    }
   }
+  for (int fd : fds) close(fd);
   // Their names, in as many folders as they lie in.
   std::vector<fs::path> folders;
   for (const fs::path& file : files) {
