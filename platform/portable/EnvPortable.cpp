@@ -386,7 +386,7 @@ bool EnvPortable::CopyFileTo(const std::string& from, const std::string& to, boo
     if (IsReadOnly(target.host)) return Fail(kErrorAccessDenied);
   }
   uint32_t error = CopyHostFile(source.host, target.host, target.exists);
-  paths_.Changed(target.host);
+  paths_.Changed(target.host, error == kErrorSuccess ? HostChange::kFile : HostChange::kLookAgain);
   return error == kErrorSuccess || Fail(error);
 }
 
@@ -400,7 +400,7 @@ bool EnvPortable::RemoveFile(const std::string& path) {
   if (location.trailingSeparator) return Fail(kErrorInvalidName);
   std::error_code ec;
   bool removed = fs::remove(location.host, ec);
-  paths_.Changed(location.host);
+  paths_.Changed(location.host, removed ? HostChange::kRemoved : HostChange::kLookAgain);
   return removed || Fail(WindowsError(ec, kErrorFileNotFound));
 }
 

@@ -81,6 +81,54 @@ TEST_F(EnvPortableTest, FolderFoundOnceAndThenSwappedForALinkIsRefused) {
   fs::rename(image / "C/Gone", image / "C/Old");
   EXPECT_TRUE(env().CopyFileTo("C:\\Old\\Lum.INI", "C:\\Setup\\copy2.ini", true));
 }
+
+// A folder the program has listed answers names from what it read, as long
+// as the folder's time says nothing changed: a change made behind the
+// program's back moves that time and is seen at once. The folder is dated
+// back first, so that the change never falls into the clock tick of the
+// listing.
+TEST_F(EnvPortableTest, ChangesBehindTheProgramsBackAreSeenInAFolderItListed) {
+  const fs::path old = image / "C/Old";
+  struct Case {
+    const char* what;
+    bool there;  // Lum.INI before the change
+    void (*change)(const fs::path& old);
+    const char* seen;  // what opening C:\Old\lum.ini gives afterwards
+  };
+  const Case cases[] = {
+      {"removed", true, [](const fs::path& o) { fs::remove(o / "Lum.INI"); }, "error 2"},
+      {"a folder in its place", true,
+       [](const fs::path& o) {
+         fs::remove(o / "Lum.INI");
+         fs::create_directory(o / "Lum.INI");
+       },
+       "error 5"},
+      {"a link in its place", true,
+       [](const fs::path& o) {
+         fs::remove(o / "Lum.INI");
+         fs::create_symlink("/etc/hostname", o / "Lum.INI");
+       },
+       "error 5"},
+      {"made in another case", false,
+       [](const fs::path& o) { std::ofstream(o / "LUM.ini") << "x"; }, "opened"},
+  };
+  auto open = [&] {
+    std::unique_ptr<ReadableFile> file = env().OpenReadable("C:\\Old\\lum.ini");
+    return file ? std::string("opened") : "error " + std::to_string(env().LastError());
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(old);
+    image.Write("C/Old/other.ini", "[S]\r\n");
+    if (c.there) image.Write("C/Old/Lum.INI", "[Settings]\r\nPort=515\r\n");
+    fs::last_write_time(old, fs::last_write_time(old) - std::chrono::hours(24));
+    env_.reset();
+    ASSERT_NE(Find("C:\\Old\\*"), "error 3");  // listed, and the folder known
+    ASSERT_EQ(open(), c.there ? "opened" : "error 2");
+    c.change(old);
+    EXPECT_EQ(open(), c.seen);
+  }
+}
 #endif
 
 TEST_F(EnvPortableTest, RelativePathsStartInTheProgramsDirectory) {

@@ -1,6 +1,8 @@
 #include "platform/portable/files/FolderIndex.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -18,6 +20,12 @@ namespace {
 // handful at a time (a queue's folder, the spool and backup folders), and
 // a queue's folder may hold thousands of jobs.
 constexpr size_t kFoldersKept = 8;
+
+#ifndef _WIN32
+int64_t WrittenNs(const struct stat& status) {
+  return static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+#endif
 
 HostKind KindOf(const fs::file_status& status) {
   if (fs::is_directory(status)) return HostKind::kDirectory;
@@ -67,8 +75,20 @@ FolderEntries ReadFolder(const fs::path& folder, std::error_code& ec) {
   return entries;
 }
 
-fs::file_time_type WrittenAt(const fs::path& folder, std::error_code& ec) {
-  return fs::last_write_time(folder, ec);
+// The folder's last-write time in nanoseconds.
+int64_t WrittenAt(const fs::path& folder, std::error_code& ec) {
+#ifdef _WIN32
+  fs::file_time_type written = fs::last_write_time(folder, ec);
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(written.time_since_epoch()).count();
+#else
+  struct stat status {};
+  if (stat(folder.c_str(), &status) != 0) {
+    ec = std::error_code(errno, std::generic_category());
+    return 0;
+  }
+  ec.clear();
+  return WrittenNs(status);
+#endif
 }
 
 }  // namespace
@@ -78,29 +98,32 @@ fs::path HostName(const std::string& name) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-bool IdentifyHostFolder(const fs::path& folder, HostFolderId* id) {
+bool IdentifyHostFolder(const fs::path& folder, HostFolderId* id, int64_t* writtenNs) {
 #ifdef _WIN32
   // No inode to compare: only a real folder is accepted, every time.
   std::error_code ec;
   *id = {};
-  return fs::is_directory(fs::symlink_status(folder, ec));
+  if (!fs::is_directory(fs::symlink_status(folder, ec))) return false;
+  if (writtenNs != nullptr) *writtenNs = WrittenAt(folder, ec);
+  return !ec;
 #else
   struct stat status {};
   if (lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return false;
   *id = {static_cast<std::uintmax_t>(status.st_dev), static_cast<std::uintmax_t>(status.st_ino)};
+  if (writtenNs != nullptr) *writtenNs = WrittenNs(status);
   return true;
 #endif
 }
 
 FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
   std::error_code ec;
-  fs::file_time_type written = WrittenAt(folder, ec);
+  int64_t written = WrittenAt(folder, ec);
   if (ec) {
     folders_.erase(folder);
     return nullptr;
   }
   auto it = folders_.find(folder);
-  if (it != folders_.end() && it->second.written == written && !reread) {
+  if (it != folders_.end() && it->second.writtenNs == written && !reread) {
     it->second.used = ++uses_;
     return &it->second;
   }
@@ -122,7 +145,15 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
   return &it->second;
 }
 
-bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntry* found) {
+bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntry* found,
+                       const int64_t* writtenNs) {
+  if (writtenNs != nullptr) {
+    auto it = folders_.find(folder);
+    if (it != folders_.end() && it->second.writtenNs == *writtenNs) {
+      it->second.used = ++uses_;
+      return FindIndexed(&it->second, name, found);
+    }
+  }
   std::error_code ec;
   fs::path host = HostName(name);
   fs::file_status status = fs::symlink_status(folder / host, ec);
@@ -171,12 +202,12 @@ void FolderIndex::Forget(const fs::path& folder) {
   }
 }
 
-void FolderIndex::Changed(const fs::path& path) {
+void FolderIndex::Changed(const fs::path& path, HostChange now) {
   fs::path folder = path.parent_path();
   auto it = folders_.find(folder);
   if (it == folders_.end()) return;
   std::error_code ec;
-  fs::file_time_type written = WrittenAt(folder, ec);
+  int64_t written = WrittenAt(folder, ec);
   std::string name;
   fs::path host = path.filename();
   if (ec || !MachineName(host, &name)) {
@@ -185,10 +216,15 @@ void FolderIndex::Changed(const fs::path& path) {
   }
   FolderEntries& entries = it->second.entries;
   entries.Remove(name, host);
-  fs::file_status status = fs::symlink_status(path, ec);
-  if (!ec && fs::exists(status) && !entries.Add(HostEntry{name, host, KindOf(status)})) {
+  HostKind kind = HostKind::kFile;
+  if (now == HostChange::kLookAgain) {
+    fs::file_status status = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(status)) now = HostChange::kRemoved;
+    kind = KindOf(status);
+  }
+  if (now != HostChange::kRemoved && !entries.Add(HostEntry{name, host, kind})) {
     folders_.erase(it);
     return;
   }
-  it->second.written = written;
+  it->second.writtenNs = written;
 }

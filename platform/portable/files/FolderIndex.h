@@ -26,27 +26,37 @@ struct HostFolderId {
   std::uintmax_t inode = 0;
   bool operator==(const HostFolderId&) const = default;
 };
-// The identity of `folder` when it is a real folder (no link to one).
-bool IdentifyHostFolder(const std::filesystem::path& folder, HostFolderId* id);
+// The identity of `folder` when it is a real folder (no link to one), and
+// with `writtenNs` its last-write time, from the same look.
+bool IdentifyHostFolder(const std::filesystem::path& folder, HostFolderId* id,
+                        int64_t* writtenNs = nullptr);
+
+// What a path holds after a change this process made: a new regular file,
+// nothing, or whatever a look at it finds.
+enum class HostChange { kLookAgain, kFile, kRemoved };
 
 class FolderIndex {
  public:
   // The entry of `folder` named `name` in any letter case: the one spelled
   // exactly so when there is one (a host folder may hold several), else the
-  // first in byte order.
-  bool Find(const std::filesystem::path& folder, const std::string& name, HostEntry* found);
+  // first in byte order. A caller that has just read the folder's
+  // last-write time passes it as `writtenNs`: where the index was taken at
+  // that time, it answers alone, with no look at the host.
+  bool Find(const std::filesystem::path& folder, const std::string& name, HostEntry* found,
+            const int64_t* writtenNs = nullptr);
   // Every entry of `folder` the machine can name, refused ones included.
   std::vector<HostEntry> Entries(const std::filesystem::path& folder);
   // This process created, replaced or removed `path`: the index of its
-  // folder follows without reading the folder again.
-  void Changed(const std::filesystem::path& path);
+  // folder follows without reading the folder again. `now` says what the
+  // path holds after the change, where the caller knows it.
+  void Changed(const std::filesystem::path& path, HostChange now = HostChange::kLookAgain);
   // The folder `folder` went, with everything below it: what was read of
   // them is dropped.
   void Forget(const std::filesystem::path& folder);
 
  private:
   struct Folder {
-    std::filesystem::file_time_type written;
+    int64_t writtenNs = 0;  // the folder's last-write time when indexed
     FolderEntries entries;
     uint64_t used = 0;  // when it was last used, in uses_
   };

@@ -128,7 +128,9 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   for (size_t i = 0; i < folders; ++i) (key += '\\') += parsed.parts[i];
   fs::path folder;
   Walk walk = Walk::kFound;
-  if (!KnownFolder(key, &folder)) {
+  int64_t writtenNs = 0;
+  bool known = KnownFolder(key, &folder, &writtenNs);
+  if (!known) {
     folder = DriveFolder(parsed.drive);
     walk = IsRealFolder(folder)  ? Walk::kFound
            : ExistsAtAll(folder) ? Walk::kRefused
@@ -169,7 +171,8 @@ ImageLocation ImagePath::Locate(const std::string& windowsPath, bool pattern) co
   location.name = parsed.parts.back();
   location.host = folder / HostName(location.name);
   HostEntry entry;
-  if (pattern || !index_.Find(folder, location.name, &entry)) return location;
+  if (pattern || !index_.Find(folder, location.name, &entry, known ? &writtenNs : nullptr))
+    return location;
   if (entry.kind == HostKind::kRefused) {
     location.error = kErrorAccessDenied;
     location.host.clear();
@@ -203,11 +206,11 @@ std::vector<ImageEntry> ImagePath::List(const fs::path& folder) const {
   return entries;
 }
 
-bool ImagePath::KnownFolder(const std::string& key, fs::path* folder) const {
+bool ImagePath::KnownFolder(const std::string& key, fs::path* folder, int64_t* writtenNs) const {
   auto it = known_.find(key);
   if (it == known_.end()) return false;
   HostFolderId id;
-  if (!IdentifyHostFolder(it->second.host, &id) || !(id == it->second.id)) {
+  if (!IdentifyHostFolder(it->second.host, &id, writtenNs) || !(id == it->second.id)) {
     known_.erase(it);  // replaced or gone: walked again from the drive down
     return false;
   }
@@ -228,8 +231,8 @@ void ImagePath::FolderMoved(const fs::path& host) const {
   knownHosts_.clear();
 }
 
-void ImagePath::Changed(const fs::path& host) const {
-  index_.Changed(host);
+void ImagePath::Changed(const fs::path& host, HostChange now) const {
+  index_.Changed(host, now);
   // A folder made or removed here may be one the walk would now find
   // elsewhere: the remembered folders are walked again.
   if (knownHosts_.count(host.native()) != 0) {

@@ -19,6 +19,8 @@
 // A folder found once is remembered with its identity (device and inode):
 // the next path through it costs one check that the host folder is still
 // that folder and no link, instead of one per folder from the drive down.
+// The same look gives the folder's last-write time, and where that is the
+// time its index was taken, the last part is found in the index alone.
 // A folder that this process creates or removes is forgotten at once.
 #pragma once
 
@@ -82,8 +84,9 @@ class ImagePath {
   // ignored; the one spelled exactly so where several match).
   bool Lookup(const std::filesystem::path& folder, const std::string& name,
               ImageEntry* found) const;
-  // This process created, replaced or removed the host path `host`.
-  void Changed(const std::filesystem::path& host) const;
+  // This process created, replaced or removed the host path `host`; `now`
+  // says what it holds afterwards, where the caller knows it.
+  void Changed(const std::filesystem::path& host, HostChange now = HostChange::kLookAgain) const;
   // This process moved the host folder `host` (and all below it) away.
   void FolderMoved(const std::filesystem::path& host) const;
 
@@ -95,8 +98,9 @@ class ImagePath {
   };
   uint32_t Parse(const std::string& path, bool pattern, Parsed* parsed) const;
   // The host folder of the Windows folder `key` (drive and parts), when it
-  // was found before and is still that folder.
-  bool KnownFolder(const std::string& key, std::filesystem::path* folder) const;
+  // was found before and is still that folder; its last-write time comes
+  // from the same look.
+  bool KnownFolder(const std::string& key, std::filesystem::path* folder, int64_t* writtenNs) const;
   void RememberFolder(const std::string& key, const std::filesystem::path& folder) const;
 
   struct KnownHostFolder {
