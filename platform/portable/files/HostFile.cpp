@@ -481,12 +481,17 @@ uint32_t FlushHostFiles(const std::vector<fs::path>& files) {
   // Only these files are flushed, never the whole file system: beside
   // other work a sync of everything waits for everyone's data. Writeback
   // is started for all of them first, so that the waits overlap. Each
-  // fdatasync then waits for the journal and sends the disk a cache flush
-  // of its own; issued one after another, a group of files pays for as
-  // many flushes. Issued together from a few threads, the kernel merges
-  // the waits into few journal commits and cache flushes. All are done
-  // before this returns, as before.
-  std::vector<int> fds;
+  // flush (of a file's data, or of a folder that holds new names) waits
+  // for the journal and sends the disk a cache flush of its own: issued
+  // one after another, a group pays for as many. Issued together from a
+  // few threads, the kernel merges them into few journal commits and
+  // cache flushes. All are done before this returns.
+  struct Flush {
+    int fd;
+    bool folder;
+  };
+  std::vector<Flush> flushes;
+  std::vector<fs::path> folders;
   uint32_t error = kErrorSuccess;
   for (const fs::path& file : files) {
     int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -494,20 +499,30 @@ uint32_t FlushHostFiles(const std::vector<fs::path>& files) {
       error = WindowsErrorFromErrno(kErrorAccessDenied);
       break;
     }
-    fds.push_back(fd);
+    flushes.push_back({fd, false});
     sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    fs::path folder = file.parent_path();
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(folder);
+  }
+  for (const fs::path& folder : folders) {
+    if (error != kErrorSuccess) break;
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) error = WindowsErrorFromErrno(kErrorWriteFault);
+    if (fd >= 0) flushes.push_back({fd, true});
   }
   if (error == kErrorSuccess) {
     std::atomic<size_t> next{0};
     std::atomic<int> failure{0};  // the first failing flush's errno
     auto flush = [&] {
-      for (size_t i; (i = next++) < fds.size();) {
+      for (size_t i; (i = next++) < flushes.size();) {
         int expected = 0;
-        if (fdatasync(fds[i]) != 0) failure.compare_exchange_strong(expected, errno ? errno : EIO);
+        int done = flushes[i].folder ? fsync(flushes[i].fd) : fdatasync(flushes[i].fd);
+        if (done != 0) failure.compare_exchange_strong(expected, errno ? errno : EIO);
       }
     };
     std::vector<std::thread> helpers;
-    size_t wanted = std::min<size_t>(kFlushThreads, fds.size()) - (fds.empty() ? 0 : 1);
+    size_t wanted = std::min<size_t>(kFlushThreads, flushes.size()) - (flushes.empty() ? 0 : 1);
     for (size_t i = 0; i < wanted; ++i) {
       try {
         helpers.emplace_back(flush);
@@ -522,19 +537,7 @@ uint32_t FlushHostFiles(const std::vector<fs::path>& files) {
       error = WindowsErrorFromErrno(kErrorWriteFault);
     }
   }
-  for (int fd : fds) close(fd);
-  // Their names, in as many folders as they lie in.
-  std::vector<fs::path> folders;
-  for (const fs::path& file : files) {
-    fs::path folder = file.parent_path();
-    if (std::find(folders.begin(), folders.end(), folder) == folders.end())
-      folders.push_back(folder);
-  }
-  for (const fs::path& folder : folders) {
-    if (error == kErrorSuccess && !SyncHostFolder(folder)) {
-      error = WindowsErrorFromErrno(kErrorWriteFault);
-    }
-  }
+  for (const Flush& flush : flushes) close(flush.fd);
   return error;
 #endif
 }
