@@ -49,16 +49,15 @@ void WriteTypedValue(Env& env, RegKey key, const std::string& name, const std::s
 }
 
 bool WithSubkey(Env& env, const std::string& subkeyPath, const std::function<void(RegKey)>& write) {
-  RegKey productKey = 0;
-  if (env.CreateKey(kHKeyLocalMachine, kProductKeyPath, &productKey, nullptr) != 0) return false;
+  // The whole path in one call, which makes whatever part is missing: one
+  // trip to the registry per key, not one for the product key and another
+  // for the key below it.
+  const std::string path = std::string(kProductKeyPath) + "\\" + subkeyPath;
   RegKey subkey = 0;
-  bool opened = env.CreateKey(productKey, subkeyPath.c_str(), &subkey, nullptr) == 0;
-  if (opened) {
-    write(subkey);
-    env.CloseKey(subkey);
-  }
-  env.CloseKey(productKey);
-  return opened;
+  if (env.CreateKey(kHKeyLocalMachine, path.c_str(), &subkey, nullptr) != 0) return false;
+  write(subkey);
+  env.CloseKey(subkey);
+  return true;
 }
 
 bool WriteSectionToRegistry(Env& env, const SectionMap& section, const std::string& subkeyPath,

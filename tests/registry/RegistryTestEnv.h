@@ -18,7 +18,8 @@
 class RegistryTestEnv : public UnavailableEnv {
  public:
   PortableRegistry registry;
-  // CreateKey and OpenKey of these subkey paths fail with error 5.
+  // CreateKey and OpenKey of these subkey paths, and of paths through
+  // them, fail with error 5.
   std::set<std::string> refusedKeys;
   // One SetValue call as made: the value name (a null name as ""), the type
   // and exactly the bytes the size covers.
@@ -32,14 +33,23 @@ class RegistryTestEnv : public UnavailableEnv {
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> profile;
 
   size_t OpenHandles() const { return open_.size(); }
+  // A path that is a refused key or passes through one.
+  bool Refused(const char* subkey) const {
+    if (subkey == nullptr) return false;
+    const std::string path = subkey;
+    for (const std::string& refused : refusedKeys) {
+      if (path == refused || path.starts_with(refused + "\\")) return true;
+    }
+    return false;
+  }
   int SetsThroughUnknownHandles() const { return badSets_; }
 
   uint32_t OpenKey(RegKey parent, const char* subkey, RegKey* result) override {
-    if (subkey && refusedKeys.count(subkey)) return Refuse(result);
+    if (Refused(subkey)) return Refuse(result);
     return Track(registry.OpenKey(parent, subkey, result), result);
   }
   uint32_t CreateKey(RegKey parent, const char* subkey, RegKey* result, bool* created) override {
-    if (subkey && refusedKeys.count(subkey)) return Refuse(result);
+    if (Refused(subkey)) return Refuse(result);
     return Track(registry.CreateKey(parent, subkey, result, created), result);
   }
   uint32_t QueryKeyInfo(RegKey key, uint32_t* subkeys, uint32_t* maxSubkeyLen) override {

@@ -172,7 +172,7 @@ TEST_F(SectionWriterTest, RepeatedImportsGiveTheSameContentsAndLeaveOtherValuesA
 }
 
 TEST_F(SectionWriterTest, KeysThatCannotBeCreatedAreSkippedAndEveryHandleIsClosed) {
-  env_.refusedKeys = {"Refused"};
+  env_.refusedKeys = {std::string(kProductKeyPath) + "\\Refused"};
   WriteSectionToRegistry(env_, {{"a", "1"}}, "Refused", false);
   EXPECT_FALSE(KeyExists(std::string(kProductKeyPath) + "\\Refused"));
   env_.refusedKeys = {kProductKeyPath};
