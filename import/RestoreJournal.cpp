@@ -9,7 +9,7 @@ namespace {
 
 // Moves committed together: one flush of the copies and one of the script
 // for this many files.
-constexpr size_t kCommitGroup = 256;
+constexpr size_t kCommitGroup = 1024;
 
 }  // namespace
 

@@ -259,20 +259,21 @@ class FlushCounter : public EnvWrapper {
 // Many moves cost a few flushes: the copies, spooled copies and lines of a
 // group are made durable together.
 TEST_F(MoveToBackupTest, MovesAreCommittedInGroups) {
-  for (int i = 0; i < 600; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
+  constexpr int kMoves = 1100;  // one full group and part of a second
+  for (int i = 0; i < kMoves; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
   s.Write("C:\\Setup\\Spool\\df1", "data");
   FlushCounter counter(s.env());
   RestoreJournal journal(counter);
   ASSERT_TRUE(journal.Open(kBackup, kSpool));
-  for (int i = 0; i < 600; ++i) {
+  for (int i = 0; i < kMoves; ++i) {
     journal.MoveToBackup("C:\\OLD\\cf" + std::to_string(i) + ".ini", "A-" + std::to_string(i));
   }
   journal.AddJobFileCopyLine("C:\\Setup\\Spool\\df1", "C:\\OLD\\df1");
   journal.Close();
-  EXPECT_EQ(counter.flushes, 3) << s.Messages();
-  EXPECT_EQ(counter.files, 601);
+  EXPECT_EQ(counter.flushes, 2) << s.Messages();
+  EXPECT_EQ(counter.files, kMoves + 1);
   EXPECT_TRUE(s.List("C:\\OLD").empty());
-  EXPECT_EQ(s.List("C:\\Setup\\Backup").size(), 601u);
+  EXPECT_EQ(s.List("C:\\Setup\\Backup").size(), kMoves + 1u);
 }
 
 // Before a directory is looked at, only moves out of that directory need to
@@ -398,12 +399,13 @@ class DurabilityOrder : public EnvWrapper {
 // line follows its durable copy, every delete its durable line.
 TEST_F(MoveToBackupTest, LinesFollowDurableCopiesAndDeletesFollowDurableLines) {
   s.Write("C:\\Setup\\Backup\\restore.bat", "earlier run\r\n");
-  for (int i = 0; i < 600; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
+  constexpr int kMoves = 1100;  // over two groups
+  for (int i = 0; i < kMoves; ++i) s.Write("C:\\OLD\\cf" + std::to_string(i) + ".ini", "job");
   s.Write("C:\\Setup\\Spool\\df1", "data");
   DurabilityOrder order(s.env());
   RestoreJournal journal(order);
   ASSERT_TRUE(journal.Open(kBackup, kSpool));
-  for (int i = 0; i < 600; ++i) {
+  for (int i = 0; i < kMoves; ++i) {
     journal.MoveToBackup("C:\\OLD\\cf" + std::to_string(i) + ".ini", "A-" + std::to_string(i));
     if (i == 300) order.unflushed.insert("C:\\Setup\\Spool\\df1");
     if (i == 300) journal.AddJobFileCopyLine("C:\\Setup\\Spool\\df1", "C:\\OLD\\df1");
@@ -415,8 +417,8 @@ TEST_F(MoveToBackupTest, LinesFollowDurableCopiesAndDeletesFollowDurableLines) {
   EXPECT_EQ(order.events, "rename create ");
   EXPECT_EQ(s.Read("C:\\Setup\\Backup\\restore.bat.1"), "earlier run\r\n");
   EXPECT_TRUE(s.List("C:\\OLD").empty());
-  EXPECT_EQ(journal.FilesBackedUp(), 600);
-  EXPECT_EQ(journal.LinesWritten(), 601);
+  EXPECT_EQ(journal.FilesBackedUp(), kMoves);
+  EXPECT_EQ(journal.LinesWritten(), kMoves + 1);
 }
 
 // A line of an earlier run whose file never came (the old installation
