@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <system_error>
 
 #include "platform/portable/text/Text.h"
@@ -20,6 +21,10 @@ namespace {
 // handful at a time (a queue's folder, the spool and backup folders), and
 // a queue's folder may hold thousands of jobs.
 constexpr size_t kFoldersKept = 8;
+
+// The coarsest clock a file system keeps a folder's time by (FAT: two
+// seconds). Two changes within one tick may leave the same time.
+constexpr int64_t kTimeTickNs = 2'000'000'000;
 
 #ifndef _WIN32
 int64_t WrittenNs(const struct stat& status) {
@@ -91,6 +96,19 @@ int64_t WrittenAt(const fs::path& folder, std::error_code& ec) {
 #endif
 }
 
+// Now, on the clock WrittenAt reads times by.
+int64_t NowNs() {
+#ifdef _WIN32
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             fs::file_time_type::clock::now().time_since_epoch())
+      .count();
+#else
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+#endif
+}
+
 }  // namespace
 
 fs::path HostName(const std::string& name) {
@@ -141,7 +159,7 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
     }
     it = folders_.emplace(folder, Folder{}).first;
   }
-  it->second = Folder{written, std::move(entries), ++uses_};
+  it->second = Folder{written, NowNs() - written > kTimeTickNs, std::move(entries), ++uses_};
   return &it->second;
 }
 
@@ -149,7 +167,7 @@ bool FolderIndex::Find(const fs::path& folder, const std::string& name, HostEntr
                        const int64_t* writtenNs) {
   if (writtenNs != nullptr) {
     auto it = folders_.find(folder);
-    if (it != folders_.end() && it->second.writtenNs == *writtenNs) {
+    if (it != folders_.end() && it->second.settled && it->second.writtenNs == *writtenNs) {
       it->second.used = ++uses_;
       return FindIndexed(&it->second, name, found);
     }
@@ -227,4 +245,5 @@ void FolderIndex::Changed(const fs::path& path, HostChange now) {
     return;
   }
   it->second.writtenNs = written;
+  it->second.settled = false;  // a change from outside may share this time
 }

@@ -40,8 +40,9 @@ class FolderIndex {
   // The entry of `folder` named `name` in any letter case: the one spelled
   // exactly so when there is one (a host folder may hold several), else the
   // first in byte order. A caller that has just read the folder's
-  // last-write time passes it as `writtenNs`: where the index was taken at
-  // that time, it answers alone, with no look at the host.
+  // last-write time passes it as `writtenNs`: where the index was read at
+  // that time, a clock tick or more after the folder last changed, it
+  // answers alone, with no look at the host.
   bool Find(const std::filesystem::path& folder, const std::string& name, HostEntry* found,
             const int64_t* writtenNs = nullptr);
   // Every entry of `folder` the machine can name, refused ones included.
@@ -57,6 +58,10 @@ class FolderIndex {
  private:
   struct Folder {
     int64_t writtenNs = 0;  // the folder's last-write time when indexed
+    // The time was a clock tick old when the entries were read: a later
+    // change, from anywhere, gives the folder another time. Only then does
+    // an unchanged time prove that the index still holds.
+    bool settled = false;
     FolderEntries entries;
     uint64_t used = 0;  // when it was last used, in uses_
   };
