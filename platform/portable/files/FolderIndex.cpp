@@ -136,6 +136,7 @@ bool IdentifyHostFolder(const fs::path& folder, HostFolderId* id, int64_t* writt
 FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
   std::error_code ec;
   int64_t written = WrittenAt(folder, ec);
+  const bool settled = NowNs() - written > kTimeTickNs;  // before the entries are read
   if (ec) {
     folders_.erase(folder);
     return nullptr;
@@ -159,7 +160,7 @@ FolderIndex::Folder* FolderIndex::Current(const fs::path& folder, bool reread) {
     }
     it = folders_.emplace(folder, Folder{}).first;
   }
-  it->second = Folder{written, NowNs() - written > kTimeTickNs, std::move(entries), ++uses_};
+  it->second = Folder{written, settled, std::move(entries), ++uses_};
   return &it->second;
 }
 
